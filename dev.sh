@@ -1,0 +1,45 @@
+#!/usr/bin/env bash
+# Builds and runs this project. Usage:
+#   ./dev.sh run        build the release library and run the demo host
+#   ./dev.sh test       build and run the whole test suite (release)
+#   ./dev.sh sanitize   the whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer
+#   ./dev.sh tsan       the concurrency tests under ThreadSanitizer
+#   ./dev.sh bench      build and run the benchmarks
+set -euo pipefail
+cd "$(dirname "$0")"
+
+ensure_packages() {
+    local missing=()
+    command -v cmake >/dev/null || missing+=(cmake)
+    command -v ninja >/dev/null || missing+=(ninja-build)
+    command -v g++ >/dev/null || missing+=(g++)
+    [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
+    [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "Installing ${missing[*]}" >&2
+        apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+ensure_packages
+case "${1:-run}" in
+    run)
+        cmake --preset release >/dev/null
+        cmake --build --preset release --target lumetra_demo
+        ./build/release/tools/lumetra_demo "${@:2}"
+        ;;
+    test|sanitize|tsan)
+        preset=$1
+        [ "$preset" = test ] && preset=release
+        cmake --workflow --preset "$preset"
+        ;;
+    bench)
+        cmake --preset release >/dev/null
+        cmake --build --preset release --target lumetra_bench
+        ./build/release/bench/lumetra_bench "${@:2}"
+        ;;
+    *)
+        sed -n '2,8p' "$0" >&2
+        exit 2
+        ;;
+esac
