@@ -16,6 +16,19 @@ struct Bar {
     struct SerializerInternal;
 
     constexpr unsigned rotation() const { return _properties & 3u; }
+
+    /// Same cell and the same whole properties byte.
+    friend constexpr bool operator==(const Bar& a, const Bar& b) {
+        return a._position == b._position && a._properties == b._properties;
+    }
 };
+
+/// The order of bars inside catalogued groups: by x, then y, then rotation. Property bits above the
+/// rotation play no part, so bars differing only there are equivalent.
+constexpr bool operator<(const Bar& a, const Bar& b) {
+    if (a._position.x != b._position.x) return a._position.x < b._position.x;
+    if (a._position.y != b._position.y) return a._position.y < b._position.y;
+    return a.rotation() < b.rotation();
+}
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid
