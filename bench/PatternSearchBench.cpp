@@ -1,0 +1,64 @@
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <vector>
+
+#include "environment/VeskEnvironment.h"
+
+using LumetraMath::vector;
+
+namespace {
+
+/// A 5 x 5 grid view less one cell: 24 bars of length 0.7 in cells of size 1, quarter turns
+/// varying from cell to cell, seen from 2.5 above and turned by 0.3 rad, projected onto the
+/// plane one unit below the tracker.
+std::vector<vector<float, 2>> gridView() {
+    const float turn = 0.3f, height = 2.5f, barLength = 0.7f, proportion = 0.25f;
+    const vector<float, 2> quarterTurns[4] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+    std::vector<vector<float, 2>> points;
+    for (int row = 0; row < 5; ++row)
+        for (int column = 0; column < 5; ++column) {
+            if (row == 2 && column == 2) continue;
+            const vector<float, 2> direction = quarterTurns[(row * 7 + column * 3) % 4];
+            const vector<float, 2> centre{static_cast<float>(column) - 2.0f, static_cast<float>(row) - 2.0f};
+            const vector<float, 2> first = centre - direction * (barLength * 0.5f);
+            for (const float along : {0.0f, proportion, 1.0f}) {
+                const vector<float, 2> p = first + direction * (along * barLength);
+                const vector<float, 2> turned{p.x * std::cos(turn) - p.y * std::sin(turn),
+                                              p.x * std::sin(turn) + p.y * std::cos(turn)};
+                points.push_back(turned / height);
+            }
+        }
+    return points;
+}
+
+const vector<float, 3> markerEllipse{0.6f, 0.6f, 0.0f};
+
+void PatternSearch_FindAllPossiblePatterns(benchmark::State& state) {
+    const auto points = gridView();
+    for (auto _ : state)
+        benchmark::DoNotOptimize(VeskEnvironment::findAllPossiblePatterns(points, 0.25f, markerEllipse, 0.75f));
+    state.counters["patterns"] =
+        static_cast<double>(VeskEnvironment::findAllPossiblePatterns(points, 0.25f, markerEllipse, 0.75f).size());
+}
+BENCHMARK(PatternSearch_FindAllPossiblePatterns);
+
+void PatternSearch_ConflictsAndGroups(benchmark::State& state) {
+    const auto points = gridView();
+    const auto patterns = VeskEnvironment::findAllPossiblePatterns(points, 0.25f, markerEllipse, 0.75f);
+    std::size_t groups = 0;
+    for (auto _ : state) {
+        auto matrix = VeskEnvironment::buildMarkersConflictMatrix(patterns, points.size());
+        VeskEnvironment::addLengthConflictsToMatrix(
+            *matrix, VeskEnvironment::calculateLengthsForPatterns(points, patterns), 0.5f);
+        VeskEnvironment::addQuadAngleConflictsToMatrix(
+            *matrix, VeskEnvironment::calcQuadAngleSinCosForPatterns(points, patterns), 0.0f);
+        const auto found = matrix->solve();
+        groups = found.size();
+        benchmark::DoNotOptimize(found);
+    }
+    state.counters["groups"] = static_cast<double>(groups);
+}
+BENCHMARK(PatternSearch_ConflictsAndGroups);
+
+}  // namespace

@@ -1,0 +1,129 @@
+#pragma once
+// The horizontal-grid tracking environment handed to hosts. Built once from a decoded environment
+// code, it holds everything matching needs: the field of bars, the marker layout of a bar for each
+// quarter turn, the 2D markers with their search index and smallest spacing, the feature
+// catalogue and the marker ellipse. It never changes afterwards.
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <vector>
+
+#include "LumetraVeskEnvironmentHorizontalGrid.h"
+#include "environment/Bar.h"
+#include "environment/BarGeometry.h"
+#include "environment/Field.h"
+#include "environment/PoseFromHomography.h"
+#include "environment/VeskEnvironment.h"
+#include "environment/VeskEnvironmentFlat.h"
+#include "interface/EnvironmentRemap.h"
+#include "interface/InterfacedObject.h"
+#include "math/Matrix.h"
+#include "math/Pose.h"
+#include "math/Vector.h"
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+/// Where an observed bar arrangement lies on the field: the cell offset and the quarter turn that
+/// map observed cells onto field cells.
+struct JuxtapositionResult {
+    LumetraMath::vector<int, 2> offset{};
+    int rotation = 0;
+    bool success = false;
+};
+
+/// Quantises a bar direction to a rotation id: 0 along +x, 1 along +y, 2 along −x, 3 along −y;
+/// equal magnitudes of x and y count as y.
+unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& direction);
+
+class Environment : public VeskEnvironment, public VeskEnvironmentFlat {
+public:
+    using Vector2 = LumetraMath::vector<float, 2>;
+    using Vector3 = LumetraMath::vector<float, 3>;
+    using Matrix2 = LumetraMath::matrix<float, 2, 2>;
+    /// Combination key → field indices of the combination's bars, in the combination's place order.
+    using Combinations = std::map<unsigned long, std::vector<unsigned long>>;
+    using BarGeometries = BarGeometry[4];
+
+    /// `size` is (width, height) of the grid in cells. The bars must lie inside the grid, at most one
+    /// per cell (the decoder guarantees it). Throws std::runtime_error when the feature catalogue of
+    /// the layout would take too long to build.
+    Environment(const float& barLength, const float& barProportion, const float& barSlope,
+                const Vector2& barOffset, const float& cellSize, std::vector<Bar> bars,
+                LumetraMath::vector<unsigned long, 2> size, bool ceiling, float height);
+
+    // Operations of the environment base.
+    bool match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
+               LumetraMath::poseP3Q<float>& pose) const override;
+    /// Whether ray `a` can show a marker: dot(a, b) < 0 on the floor, its negation under a ceiling.
+    bool filterRay(const Vector3& a, const Vector3& b) const override;
+    /// One contour: the outline of the grid, corners (−hx, −hy), (−hx, hy), (hx, hy), (hx, −hy).
+    std::uint32_t getContoursCount() const override;
+    std::uint32_t getContourPointsCount(std::uint32_t contour) const override;
+    Vector2 getContourPoint(std::uint32_t contour, std::uint32_t point) const override;
+
+    /// Marker k of the bar at field list position i is entry 3·i + k (its MarkerIndex).
+    std::vector<Vector2> getMarkers2D() const;
+    /// The same layout for any bar list, relative to `center`.
+    static std::vector<Vector2> getMarkers2D(const std::vector<Bar>& bars, const BarGeometries& barGeometries,
+                                             const Vector2& center, float cellSize);
+    /// (x, markersHeight, y) for every 2D marker, in marker order.
+    std::vector<Vector3> getMarkers() const;
+
+    /// Numbers each ray cast from a known world position by the single marker near its hit point.
+    std::vector<MarkerIndex> matchByPosition(const std::vector<Vector3>& rays, const Vector3& position) const;
+
+    /// Steps of `match`: the catalogue lookup of an observed arrangement, its placement on the field,
+    /// and the attitude of the tracker from one group of patterns.
+    std::optional<std::vector<unsigned long>> detectFeatures(const std::vector<Bar>& bars) const;
+    JuxtapositionResult juxtapose(const std::vector<Bar>& bars, std::vector<unsigned long>& barIds) const;
+    static HomographyResult findHomography(const std::vector<Vector3>& rays, const std::vector<Vector3>& rayLengths,
+                                           const std::vector<Pattern>& patterns,
+                                           const std::vector<unsigned long>& group, float yaw);
+
+    /// Markers of every neighbour configuration occurring in the layout, seen from a reference bar
+    /// in the canonical bar frame (bar centre at the origin, x along the bar, unit barLength).
+    static std::vector<Vector2> getAllRelativeMarkers(const std::vector<Bar>& bars, const BarGeometries& barGeometries,
+                                                      const Matrix2& slopeRotation, float cellSize, float barLength);
+    /// (t00, t11, t01) of the largest ellipse found around a bar, in the canonical bar frame, with no
+    /// neighbour marker strictly inside and an aspect ratio of at most 3.
+    static Vector3 computeEllipse(const std::vector<Bar>& bars, const BarGeometries& barGeometries,
+                                  const Matrix2& slopeRotation, float cellSize, float barLength);
+    /// The matrix that maps the unit circle onto the ellipse with (perpendicular) semi-axes a and b.
+    static Matrix2 ellipseFromAxis(const Vector2& a, const Vector2& b);
+
+    float getBarSlope() const { return barSlope; }
+    float getCellSize() const { return cellSize; }
+    const BarGeometries& getBarGeometries() const { return barGeometries; }
+    const Vector2& getCellCenterInBarFrame() const { return cellCenterInBarFrame; }
+    const Matrix2& getSlopeRotation() const { return slopeRotation; }
+    const Field& getField() const { return field; }
+    const Vector2& getGridCenter() const { return gridCenter; }
+    const Combinations& getCombinations() const { return combinations; }
+    unsigned long getMinCombinationSize() const { return minCombinationSize; }
+    const Vector3& getMarkerEllipse() const { return markerEllipse; }
+
+protected:
+    ~Environment() override = default;  // deleted only by its last Release
+
+private:
+    float barSlope;
+    float cellSize;
+    BarGeometry barGeometries[4];
+    /// (a, b) with cell centre = q0 + a·d + b·(−d.y, d.x) for the rotation-0 end markers q0, q2 and
+    /// d = q2 − q0: locates an observed bar's cell from its two end markers.
+    Vector2 cellCenterInBarFrame;
+    /// Rows (cos s, sin s) and (−sin s, cos s): turns a vector by −barSlope.
+    Matrix2 slopeRotation;
+    Field field;
+    /// Centre of the grid in cell-origin coordinates; subtracted so that the grid centre is the origin.
+    Vector2 gridCenter;
+    Combinations combinations;
+    /// Fewest bars of any catalogued feature; all ones when the catalogue is empty.
+    unsigned long minCombinationSize;
+    Vector3 markerEllipse;
+
+    InterfaceContract::InterfaceFace<IEnvironment, Environment> environmentFace{*this};
+};
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid

@@ -1,0 +1,23 @@
+#pragma once
+// Numbering a ray by the environment marker it points at, once the ray's origin is known.
+
+#include "LumetraVeskEnvironmentHorizontalGrid.h"
+#include "math/Grid2DSearch.h"
+#include "math/Vector.h"
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+/// The markers of a flat environment as the reprojection sees them.
+struct MarkerPlane {
+    const LumetraMath::Grid2DSearch<float>& markers;  ///< 2D marker positions, index = marker number
+    float height;                                     ///< height of the marker plane
+    float searchRadius;                               ///< how far from its hit point a ray claims a marker
+};
+
+/// Casts `direction` (world frame) from `origin` onto the marker plane: the marker number when
+/// exactly one marker lies within the search radius of the hit point, else MarkerNotFound.
+/// A ray parallel to the plane, or any non-finite value, finds nothing.
+MarkerIndex markerHitByRay(const MarkerPlane& plane, const LumetraMath::vector<float, 3>& origin,
+                           const LumetraMath::vector<float, 3>& direction);
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid

@@ -1,0 +1,256 @@
+#pragma once
+// Host interface of libLumetraVeskEnvironmentHorizontalGrid.so, the horizontal grid tracking
+// environment.
+//
+// The library exports one C function, getLibraryInterface, which hands out an ILibrary. Every
+// other call goes through interface pointers: the address of an object whose first machine word
+// points to a table of functions in the slot order declared below. Each function takes the
+// interface pointer as its first argument and follows the platform's C calling convention
+// (x86-64 System V), so the structs below are the function tables a host of any language calls.
+//
+// General rules, valid for every operation unless its comment says otherwise:
+// - Every operation except AddRef and Release returns an ExceptionCode. Nothing is ever thrown
+//   across the boundary.
+// - On failure nothing is written to any out parameter, out slot or out array, and the calling
+//   thread's message (IExceptionData::getMessage) describes the failure. A success leaves the
+//   message as it was.
+// - Pointers to results (LongBool*, pose, interface slots) must not be null; a null one is
+//   rejected with InvalidPointer before any work is done.
+// - In-arrays are copied during the call; the library never keeps their pointers.
+// - Out-arrays are delivered through the host's allocator, called exactly once per successful
+//   call (also for zero elements); the memory it returns belongs to the host.
+// - Interfaces returned through a slot carry one reference owned by the host. Before storing,
+//   the library releases a different non-null interface already in the slot, so pass a slot that
+//   is null or whose content you mean to give up.
+// - Threads: the library starts no threads and takes no locks. Reference counts are atomic, so
+//   AddRef and Release may be called from any thread. Environments never change after creation,
+//   so their queries may run concurrently from several threads. The error message is kept per
+//   thread: a failure on one thread never changes what another thread reads.
+//
+// Documented limits: an environment's grid may have at most 16,777,216 cells (4096 x 4096), and
+// each side of the grid must be below 2^31 cells; larger grids are rejected by createEnvironment.
+
+#include <cstdint>
+
+#include "math/Pose.h"
+
+namespace Lumetra::InterfaceContract {
+
+/// 16-byte interface identifier with the layout of a GUID (fields little-endian). Two
+/// identifiers are equal when all 16 bytes are equal.
+struct InterfaceID {
+    std::uint32_t data1;
+    std::uint16_t data2;
+    std::uint16_t data3;
+    std::uint8_t data4[8];
+
+    friend constexpr bool operator==(const InterfaceID&, const InterfaceID&) = default;
+};
+static_assert(sizeof(InterfaceID) == 16);
+
+/// 32-bit result code of every operation except AddRef and Release.
+enum class ExceptionCode : std::uint32_t {
+    Ok = 0x00000000,
+    NoInterface = 0x80004002,      ///< QueryInterface: the object has no such interface
+    InvalidPointer = 0x80004003,   ///< a required pointer argument was null
+    Failed = 0x80004005,           ///< any other failure (e.g. an unreadable environment code)
+    OutOfMemory = 0x8007000E,      ///< memory could not be allocated
+    InvalidArgument = 0x80070057,  ///< an argument was out of its valid range
+};
+
+/// 32-bit boolean: the library writes false as 0 and true as 0xFFFFFFFF, never anything else.
+enum class LongBool : std::uint32_t {
+    False = 0x00000000,
+    True = 0xFFFFFFFF,
+};
+
+/// An array the host passes in. The library copies `size` elements starting at `data` during
+/// the call. `data` may be null only when `size` is 0.
+struct ArrayInMarshaler {
+    struct Intermediate {
+        const void* data;
+        std::uint32_t size;  ///< number of elements, not bytes
+    };
+};
+
+/// An array the library hands back. The library computes the whole result first, then calls
+/// `allocate(context, count)` exactly once with the number of elements (possibly 0). If the
+/// returned pointer is non-null and count > 0, it copies count elements there. Returning null
+/// declines the data; the call still succeeds. The memory belongs to the host: the library
+/// neither frees nor keeps it. `allocate` must not be null; it runs on the calling thread, must
+/// not throw, and must not call back into the library object it is serving.
+struct ArrayOutMarshaler {
+    using AllocateFunction = void* (*)(void* context, std::uint32_t count);
+
+    struct Intermediate {
+        void* context;  ///< opaque to the library, passed back to allocate
+        AllocateFunction allocate;
+    };
+};
+
+/// Base of all interfaces: lookup of the other interfaces of the same object.
+struct IUnsafe {
+    static constexpr InterfaceID interfaceId{
+        0xFFFFFFFF, 0xFFFF, 0xFFFF, {0x0C, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x64}};
+
+    /// Looks up interface `id` of this object and stores it into *result. The same identifier
+    /// always yields the same pointer, whichever interface of the object is asked. The returned
+    /// interface carries one new reference, except IExceptionData, which is not counted and
+    /// stays valid as long as the object lives.
+    /// Ok; NoInterface (*result set to null); InvalidPointer when result is null (nothing stored).
+    virtual ExceptionCode QueryInterface(const InterfaceID& id, void** result) = 0;
+
+protected:
+    ~IUnsafe() = default;  // objects are destroyed by Release, never by the host
+};
+
+/// Reference-counted interface. An object lives until its last reference is released.
+struct IInterface : IUnsafe {
+    static constexpr InterfaceID interfaceId{
+        0x00000000, 0x0000, 0x0000, {0xC0, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x46}};
+
+    /// Adds a reference; returns the new count (for diagnostics only). Never fails.
+    virtual std::uint32_t AddRef() = 0;
+    /// Drops a reference; returns the new count. At 0 the object is deleted and every interface
+    /// pointer obtained from it becomes invalid. Never fails.
+    virtual std::uint32_t Release() = 0;
+
+protected:
+    ~IInterface() = default;
+};
+
+/// The calling thread's error message, shared by all objects of the library. Obtained through
+/// QueryInterface without a reference: never call Release on it.
+struct IExceptionData : IUnsafe {
+    static constexpr InterfaceID interfaceId{
+        0x97122FF5, 0xCEAA, 0x4C40, {0x96, 0x27, 0x12, 0xAA, 0xB7, 0x4A, 0x5D, 0xAF}};
+
+    /// Delivers the text of the calling thread's last failure (bytes, no terminating zero;
+    /// empty if none) by the out-array protocol. Ok, or Failed (message unchanged).
+    virtual ExceptionCode getMessage(ArrayOutMarshaler::Intermediate message) = 0;
+    /// Replaces the calling thread's message with `message` (bytes, no terminating zero).
+    /// Ok, or Failed (e.g. null data with nonzero size; message unchanged).
+    virtual ExceptionCode setMessage(ArrayInMarshaler::Intermediate message) = 0;
+
+protected:
+    ~IExceptionData() = default;
+};
+
+}  // namespace Lumetra::InterfaceContract
+
+namespace Lumetra::Vesk::Environment {
+
+using InterfaceContract::ArrayInMarshaler;
+using InterfaceContract::ArrayOutMarshaler;
+using InterfaceContract::ExceptionCode;
+using InterfaceContract::IInterface;
+using InterfaceContract::InterfaceID;
+using InterfaceContract::LongBool;
+
+/// Identification of one ray: the number of the environment marker it shows (marker k = 0, 1, 2
+/// of the bar at list position b has number 3b + k, its index in getMarkers), or one of the two
+/// special values below.
+using MarkerIndex = std::uint32_t;
+/// The ray was not part of an identified bar, and no marker or more than one lies near it.
+inline constexpr MarkerIndex MarkerNotFound = 0xFFFFFFFE;
+/// The ray was not identified, or its marker number collided with another ray's.
+inline constexpr MarkerIndex MarkerUnidentified = 0xFFFFFFFF;
+
+/// A tracking environment. Environments never change after creation and may be queried from
+/// several threads at once. Vectors are three IEEE-754 floats x, y, z (12 bytes); in the
+/// environment's frame y points up and the grid lies in the x-z plane, centred at the origin.
+struct IEnvironment : IInterface {
+    static constexpr InterfaceID interfaceId{
+        0xC257C858, 0xF296, 0x43B7, {0xB6, 0xB5, 0xC1, 0x4B, 0x9A, 0xFB, 0x1A, 0x13}};
+
+    /// Whether the environment may change over time: always False for this environment.
+    /// Ok; InvalidPointer when result is null.
+    virtual ExceptionCode isMutable(LongBool* result) = 0;
+
+    /// Delivers the 3D positions of all markers (LumetraMath::vector<float, 3>, 12 bytes each),
+    /// three per bar in bar order, by the out-array protocol.
+    /// Ok; InvalidPointer when allocate is null; OutOfMemory.
+    virtual ExceptionCode getMarkers(ArrayOutMarshaler::Intermediate result) = 0;
+
+    /// Whether `ray` can show a marker, judged by the sign of its dot product with `reference`
+    /// (reversed for an environment under a ceiling). Ok; InvalidPointer when result is null.
+    virtual ExceptionCode filterRay(LumetraMath::vector<float, 3> ray,
+                                    LumetraMath::vector<float, 3> reference, LongBool* result) = 0;
+
+    /// Identifies the rays of one camera frame (`rays`: LumetraMath::vector<float, 3> directions
+    /// in the tracker's frame) and finds the tracker's pose in the environment's frame.
+    /// On Ok: *result is True when the identification is complete and consistent; the pose is
+    /// written in place (its rotation turns tracker-frame vectors into environment-frame
+    /// vectors; meaningful only when *result is True; it may be written even when False);
+    /// markerIndices receives one MarkerIndex (4 bytes) per ray, in ray order.
+    /// InvalidPointer when pose, result or allocate is null, or rays.data is null with a
+    /// nonzero size; OutOfMemory. On failure *result and the out array are not written.
+    virtual ExceptionCode match(ArrayInMarshaler::Intermediate rays,
+                                ArrayOutMarshaler::Intermediate markerIndices,
+                                LumetraMath::poseP3Q<float>* pose, LongBool* result) = 0;
+
+    /// Identifies the rays when the tracker's position in the environment's frame is known:
+    /// delivers one MarkerIndex per ray, in ray order (MarkerNotFound where no single marker
+    /// lies near the ray's hit point on the marker plane).
+    /// Ok; InvalidPointer when allocate is null or rays.data is null with a nonzero size;
+    /// OutOfMemory.
+    virtual ExceptionCode matchByPosition(ArrayInMarshaler::Intermediate rays,
+                                          LumetraMath::vector<float, 3> position,
+                                          ArrayOutMarshaler::Intermediate result) = 0;
+
+protected:
+    ~IEnvironment() = default;
+};
+
+/// Creates environments from environment codes.
+struct IEnvironmentConstructor : IInterface {
+    static constexpr InterfaceID interfaceId{
+        0xB691107E, 0xD628, 0x4C62, {0x80, 0x03, 0xE4, 0xD7, 0x84, 0xB3, 0x42, 0xE7}};
+
+    /// Creates an environment from `environmentCode` (base64 text, bytes without a terminating
+    /// zero) and stores its IEnvironment into *result with one reference owned by the host; a
+    /// different interface already in *result is released first. The environment does not
+    /// refer to the object that made it and may outlive it.
+    /// Ok; Failed for an unreadable code (see getMessage); InvalidArgument for values out of
+    /// range; InvalidPointer when result is null or the code's data is null with a nonzero
+    /// size; OutOfMemory. On failure *result is left as it was.
+    virtual ExceptionCode createEnvironment(ArrayInMarshaler::Intermediate environmentCode,
+                                            IEnvironment** result) = 0;
+
+protected:
+    ~IEnvironmentConstructor() = default;
+};
+
+}  // namespace Lumetra::Vesk::Environment
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+/// The library object: an IEnvironmentConstructor for horizontal grid environments. Each call of
+/// getLibraryInterface creates a new, independent one.
+struct ILibrary : IEnvironmentConstructor {
+    static constexpr InterfaceID interfaceId{
+        0x14A7B13F, 0xB51C, 0x46B3, {0xAB, 0xF7, 0x62, 0x3D, 0xB3, 0xA9, 0xFB, 0x86}};
+
+protected:
+    ~ILibrary() = default;
+};
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid
+
+extern "C" {
+
+/// The library's one exported function. Releases `hostInterface` once if it is not null (the
+/// library keeps no pointer to it), then creates a new library object and stores its ILibrary
+/// into *result with one reference owned by the host; a different interface already in *result
+/// is released first. Safe to call from any thread.
+/// Ok; InvalidPointer when result is null; OutOfMemory (*result unchanged).
+[[gnu::visibility("default")]] Lumetra::InterfaceContract::ExceptionCode getLibraryInterface(
+    Lumetra::InterfaceContract::IInterface* hostInterface,
+    Lumetra::Vesk::Environment::HorizontalGrid::ILibrary** result);
+
+/// Type of getLibraryInterface, for resolving it with dlsym.
+typedef Lumetra::InterfaceContract::ExceptionCode (*GetLibraryInterfaceFunction)(
+    Lumetra::InterfaceContract::IInterface* hostInterface,
+    Lumetra::Vesk::Environment::HorizontalGrid::ILibrary** result);
+
+}  // extern "C"

@@ -1,1 +1,0 @@
-// Keeps the core library non-empty while the subsystems arrive.
