@@ -34,10 +34,6 @@ struct SearchEllipse {
     }
 };
 
-const vector<float, 2>& pointOf(const std::vector<vector<float, 2>>& points, unsigned long index) {
-    return points.at(index);
-}
-
 void requireSameSize(const ConflictMatrix& matrix, std::size_t valueCount, const char* what) {
     if (valueCount != matrix.size())
         throw std::invalid_argument(std::string(what) + ": one value per pattern of the matrix expected");
@@ -64,8 +60,8 @@ std::vector<VeskEnvironment::Pattern> VeskEnvironment::findAllPossiblePatterns(
             for (unsigned long k = 0; k < points.size() && inside < 2; ++k) {
                 if (k == i || k == j) continue;
                 const vector<float, 2> e = points[k] - mid;
-                const float f = dot(e, d) / squaredSpan;                    // -0.5 at i, +0.5 at j
-                const float g = (d.x * e.y - d.y * e.x) / squaredSpan;     // across, in spans
+                const float f = dot(e, d) / squaredSpan;                 // -0.5 at i, +0.5 at j
+                const float g = (d.x * e.y - d.y * e.x) / squaredSpan;  // across, in spans
                 if (searchEllipse.contains(f, g)) {
                     ++inside;
                     middle = k;
@@ -88,7 +84,7 @@ std::vector<float> VeskEnvironment::calculateLengthsForPatterns(const std::vecto
     std::vector<float> lengths;
     lengths.reserve(patterns.size());
     for (const Pattern& pattern : patterns)
-        lengths.push_back(LumetraMath::length(pointOf(points, pattern.x) - pointOf(points, pattern.z)));
+        lengths.push_back(LumetraMath::length(points.at(pattern.x) - points.at(pattern.z)));
     return lengths;
 }
 
@@ -97,7 +93,7 @@ std::vector<vector<float, 2>> VeskEnvironment::calcQuadAngleSinCosForPatterns(
     std::vector<vector<float, 2>> quadAngles;
     quadAngles.reserve(patterns.size());
     for (const Pattern& pattern : patterns) {
-        const vector<float, 2> toMiddle = pointOf(points, pattern.y) - pointOf(points, pattern.x);
+        const vector<float, 2> toMiddle = points.at(pattern.y) - points.at(pattern.x);
         const float length = LumetraMath::length(toMiddle);
         const float c = toMiddle.x / length;
         const float s = toMiddle.y / length;

@@ -66,4 +66,7 @@ public:
 
     float barLength;
     float barProportion;
+
+protected:
+    ~VeskEnvironment() override = default;  // destroyed through its last reference only
 };

@@ -48,13 +48,6 @@ TEST(PatternSearch, ProportionsBeyondTheMidpointNeverMatch) {
         EXPECT_TRUE(findPatterns({{0, 0}, {where, 0}, {1, 0}}, 0.55f).empty()) << where;
 }
 
-TEST(PatternSearch, FindsSeparateBarsInPairOrder) {
-    Points points;
-    addBar(points, {0, 0}, {1, 0});
-    addBar(points, {0, 3}, {0, -1});
-    EXPECT_EQ(findPatterns(points), (Patterns{{0, 1, 2}, {3, 4, 5}}));
-}
-
 TEST(PatternSearch, NonFiniteHugeAndCoincidentPointsAreHarmless) {
     constexpr float nan = std::numeric_limits<float>::quiet_NaN();
     constexpr float inf = std::numeric_limits<float>::infinity();
@@ -139,14 +132,6 @@ TEST(PatternConflicts, DirectionsMustAgreeModuloAQuarterTurn) {
     EXPECT_FALSE(matrix.isConflict(0, 1));
     EXPECT_TRUE(matrix.isConflict(0, 2));
     EXPECT_TRUE(matrix.isConflict(1, 2));
-}
-
-TEST(PatternConflicts, EarlierConflictsStay) {
-    ConflictMatrix matrix(2);
-    matrix.markConflict(0, 1);
-    VeskEnvironment::addLengthConflictsToMatrix(matrix, {1.0f, 1.0f}, 0.5f);
-    VeskEnvironment::addQuadAngleConflictsToMatrix(matrix, {{1, 0}, {1, 0}}, 0.0f);
-    EXPECT_TRUE(matrix.isConflict(0, 1));
 }
 
 TEST(PatternGroups, GridViewFormsOneGroupAndAStrayPatternIsLeftOut) {

@@ -10,8 +10,8 @@
 namespace Lumetra::Testing {
 namespace {
 
-// What this build answers for every code until environment codes can be read.
-const std::string unreadableCodeMessage = "environment codes cannot be read by this build";
+// What the decoder answers for an empty code.
+const std::string unreadableCodeMessage = "LumetraSerialization error buf != nullptr";
 
 std::uint32_t referenceCount(InterfaceContract::IInterface& object) {
     const std::uint32_t count = object.AddRef() - 1;

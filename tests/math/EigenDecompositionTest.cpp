@@ -78,6 +78,23 @@ TEST(EigenDecomposition, RandomSymmetricMatricesReconstructFromOrthonormalEigenv
     }
 }
 
+TEST(EigenDecomposition, SpecialStructuresReconstruct) {
+    const Matrix3 cases[] = {
+        Matrix3{{2, 1, 1, 1, 2, 1, 1, 1, 2}},        // repeated eigenvalue 1
+        Matrix3{{1, 0, 3, 0, 2, 0, 3, 0, 1}},        // no (0, 1) coupling: reflection from the corner alone
+        Matrix3{{1, -2, 0, -2, 1, 0, 0, 0, 5}},      // already tridiagonal, negative coupling
+        Matrix3{{1e-20f, 0, 0, 0, 1, 1e-20f, 0, 1e-20f, 1}},  // tiny entries
+        Matrix3{{0, 1, 1, 1, 0, 1, 1, 1, 0}},        // indefinite
+    };
+    for (const Matrix3& m : cases) {
+        Matrix3 work = m;
+        Vector3 lambda;
+        ASSERT_TRUE(eigenDecomposeSymetricMatrixInplace(work, lambda, false, false));
+        EXPECT_LT(reconstructionError(m, work, lambda), 3e-6);
+        EXPECT_LT(orthonormalityError(work), 3e-6);
+    }
+}
+
 TEST(EigenDecomposition, KnownSpectrum) {
     // Second-difference matrix: eigenvalues 2 - sqrt 2, 2, 2 + sqrt 2.
     Matrix3 work{{2, -1, 0, -1, 2, -1, 0, -1, 2}};

@@ -95,9 +95,12 @@ std::size_t countCompleteBars(const Frame& frame) {
     return complete;
 }
 
-GridLayout randomLayout(const GridGeometry& geometry, std::uint32_t width, std::uint32_t height, double fill,
-                        int minSpacing, std::mt19937_64& rng) {
-    GridLayout layout{geometry, width, height, {}};
+Vesk::Environment::HorizontalGrid::EnvironmentDescription randomLayout(
+    const Vesk::Environment::HorizontalGrid::EnvironmentDescription& geometry, std::uint32_t width,
+    std::uint32_t height, double fill, int minSpacing, std::mt19937_64& rng) {
+    Vesk::Environment::HorizontalGrid::EnvironmentDescription layout = geometry;
+    layout.size = {width, height};
+    layout.bars.clear();
     std::vector<std::uint32_t> cells(static_cast<std::size_t>(width) * height);
     std::iota(cells.begin(), cells.end(), 0u);
     std::shuffle(cells.begin(), cells.end(), rng);

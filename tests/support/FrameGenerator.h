@@ -6,10 +6,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <random>
-#include <string>
 #include <vector>
 
-#include "environment/Bar.h"
+#include "environment/EnvironmentRecord.h"
 #include "math/Quaternion.h"
 #include "math/Vector.h"
 
@@ -55,32 +54,12 @@ Frame generateFrame(const std::vector<Point3>& markers, const TrackerPose& pose,
 /// Number of bars whose three markers all appear in the frame (marker number / 3 = bar).
 std::size_t countCompleteBars(const Frame& frame);
 
-/// Geometry and mounting of a grid, in the units of the environment code.
-struct GridGeometry {
-    float barLength = 1;
-    float barProportion = 0.25f;
-    float barSlope = 0;
-    LumetraMath::vector<float, 2> barOffset{};
-    float cellSize = 0.6f;
-    bool ceiling = false;
-    float height = 0;
-};
-
-struct GridLayout {
-    GridGeometry geometry;
-    std::uint32_t width = 0;
-    std::uint32_t height = 0;
-    std::vector<Vesk::Environment::HorizontalGrid::Bar> bars;
-};
-
-/// Bars with random rotations on a width × height grid: cells are visited in random order and
-/// each takes a bar with probability `fill` unless a bar already lies within `minSpacing` cells
-/// (Chebyshev distance); minSpacing 0 only keeps bars in distinct cells.
-GridLayout randomLayout(const GridGeometry& geometry, std::uint32_t width, std::uint32_t height, double fill,
-                        int minSpacing, std::mt19937_64& rng);
-
-/// The environment code (base64 text of the current record version) describing a layout.
-std::string environmentCode(const GridLayout& layout);
+/// `geometry` with its size set to width × height and bars with random rotations: cells are
+/// visited in random order and each takes a bar with probability `fill` unless a bar already lies
+/// within `minSpacing` cells (Chebyshev distance); minSpacing 0 only keeps bars in distinct cells.
+Vesk::Environment::HorizontalGrid::EnvironmentDescription randomLayout(
+    const Vesk::Environment::HorizontalGrid::EnvironmentDescription& geometry, std::uint32_t width,
+    std::uint32_t height, double fill, int minSpacing, std::mt19937_64& rng);
 
 struct PoseRange {
     double halfWidth = 1;      ///< x is drawn from [-halfWidth, halfWidth]
