@@ -5,6 +5,7 @@
 #   ./dev.sh sanitize   the whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./dev.sh tsan       the concurrency tests under ThreadSanitizer
 #   ./dev.sh bench      build and run the benchmarks
+#   ./dev.sh fuzz       fuzz each target for FUZZ_SECONDS (default 60), then replay the kept inputs
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -37,6 +38,9 @@ case "${1:-run}" in
         cmake --preset release >/dev/null
         cmake --build --preset release --target lumetra_bench
         ./build/release/bench/lumetra_bench "${@:2}"
+        ;;
+    fuzz)
+        fuzz/run.sh "${@:2}"
         ;;
     *)
         sed -n '2,8p' "$0" >&2

@@ -27,18 +27,32 @@ struct FixedEnvironment {
     std::size_t markerCount;
 };
 
-const std::vector<FixedEnvironment>& environments() {
-    static const std::vector<FixedEnvironment> created = [] {
-        std::vector<FixedEnvironment> list;
+/// The environments of matchEnvironmentCodes(), holding one reference each for the whole run.
+class FixedEnvironments {
+public:
+    FixedEnvironments() {
         for (std::string_view code : matchEnvironmentCodes()) {
             IEnvironment& environment = requireEnvironment(code);
             OutArray<Vector3> markers;
             LUMETRA_FUZZ_CHECK(environment.getMarkers(markers.marshaler()) == ExceptionCode::Ok, "getMarkers failed");
-            list.push_back({&environment, markers.elements.size()});
+            list_.push_back({&environment, markers.elements.size()});
         }
-        return list;
-    }();
-    return created;
+    }
+    ~FixedEnvironments() {
+        for (const FixedEnvironment& fixed : list_) fixed.environment->Release();
+    }
+    FixedEnvironments(const FixedEnvironments&) = delete;
+    FixedEnvironments& operator=(const FixedEnvironments&) = delete;
+
+    const std::vector<FixedEnvironment>& list() const { return list_; }
+
+private:
+    std::vector<FixedEnvironment> list_;
+};
+
+const std::vector<FixedEnvironment>& environments() {
+    static const FixedEnvironments created;
+    return created.list();
 }
 
 bool isFinite(float value) { return std::isfinite(value); }

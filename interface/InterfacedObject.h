@@ -1,16 +1,17 @@
 #pragma once
 // Base of every object the library hands to a host through interfaces.
 //
-// A class becomes an interfaced object with a face for each further interface it implements:
+// A class becomes an interfaced object with one face member per further interface it implements
+// (the adapters of IEnvironment come from interface/EnvironmentRemap.h):
 //
 //     class Environment : public InterfacedObject {
 //     public:
-//         bool isMutable() const;                      // the operations the IEnvironment face
-//         std::vector<vector<float, 3>> getMarkers() const;  // calls (see EnvironmentRemap.h)
+//         bool isMutable() const;                            // what the IEnvironment face calls
+//         std::vector<vector<float, 3>> getMarkers() const;
 //         ...
 //     private:
 //         // Linked at the front of the face chain while Environment is constructed.
-//         InterfaceFace<IEnvironment, Environment> environmentFace_{*this};
+//         InterfaceFace<IEnvironment, Environment> environmentFace{*this};
 //     };
 //
 // A creator hands it out with exactly one reference, owned by the host's slot:

@@ -28,9 +28,16 @@ std::vector<MatchGeometry> matchGeometries() {
     shortFloor.barProportion = 0.3f;
     shortFloor.cellSize = 0.6f;
 
-    return {{"LongCeiling", longCeiling, 2, 0.5, 1.0, 2.0},
-            {"LongFloor", longFloor, 2, 0.5, 1.5, 2.5},
-            {"ShortFloor", shortFloor, 0, 0.12, 1.5, 2.5}};
+    return {{"LongCeiling", longCeiling, 2, 0.5, 0.7, 1.7},
+            {"LongFloor", longFloor, 2, 0.5, 1.2, 2.2},
+            {"ShortFloor", shortFloor, 0, 0.12, 1.2, 2.2}};
+}
+
+InterfaceContract::InterfacePtr<Vesk::Environment::HorizontalGrid::Environment> makeEnvironment(
+    const EnvironmentDescription& d) {
+    return InterfaceContract::InterfacePtr<Vesk::Environment::HorizontalGrid::Environment>(
+        new Vesk::Environment::HorizontalGrid::Environment(d.barLength, d.barProportion, d.barSlope, d.barOffset,
+                                                           d.cellSize, d.bars, d.size, d.ceiling, d.height));
 }
 
 EnvironmentDescription randomMatchLayout(const MatchGeometry& geometry, std::uint32_t width, std::uint32_t height,

@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "environment/Environment.h"
 #include "environment/EnvironmentRecord.h"
+#include "interface/InterfacePtr.h"
 #include "tests/support/FrameGenerator.h"
 
 namespace Lumetra::Testing {
@@ -25,6 +27,10 @@ struct MatchGeometry {
 /// (a) long bars under a ceiling at 2.5, (b) long sloped bars on the floor, offset in their cells,
 /// (c) short bars on the floor that may fill neighbouring cells.
 std::vector<MatchGeometry> matchGeometries();
+
+/// The environment of a description, built directly (without an environment code).
+InterfaceContract::InterfacePtr<Vesk::Environment::HorizontalGrid::Environment> makeEnvironment(
+    const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description);
 
 /// A random layout of `geometry` on a width × height grid.
 Vesk::Environment::HorizontalGrid::EnvironmentDescription randomMatchLayout(const MatchGeometry& geometry,
