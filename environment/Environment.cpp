@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <limits>
 
 #include "environment/FeatureCalculator.h"
@@ -15,9 +16,10 @@ using Vector2 = Environment::Vector2;
 using Vector3 = Environment::Vector3;
 
 /// Most bar groups the feature catalogue may examine. Cataloguing runs at roughly a million groups
-/// a second, so this keeps any accepted code within a few seconds; layouts that reach it are far
-/// denser than tracking needs (a 100 × 100 grid a quarter full takes under a million groups, a fully
-/// occupied 30 × 30 grid more than four million) and are refused with a clear message.
+/// a second, so any accepted code builds within a few seconds. Tracking layouts stay far below it
+/// (a 200 × 200 grid a quarter full, or 100,000 bars on a tenth of the cells, examine fewer than
+/// four million groups); denser ones, such as a fully occupied 30 × 30 grid, are refused with a
+/// message instead of taking minutes.
 constexpr std::size_t catalogueGroupLimit = 4'000'000;
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <cmath>
 #include <cstdint>
 #include <limits>
-#include <random>
 #include <vector>
 
 #include "interface/InterfacePtr.h"
@@ -143,21 +142,6 @@ TEST(EnvironmentMarkers, FollowTheBarListWithCellsRelativeToTheGridCentre) {
     for (std::size_t i = 0; i < markers2D.size(); ++i)
         EXPECT_EQ(environment->getMarkersSearch().getPointsInCircle(markers2D[i], 0.01f),
                   std::vector<int>{static_cast<int>(i)});
-}
-
-TEST(EnvironmentMarkers, SmallestSpacingMatchesTheExhaustiveSearch) {
-    std::mt19937 random(99);
-    std::uniform_int_distribution<int> cell(0, 19), rotation(0, 3);
-    std::vector<Bar> bars;
-    std::vector<bool> taken(400, false);
-    while (bars.size() < 100) {
-        const int x = cell(random), y = cell(random);
-        if (taken[static_cast<std::size_t>(y * 20 + x)]) continue;
-        taken[static_cast<std::size_t>(y * 20 + x)] = true;
-        bars.push_back(bar(x, y, rotation(random)));
-    }
-    const auto environment = makeEnvironment(truss, bars, {20, 20});
-    EXPECT_EQ(environment->getMinMarkerDistance(), smallestSpacing(environment->getMarkers2D()));
 }
 
 TEST(EnvironmentQueries, ContourIsTheGridOutline) {

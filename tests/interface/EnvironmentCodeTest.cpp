@@ -119,17 +119,6 @@ TEST_F(EnvironmentCode, EveryRotationAndTheBarOffsetPlaceTheMarkers) {
     }
 }
 
-TEST_F(EnvironmentCode, EnvironmentsOutliveTheirLibraryAndEndWithOneReference) {
-    InterfacePtr<ILibrary> library = host.createLibrary();
-    IEnvironment* slot = nullptr;
-    ASSERT_EQ(createEnvironment(*library, trussCode, &slot), ExceptionCode::Ok);
-    const auto environment = InterfacePtr<IEnvironment>::adopt(slot);
-    library.reset();
-    EXPECT_EQ(environment->AddRef(), 2u);
-    EXPECT_EQ(environment->Release(), 1u);
-    EXPECT_EQ(getMarkers(*environment).size(), 6u);
-}
-
 TEST_F(EnvironmentCode, DecodingFailuresReportTheirMessages) {
     expectFailure("", "LumetraSerialization error buf != nullptr");
     expectFailure("Q===", "LumetraSerialization error buf != nullptr");

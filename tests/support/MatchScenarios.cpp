@@ -4,6 +4,8 @@ namespace Lumetra::Testing {
 
 using Vesk::Environment::HorizontalGrid::EnvironmentDescription;
 
+void PrintTo(const MatchGeometry& geometry, std::ostream* out) { *out << geometry.name; }
+
 std::vector<MatchGeometry> matchGeometries() {
     EnvironmentDescription longCeiling;
     longCeiling.schemeName = "long ceiling";

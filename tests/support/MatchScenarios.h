@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <optional>
+#include <ostream>
 #include <random>
 #include <string>
 #include <vector>
@@ -23,6 +24,9 @@ struct MatchGeometry {
     double minDistance;  ///< range of the tracker's distance from the marker plane
     double maxDistance;
 };
+
+/// For readable test names and messages.
+void PrintTo(const MatchGeometry& geometry, std::ostream* out);
 
 /// (a) long bars under a ceiling at 2.5, (b) long sloped bars on the floor, offset in their cells,
 /// (c) short bars on the floor that may fill neighbouring cells.

@@ -1,0 +1,104 @@
+// Matching through the loaded library, as a host calls it: match on views of about 4, 8, 16 and 24
+// complete bars, and matchByPosition per ray. Counters report the share of views matched and the
+// largest position error of a match.
+
+#include <benchmark/benchmark.h>
+
+#include <algorithm>
+#include <random>
+#include <stdexcept>
+#include <vector>
+
+#include "tests/support/EnvironmentCodeWriter.h"
+#include "tests/support/LibraryHost.h"
+#include "tests/support/MatchScenarios.h"
+
+namespace {
+
+using namespace Lumetra::Testing;
+
+constexpr double degree = 3.14159265358979323846 / 180.0;
+constexpr int viewCount = 16;
+
+/// A layout of one geometry, loaded through the library, with views showing about `bars` bars.
+struct Scene {
+    LibraryHost host;
+    InterfacePtr<IEnvironment> environment;
+    std::vector<View> views;
+
+    Scene(const MatchGeometry& base, std::size_t bars, double maxTilt) {
+        // Views of many bars need a higher tracker; the layout is large enough for any of them.
+        MatchGeometry geometry = base;
+        geometry.maxDistance = std::max(base.maxDistance, 1.0 + 0.25 * static_cast<double>(bars));
+        std::mt19937_64 rng(1000 + bars);
+        const auto layout = randomMatchLayout(geometry, 48, 48, rng);
+        environment = host.createEnvironment(LumetraTest::writeEnvironmentCode(layout));
+        const std::vector<Point3> markers = getMarkers(*environment);
+        const std::size_t low = bars > 4 ? bars - 1 : bars, high = bars + 1;
+        while (views.size() < viewCount) {
+            const std::optional<View> view = drawView(markers, geometry, layout, maxTilt,
+                                                      FrameOptions{.fieldOfViewHalfAngle = 70 * degree}, low, high, rng);
+            if (!view) throw std::runtime_error("no view of the requested size");
+            views.push_back(*view);
+        }
+    }
+};
+
+void matchViews(benchmark::State& state, const MatchGeometry& geometry, double maxTilt) {
+    const Scene scene(geometry, static_cast<std::size_t>(state.range(0)), maxTilt);
+    std::size_t next = 0, rays = 0;
+    for (auto _ : state) {
+        const View& view = scene.views[next++ % viewCount];
+        MatchOutcome outcome = match(*scene.environment, view.frame.rays);
+        benchmark::DoNotOptimize(outcome);
+        rays += view.frame.rays.size();
+    }
+    // Accuracy over the views, outside the timed loop.
+    int matched = 0;
+    double worst = 0;
+    for (const View& view : scene.views) {
+        const MatchOutcome outcome = match(*scene.environment, view.frame.rays);
+        if (!outcome.matched) continue;
+        ++matched;
+        worst = std::max(worst, LumetraMath::length(LumetraMath::vectorCast<double>(outcome.pose.position) -
+                                                    view.pose.position));
+    }
+    state.counters["matched"] = static_cast<double>(matched) / viewCount;
+    state.counters["maxPositionError"] = worst;
+    state.counters["rays"] = static_cast<double>(rays) / static_cast<double>(state.iterations());
+}
+
+void matchByPositionPerRay(benchmark::State& state, const MatchGeometry& geometry) {
+    const Scene scene(geometry, static_cast<std::size_t>(state.range(0)), 15 * degree);
+    std::size_t next = 0;
+    std::int64_t rays = 0;
+    for (auto _ : state) {
+        const View& view = scene.views[next++ % viewCount];
+        const Point3 position = LumetraMath::vectorCast<float>(view.pose.position);
+        std::vector<MarkerIndex> found = matchByPosition(*scene.environment, view.frame.worldRays, position);
+        benchmark::DoNotOptimize(found);
+        rays += static_cast<std::int64_t>(view.frame.worldRays.size());
+    }
+    state.SetItemsProcessed(rays);
+}
+
+const MatchGeometry& geometryAt(std::size_t i) {
+    static const std::vector<MatchGeometry> geometries = matchGeometries();
+    return geometries[i];
+}
+
+void levelLongCeiling(benchmark::State& state) { matchViews(state, geometryAt(0), 0.0); }
+void levelLongFloor(benchmark::State& state) { matchViews(state, geometryAt(1), 0.0); }
+void levelShortFloor(benchmark::State& state) { matchViews(state, geometryAt(2), 0.0); }
+void tiltedLongFloor(benchmark::State& state) { matchViews(state, geometryAt(1), 15 * degree); }
+void byPositionLongFloor(benchmark::State& state) { matchByPositionPerRay(state, geometryAt(1)); }
+void byPositionShortFloor(benchmark::State& state) { matchByPositionPerRay(state, geometryAt(2)); }
+
+}  // namespace
+
+BENCHMARK(levelLongCeiling)->Name("Match/LongCeiling/Level/bars")->Arg(4)->Arg(8)->Arg(16)->Arg(24);
+BENCHMARK(levelLongFloor)->Name("Match/LongFloor/Level/bars")->Arg(4)->Arg(8)->Arg(16)->Arg(24);
+BENCHMARK(levelShortFloor)->Name("Match/ShortFloor/Level/bars")->Arg(4)->Arg(8)->Arg(16)->Arg(24);
+BENCHMARK(tiltedLongFloor)->Name("Match/LongFloor/Tilt15/bars")->Arg(8)->Arg(16)->Arg(24);
+BENCHMARK(byPositionLongFloor)->Name("MatchByPosition/LongFloor/bars")->Arg(8)->Arg(24);
+BENCHMARK(byPositionShortFloor)->Name("MatchByPosition/ShortFloor/bars")->Arg(24);
