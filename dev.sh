@@ -6,6 +6,8 @@
 #   ./dev.sh tsan       the concurrency tests under ThreadSanitizer
 #   ./dev.sh bench      build and run the benchmarks
 #   ./dev.sh fuzz       fuzz each target for FUZZ_SECONDS (default 60), then replay the kept inputs
+#   ./dev.sh example    install the release library into a temporary prefix, build and run examples/
+#   ./dev.sh python     the Python module's tests against the release library (also part of test)
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -14,6 +16,7 @@ ensure_packages() {
     command -v cmake >/dev/null || missing+=(cmake)
     command -v ninja >/dev/null || missing+=(ninja-build)
     command -v g++ >/dev/null || missing+=(g++)
+    command -v python3 >/dev/null || missing+=(python3)
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
     if [ ${#missing[@]} -gt 0 ]; then
@@ -42,8 +45,27 @@ case "${1:-run}" in
     fuzz)
         fuzz/run.sh "${@:2}"
         ;;
+    example)
+        # Consumes the installed package exactly as a user's project would: find_package only.
+        cmake --preset release >/dev/null
+        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid
+        staging=$(mktemp -d)
+        trap 'rm -rf "$staging"' EXIT
+        cmake --install build/release --prefix "$staging/prefix"
+        cmake -S examples -B "$staging/build" -G Ninja -DCMAKE_CXX_COMPILER=g++ \
+            -DCMAKE_PREFIX_PATH="$staging/prefix" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+        cmake --build "$staging/build"
+        "$staging/build/match_one_frame"
+        ;;
+    python)
+        cmake --preset release >/dev/null
+        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid
+        cd python
+        LUMETRA_LIBRARY="$PWD/../build/release/libLumetraVeskEnvironmentHorizontalGrid.so" PYTHONDONTWRITEBYTECODE=1 \
+            python3 -m unittest discover --start-directory tests --top-level-directory . "${@:2}"
+        ;;
     *)
-        sed -n '2,8p' "$0" >&2
+        sed -n '2,10p' "$0" >&2
         exit 2
         ;;
 esac

@@ -94,7 +94,7 @@ void FeatureCalculator::getPotentialFeatures(Bar candidate, FeatureSet& newFeatu
     std::vector<Bar> group;
     const std::array<RequiredRun, 1> holdingCandidate{{{0, 1}}};
     forEachDescentGroup(around, holdingCandidate, largestOnly, [&](GroupIndices indices) {
-        if (false && invalid.contains(indices)) return;
+        if (invalid.contains(indices)) return;
         group.clear();
         for (const std::size_t index : indices) group.push_back(around[index]);
         if (!storeSomeKeyAndSortedBars(group, patterns)) invalid.invalidate(indices);

@@ -1,0 +1,46 @@
+# Installation: the shared library, the host header with the math headers it includes, a CMake
+# package configuration and a pkg-config file. Hosts load the library at run time (dlopen), so
+# the package hands out the library file's path rather than something to link against.
+include(GNUInstallDirs)
+include(CMakePackageConfigHelpers)
+
+set(LUMETRA_PACKAGE_NAME LumetraVeskEnvironmentHorizontalGrid)
+set(LUMETRA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/${LUMETRA_PACKAGE_NAME})
+set(LUMETRA_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR})
+set(LUMETRA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/${LUMETRA_PACKAGE_NAME})
+set(LUMETRA_LIBRARY_FILE_NAME
+    ${CMAKE_SHARED_LIBRARY_PREFIX}LumetraVeskEnvironmentHorizontalGrid${CMAKE_SHARED_LIBRARY_SUFFIX})
+
+install(TARGETS LumetraVeskEnvironmentHorizontalGrid
+    LIBRARY DESTINATION ${LUMETRA_INSTALL_LIBDIR})
+
+# The host header includes "math/Pose.h", which pulls in the other three.
+install(FILES include/LumetraVeskEnvironmentHorizontalGrid.h
+    DESTINATION ${LUMETRA_INSTALL_INCLUDEDIR})
+install(FILES math/Vector.h math/Matrix.h math/Quaternion.h math/Pose.h
+    DESTINATION ${LUMETRA_INSTALL_INCLUDEDIR}/math)
+
+configure_package_config_file(cmake/${LUMETRA_PACKAGE_NAME}Config.cmake.in
+    ${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}Config.cmake
+    INSTALL_DESTINATION ${LUMETRA_INSTALL_CMAKEDIR}
+    PATH_VARS LUMETRA_INSTALL_INCLUDEDIR LUMETRA_INSTALL_LIBDIR)
+write_basic_package_version_file(${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}ConfigVersion.cmake
+    COMPATIBILITY SameMajorVersion)
+install(FILES
+    ${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}Config.cmake
+    ${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}ConfigVersion.cmake
+    DESTINATION ${LUMETRA_INSTALL_CMAKEDIR})
+
+# The .pc file finds its prefix from its own location, so the tree may be installed anywhere
+# (cmake --install --prefix) or moved afterwards.
+file(RELATIVE_PATH LUMETRA_PKGCONFIG_TO_PREFIX
+    /prefix/${CMAKE_INSTALL_LIBDIR}/pkgconfig /prefix)
+string(REGEX REPLACE "/$" "" LUMETRA_PKGCONFIG_TO_PREFIX "${LUMETRA_PKGCONFIG_TO_PREFIX}")
+set(LUMETRA_PKGCONFIG_DL_LIBS "")
+if(CMAKE_DL_LIBS)
+    set(LUMETRA_PKGCONFIG_DL_LIBS -l${CMAKE_DL_LIBS})
+endif()
+configure_file(cmake/${LUMETRA_PACKAGE_NAME}.pc.in
+    ${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}.pc @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}.pc
+    DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)

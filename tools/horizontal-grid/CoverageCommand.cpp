@@ -1,0 +1,83 @@
+// coverage: where on the floor the tracker finds itself, as a table and as one figure.
+
+#include <memory>
+
+#include <fmt/core.h>
+
+#include "tools/horizontal-grid/CodeInput.h"
+#include "tools/horizontal-grid/Commands.h"
+#include "tools/horizontal-grid/Coverage.h"
+#include "tools/horizontal-grid/DescriptionJson.h"
+
+namespace Lumetra::Tools {
+namespace {
+
+struct CoverageCommandOptions {
+    InputSource input;
+    CoverageOptions coverage;
+    bool json = false;
+};
+
+void printTable(const CoverageMap& map) {
+    fmt::print("{:>8} |", "z \\ x");
+    for (const double x : map.xs) fmt::print("{:>6.2f}", x);
+    fmt::print("\n{:->9}{:->{}}\n", "+", "", 6 * map.xs.size());
+    for (std::size_t row = 0; row < map.zs.size(); ++row) {
+        fmt::print("{:>8.2f} |", map.zs[row]);
+        for (std::size_t column = 0; column < map.xs.size(); ++column)
+            fmt::print("{:>6.0f}", 100.0 * map.share(column, row));
+        fmt::print("\n");
+    }
+}
+
+Json coverageJson(const CoverageMap& map, const CoverageOptions& options) {
+    Json rows = Json::array();
+    for (std::size_t row = 0; row < map.zs.size(); ++row) {
+        Json shares = Json::array();
+        for (std::size_t column = 0; column < map.xs.size(); ++column) shares.push_back(map.share(column, row));
+        rows.push_back(std::move(shares));
+    }
+    return Json{{"height", options.height},
+                {"step", map.step},
+                {"framesPerPosition", map.framesPerPosition},
+                {"threshold", map.threshold},
+                {"x", map.xs},
+                {"z", map.zs},
+                {"shares", std::move(rows)},
+                {"coveredFraction", map.coveredFraction()},
+                {"meanShare", map.meanShare()}};
+}
+
+int runCoverage(const CoverageCommandOptions& options) {
+    const LoadedCode loaded = loadCode(options.input);
+    const LibraryMatcher matcher(options.coverage.tracker.library, loaded.code);
+    const CoverageMap map = computeCoverage(matcher, loaded.description, options.coverage);
+    if (options.json) {
+        fmt::print("{}\n", coverageJson(map, options.coverage).dump(2));
+        return 0;
+    }
+    fmt::print("percent of frames matched correctly, tracker at height {}, {} frames per position "
+               "({} headings x {} tilts)\n\n",
+               options.coverage.height, map.framesPerPosition, options.coverage.yaws,
+               options.coverage.tiltsDegrees.size());
+    printTable(map);
+    fmt::print("\ncovered: {:.1f}% of the floor ({} of {} positions with at least {:.0f}% of frames matched "
+               "correctly); mean {:.1f}%\n",
+               100.0 * map.coveredFraction(), map.coveredPositions(), map.shares.size(), 100.0 * map.threshold,
+               100.0 * map.meanShare());
+    return 0;
+}
+
+}  // namespace
+
+void addCoverageCommand(CLI::App& tool, CommandRunner& selected) {
+    auto options = std::make_shared<CoverageCommandOptions>();
+    CLI::App* command = tool.add_subcommand(
+        "coverage", "Match frames from a lattice of tracker positions and show where matching works");
+    addInputOptions(*command, options->input, "code", "environment code");
+    addCoverageOptions(*command, options->coverage);
+    command->add_flag("--json", options->json, "Write JSON");
+    selectOnParse(*command, selected, options, runCoverage);
+}
+
+}  // namespace Lumetra::Tools

@@ -1,0 +1,127 @@
+// describe: everything an environment code holds and what the library makes of it.
+
+#include <numbers>
+#include <memory>
+
+#include <fmt/core.h>
+
+#include "tools/horizontal-grid/CodeInput.h"
+#include "tools/horizontal-grid/Commands.h"
+#include "tools/horizontal-grid/DescriptionJson.h"
+#include "tools/horizontal-grid/EnvironmentModel.h"
+
+namespace Lumetra::Tools {
+namespace {
+
+constexpr const char* markerNames[3] = {"first end", "middle", "last end"};
+
+struct DescribeOptions {
+    InputSource input;
+    bool json = false;
+    bool summary = false;
+};
+
+std::string plural(std::size_t count, const char* noun) {
+    return fmt::format("{} {}{}", count, noun, count == 1 ? "" : "s");
+}
+
+Json catalogueJson(const CatalogueFigures& figures) {
+    Json bySize = Json::object();
+    for (const auto& [size, count] : figures.uniqueFeaturesBySize) bySize[std::to_string(size)] = count;
+    return Json{
+        {"uniqueFeatures", figures.uniqueFeatures},
+        {"uniqueFeaturesBySize", std::move(bySize)},
+        {"smallestFeatureSize", figures.smallestFeatureSize ? Json(*figures.smallestFeatureSize) : Json(nullptr)},
+        {"barsInFeatures", figures.barsInFeatures},
+        {"markerSpacing", shortestDouble(figures.markerSpacing)},
+        {"markerEllipse", Json{{"t00", shortestDouble(figures.markerEllipse.x)},
+                               {"t11", shortestDouble(figures.markerEllipse.y)},
+                               {"t01", shortestDouble(figures.markerEllipse.z)}}},
+    };
+}
+
+void printJson(const LoadedCode& loaded, const Environment& environment, const CatalogueFigures& figures,
+               bool summary) {
+    Json json{{"version", loaded.version}};
+    json.update(descriptionToJson(loaded.description));
+    if (!summary) {
+        Json markers = Json::array();
+        for (const auto& marker : environment.getMarkers())
+            markers.push_back(Json::array(
+                {shortestDouble(marker.x), shortestDouble(marker.y), shortestDouble(marker.z)}));
+        json["markers"] = std::move(markers);
+    }
+    json["catalogue"] = catalogueJson(figures);
+    fmt::print("{}\n", json.dump(2));
+}
+
+void printGeometry(const LoadedCode& loaded) {
+    const EnvironmentDescription& d = loaded.description;
+    fmt::print("version      {}{}\n", loaded.version, loaded.version == 2 ? " (current)" : " (upgraded to 2 on reading)");
+    fmt::print("scheme       \"{}\"\n", d.schemeName);
+    fmt::print("grid         {} x {} cells of {} = {} x {}, centred on the origin\n", d.size.x, d.size.y,
+               d.cellSize, static_cast<float>(d.size.x) * d.cellSize, static_cast<float>(d.size.y) * d.cellSize);
+    fmt::print("bar          length {}, middle marker at {} of the length, slope {} rad ({:.2f} deg), "
+               "offset ({}, {})\n",
+               d.barLength, d.barProportion, d.barSlope, d.barSlope * 180.0 / std::numbers::pi, d.barOffset.x, d.barOffset.y);
+    fmt::print("markers      {} at height {}\n", d.ceiling ? "under a ceiling" : "on the floor", d.height);
+    fmt::print("connectors   {}\n", d.connectors ? "yes" : "no");
+}
+
+void printBarsAndMarkers(const EnvironmentDescription& d, const Environment& environment) {
+    fmt::print("\nbars ({})\n  {:>5}  {:>12}  {:>8}\n", d.bars.size(), "bar", "cell", "rotation");
+    for (std::size_t i = 0; i < d.bars.size(); ++i) {
+        const auto& bar = d.bars[i];
+        const std::string cell = fmt::format("({}, {})", bar._position.x, bar._position.y);
+        fmt::print("  {:>5}  {:>12}  {:>4} deg{}\n", i, cell, rotationDegrees(bar.rotation()),
+                   (bar._properties & ~3u) != 0 ? fmt::format("  (properties byte {})", bar._properties) : "");
+    }
+    const auto markers = environment.getMarkers();
+    fmt::print("\nmarkers ({})\n  {:>6}  {:>5}  {:<9}  {:>10} {:>10} {:>10}\n", markers.size(), "number", "bar", "marker",
+               "x", "y", "z");
+    for (std::size_t i = 0; i < markers.size(); ++i)
+        fmt::print("  {:>6}  {:>5}  {:<9}  {:>10.4f} {:>10.4f} {:>10.4f}\n", i, i / 3, markerNames[i % 3],
+                   markers[i].x, markers[i].y, markers[i].z);
+}
+
+void printCatalogue(const CatalogueFigures& figures, std::size_t bars) {
+    std::string bySize;
+    for (const auto& [size, count] : figures.uniqueFeaturesBySize)
+        bySize += fmt::format("{}{} of {}", bySize.empty() ? "" : ", ", count, plural(size, "bar"));
+    fmt::print("\ncatalogue\n");
+    fmt::print("  unique features   {}{}\n", figures.uniqueFeatures, bySize.empty() ? "" : " (" + bySize + ")");
+    fmt::print("  smallest feature  {}\n",
+               figures.smallestFeatureSize ? plural(*figures.smallestFeatureSize, "bar") : "none: nothing can be matched");
+    fmt::print("  bars in features  {} of {}\n", figures.barsInFeatures, bars);
+    fmt::print("  marker spacing    {}\n", figures.markerSpacing);
+    fmt::print("  marker ellipse    t00 {}, t11 {}, t01 {} (bar lengths, bar frame)\n", figures.markerEllipse.x,
+               figures.markerEllipse.y, figures.markerEllipse.z);
+}
+
+int runDescribe(const DescribeOptions& options) {
+    const LoadedCode loaded = loadCode(options.input);
+    const EnvironmentPtr environment = buildEnvironment(loaded.description);
+    const CatalogueFigures figures = catalogueFigures(*environment);
+    if (options.json) {
+        printJson(loaded, *environment, figures, options.summary);
+        return 0;
+    }
+    printGeometry(loaded);
+    if (!options.summary) printBarsAndMarkers(loaded.description, *environment);
+    printCatalogue(figures, loaded.description.bars.size());
+    return 0;
+}
+
+}  // namespace
+
+void addDescribeCommand(CLI::App& tool, CommandRunner& selected) {
+    auto options = std::make_shared<DescribeOptions>();
+    CLI::App* command = tool.add_subcommand(
+        "describe", "Show a code's version, geometry, bars, markers and feature catalogue");
+    addInputOptions(*command, options->input, "code", "environment code");
+    command->add_flag("--json", options->json, "Write JSON (the input of encode)");
+    command->add_flag("--summary", options->summary, "Leave out the lists of bars and markers (JSON: of markers)");
+    selectOnParse(*command, selected, options, runDescribe);
+}
+
+}  // namespace Lumetra::Tools

@@ -1,0 +1,57 @@
+// render: an SVG picture of the environment, optionally over its coverage map.
+
+#include <memory>
+#include <optional>
+
+#include "tools/horizontal-grid/CodeInput.h"
+#include "tools/horizontal-grid/Commands.h"
+#include "tools/horizontal-grid/Coverage.h"
+#include "tools/horizontal-grid/EnvironmentSvg.h"
+
+namespace Lumetra::Tools {
+namespace {
+
+struct RenderOptions {
+    InputSource input;
+    std::string output;
+    double cellPixels = 48;
+    bool noNumbers = false;
+    bool coverage = false;
+    CoverageOptions coverageOptions;
+};
+
+int runRender(const RenderOptions& options) {
+    const LoadedCode loaded = loadCode(options.input);
+    const EnvironmentPtr environment = buildEnvironment(loaded.description);
+    std::optional<CoverageMap> coverage;
+    if (options.coverage) {
+        const LibraryMatcher matcher(options.coverageOptions.tracker.library, loaded.code);
+        coverage = computeCoverage(matcher, loaded.description, options.coverageOptions);
+    }
+    SvgOptions svg;
+    svg.cellPixels = options.cellPixels;
+    svg.markerNumbers = !options.noNumbers;
+    svg.coverage = coverage ? &*coverage : nullptr;
+    writeOutput(options.output, renderEnvironmentSvg(loaded.description, *environment, svg));
+    return 0;
+}
+
+}  // namespace
+
+void addRenderCommand(CLI::App& tool, CommandRunner& selected) {
+    auto options = std::make_shared<RenderOptions>();
+    CLI::App* command = tool.add_subcommand(
+        "render", "Draw the environment as SVG: cells, contour, axes, bars and numbered markers");
+    addInputOptions(*command, options->input, "code", "environment code");
+    command->add_option("-o,--output", options->output, "Write the SVG to this file instead of standard output");
+    command->add_option("--cell-pixels", options->cellPixels, "Drawn size of one cell")
+        ->check(CLI::Range(4.0, 1000.0))
+        ->capture_default_str();
+    command->add_flag("--no-numbers", options->noNumbers, "Leave out the marker numbers");
+    command->add_flag("--coverage", options->coverage,
+                      "Colour the floor by the share of frames matched correctly (options as for coverage)");
+    addCoverageOptions(*command, options->coverageOptions);
+    selectOnParse(*command, selected, options, runRender);
+}
+
+}  // namespace Lumetra::Tools

@@ -1,0 +1,123 @@
+#include "tools/horizontal-grid/Suggestions.h"
+
+#include <algorithm>
+#include <cmath>
+#include <tuple>
+
+#include "environment/FeatureCalculator.h"
+#include "environment/Field.h"
+
+namespace Lumetra::Tools {
+
+using Vesk::Environment::HorizontalGrid::FeatureCalculator;
+using Vesk::Environment::HorizontalGrid::FeatureSet;
+using Vesk::Environment::HorizontalGrid::Field;
+
+namespace {
+
+double cross(double ax, double ay, double bx, double by) { return ax * by - ay * bx; }
+
+/// Whether the segments ab and cd cross or touch.
+bool segmentsMeet(const LumetraMath::vector<float, 2>& a, const LumetraMath::vector<float, 2>& b,
+                  const LumetraMath::vector<float, 2>& c, const LumetraMath::vector<float, 2>& d) {
+    const auto side = [](const auto& p, const auto& q, const auto& r) {
+        return cross(q.x - p.x, q.y - p.y, r.x - p.x, r.y - p.y);
+    };
+    const double d1 = side(c, d, a), d2 = side(c, d, b), d3 = side(a, b, c), d4 = side(a, b, d);
+    return ((d1 > 0) != (d2 > 0) || d1 == 0 || d2 == 0) && ((d3 > 0) != (d4 > 0) || d3 == 0 || d4 == 0);
+}
+
+double ownSmallestSpacing(const std::vector<LumetraMath::vector<float, 2>>& markers) {
+    double smallest = INFINITY;
+    for (std::size_t i = 0; i < markers.size(); ++i)
+        for (std::size_t j = i + 1; j < markers.size(); ++j)
+            smallest = std::min(smallest, static_cast<double>(LumetraMath::length(markers[i] - markers[j])));
+    return smallest;
+}
+
+}  // namespace
+
+SuggestionFinder::SuggestionFinder(const Environment& geometry, double clearance) : geometry_(geometry) {
+    const std::vector<Vector2> own = markersOf(Bar{});
+    clearance_ = clearance > 0 ? clearance : ownSmallestSpacing(own);
+    // Markers lie at most `extent` from their cell centre: bars of cells farther apart than reach_
+    // cannot come within the clearance.
+    double extent = 0;
+    for (const auto& layout : geometry_.getBarGeometries())
+        for (std::size_t k = 0; k < 3; ++k) extent = std::max(extent, static_cast<double>(LumetraMath::length(layout[k])));
+    reach_ = static_cast<int>(std::ceil((2 * extent + clearance_) / geometry_.getCellSize())) + 1;
+}
+
+std::vector<SuggestionFinder::Vector2> SuggestionFinder::markersOf(const Bar& bar) const {
+    return Environment::getMarkers2D({bar}, geometry_.getBarGeometries(), geometry_.getGridCenter(),
+                                     geometry_.getCellSize());
+}
+
+bool SuggestionFinder::keepsClear(const Bar& candidate, const Field& field) const {
+    const std::vector<Vector2> markers = markersOf(candidate);
+    const auto [x, y] = std::tuple(candidate._position.x, candidate._position.y);
+    for (int v = y - reach_; v <= y + reach_; ++v) {
+        for (int u = x - reach_; u <= x + reach_; ++u) {
+            const auto other = field.barAt(Cell{u, v});
+            if (!other) continue;
+            const std::vector<Vector2> otherMarkers = markersOf(*other);
+            for (const Vector2& marker : markers)
+                for (const Vector2& otherMarker : otherMarkers)
+                    if (LumetraMath::length(marker - otherMarker) < clearance_) return false;
+            if (segmentsMeet(markers[0], markers[2], otherMarkers[0], otherMarkers[2])) return false;
+        }
+    }
+    return true;
+}
+
+std::vector<Suggestion> SuggestionFinder::rank(const EnvironmentDescription& layout, const std::vector<Cell>& cells) const {
+    const Field field(layout.bars, layout.size);
+    const FeatureCalculator calculator(field, false);
+    std::vector<Suggestion> suggestions;
+    for (const Cell& cell : cells) {
+        if (field.barIdAt(cell) != -1) continue;
+        std::optional<Suggestion> best;
+        for (std::uint8_t rotation = 0; rotation < 4; ++rotation) {
+            const Bar candidate{cell, rotation};
+            if (!keepsClear(candidate, field)) continue;
+            FeatureSet added, spoiled;
+            calculator.getPotentialFeatures(candidate, added, spoiled);
+            const Suggestion suggestion{candidate, added.size(), spoiled.size()};
+            if (!best || suggestion.net() > best->net() ||
+                (suggestion.net() == best->net() && suggestion.newFeatures > best->newFeatures))
+                best = suggestion;
+        }
+        if (best) suggestions.push_back(*best);
+    }
+    std::stable_sort(suggestions.begin(), suggestions.end(), [](const Suggestion& a, const Suggestion& b) {
+        return std::tuple(-a.net(), -static_cast<long>(a.newFeatures), a.bar._position.y, a.bar._position.x) <
+               std::tuple(-b.net(), -static_cast<long>(b.newFeatures), b.bar._position.y, b.bar._position.x);
+    });
+    return suggestions;
+}
+
+std::vector<Suggestion> SuggestionFinder::apply(EnvironmentDescription& layout, std::vector<Cell> cells,
+                                                std::size_t count) const {
+    std::vector<Suggestion> added;
+    while (added.size() < count) {
+        const std::vector<Suggestion> ranked = rank(layout, cells);
+        if (ranked.empty() || ranked.front().net() <= 0) break;
+        const Suggestion& best = ranked.front();
+        layout.bars.push_back(best.bar);
+        std::erase(cells, best.bar._position);
+        added.push_back(best);
+    }
+    return added;
+}
+
+std::vector<Cell> emptyCells(const EnvironmentDescription& layout, LumetraMath::Rectangle area) {
+    const Field field(layout.bars, layout.size);
+    const auto width = static_cast<int>(field.width()), height = static_cast<int>(field.height());
+    std::vector<Cell> cells;
+    for (int y = std::max(area.lower.y, 0); y <= std::min(area.upper.y, height - 1); ++y)
+        for (int x = std::max(area.lower.x, 0); x <= std::min(area.upper.x, width - 1); ++x)
+            if (field.barIdAt({x, y}) == -1) cells.push_back({x, y});
+    return cells;
+}
+
+}  // namespace Lumetra::Tools

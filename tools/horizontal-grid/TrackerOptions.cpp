@@ -1,0 +1,58 @@
+#include "tools/horizontal-grid/TrackerOptions.h"
+
+#include <map>
+#include <stdexcept>
+
+#include <fmt/core.h>
+
+namespace Lumetra::Tools {
+
+Testing::FrameOptions TrackerOptions::frameOptions(bool ceiling) const {
+    Testing::FrameOptions frame;
+    frame.ceiling = ceiling;
+    frame.fieldOfViewHalfAngle = 0.5 * fieldOfViewDegrees * radiansPerDegree;
+    frame.angularNoise = noiseDegrees * radiansPerDegree;
+    frame.dropProbability = dropProbability;
+    frame.spuriousRays = spuriousRays;
+    frame.seed = seed;
+    return frame;
+}
+
+double TrackerOptions::positionTolerance(float cellSize) const {
+    return tolerance > 0 ? tolerance : 0.25 * static_cast<double>(cellSize);
+}
+
+void addTrackerOptions(CLI::App& command, TrackerOptions& options) {
+    command.add_option("--library", options.library, "The shared library to match with")->capture_default_str();
+    command.add_option("--fov", options.fieldOfViewDegrees, "Full opening angle of the camera, degrees")
+        ->check(CLI::Range(1.0, 179.0))
+        ->capture_default_str();
+    command.add_option("--noise", options.noiseDegrees, "Standard deviation of each ray's direction error, degrees")
+        ->check(CLI::Range(0.0, 10.0))
+        ->capture_default_str();
+    command.add_option("--drop", options.dropProbability, "Chance that a visible marker gives no ray")
+        ->check(CLI::Range(0.0, 1.0))
+        ->capture_default_str();
+    command.add_option("--spurious", options.spuriousRays, "Rays in random directions added to every frame")
+        ->check(CLI::Range(0, 1000))
+        ->capture_default_str();
+    command.add_option("--seed", options.seed, "Seed of the random poses, noise, drops and spurious rays")
+        ->capture_default_str();
+    command.add_option("--tolerance", options.tolerance,
+                       "Largest position error of a correct match (default: a quarter of a cell)")
+        ->check(CLI::NonNegativeNumber);
+    const std::map<std::string, ProgressMode> modes{
+        {"auto", ProgressMode::automatic}, {"always", ProgressMode::always}, {"never", ProgressMode::never}};
+    command.add_option("--progress", options.progress, "Progress bar on standard error: auto (on a terminal), always, never")
+        ->transform(CLI::CheckedTransformer(modes, CLI::ignore_case));
+}
+
+void requireTrackerSide(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d, double height) {
+    const auto plane = static_cast<double>(d.height);
+    if (d.ceiling && !(height < plane))
+        throw std::runtime_error(fmt::format("a tracker at height {} is not below the ceiling markers at {}", height, plane));
+    if (!d.ceiling && !(height > plane))
+        throw std::runtime_error(fmt::format("a tracker at height {} is not above the floor markers at {}", height, plane));
+}
+
+}  // namespace Lumetra::Tools
