@@ -36,8 +36,8 @@ struct Scene {
         const std::vector<Point3> markers = getMarkers(*environment);
         const std::size_t low = bars > 4 ? bars - 1 : bars, high = bars + 1;
         while (views.size() < viewCount) {
-            const std::optional<View> view = drawView(markers, geometry, layout, maxTilt,
-                                                      FrameOptions{.fieldOfViewHalfAngle = 70 * degree}, low, high, rng);
+            const FrameOptions options{.fieldOfViewHalfAngle = 70 * degree};
+            const std::optional<View> view = drawView(markers, geometry, layout, maxTilt, options, low, high, rng);
             if (!view) throw std::runtime_error("no view of the requested size");
             views.push_back(*view);
         }
@@ -82,6 +82,24 @@ void matchByPositionPerRay(benchmark::State& state, const MatchGeometry& geometr
     state.SetItemsProcessed(rays);
 }
 
+/// One call with 100,000 rays, every marker hit several times: collisions everywhere.
+void matchByPositionManyRays(benchmark::State& state, const MatchGeometry& geometry) {
+    LibraryHost host;
+    std::mt19937_64 rng(7);
+    const auto layout = randomMatchLayout(geometry, 48, 48, rng);
+    const auto environment = host.createEnvironment(LumetraTest::writeEnvironmentCode(layout));
+    const std::vector<Point3> markers = getMarkers(*environment);
+    const Point3 position{0.0f, layout.height + 2.0f, 0.0f};
+    std::vector<Point3> rays;
+    for (std::size_t i = 0; rays.size() < static_cast<std::size_t>(state.range(0)); ++i)
+        rays.push_back(markers[(i * 7919) % markers.size()] - position);
+    for (auto _ : state) {
+        std::vector<MarkerIndex> found = matchByPosition(*environment, rays, position);
+        benchmark::DoNotOptimize(found);
+    }
+    state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+
 const MatchGeometry& geometryAt(std::size_t i) {
     static const std::vector<MatchGeometry> geometries = matchGeometries();
     return geometries[i];
@@ -93,6 +111,7 @@ void levelShortFloor(benchmark::State& state) { matchViews(state, geometryAt(2),
 void tiltedLongFloor(benchmark::State& state) { matchViews(state, geometryAt(1), 15 * degree); }
 void byPositionLongFloor(benchmark::State& state) { matchByPositionPerRay(state, geometryAt(1)); }
 void byPositionShortFloor(benchmark::State& state) { matchByPositionPerRay(state, geometryAt(2)); }
+void byPositionManyRays(benchmark::State& state) { matchByPositionManyRays(state, geometryAt(1)); }
 
 }  // namespace
 
@@ -102,3 +121,4 @@ BENCHMARK(levelShortFloor)->Name("Match/ShortFloor/Level/bars")->Arg(4)->Arg(8)-
 BENCHMARK(tiltedLongFloor)->Name("Match/LongFloor/Tilt15/bars")->Arg(8)->Arg(16)->Arg(24);
 BENCHMARK(byPositionLongFloor)->Name("MatchByPosition/LongFloor/bars")->Arg(8)->Arg(24);
 BENCHMARK(byPositionShortFloor)->Name("MatchByPosition/ShortFloor/bars")->Arg(24);
+BENCHMARK(byPositionManyRays)->Name("MatchByPosition/LongFloor/rays")->Arg(100000)->Unit(benchmark::kMillisecond);

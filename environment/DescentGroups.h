@@ -43,7 +43,7 @@ public:
     }
 
     void run(std::size_t size) {
-        size_ = size;
+        size_ = std::min(size, largestGroupSize);
         extend(0, 0, 0, Box{});
     }
 
@@ -76,6 +76,7 @@ private:
     }
 
     void extend(std::size_t depth, std::size_t start, std::uint32_t covered, const Box& box) {
+        if (depth >= size_) return;  // never taken; bounds the recursion for the optimiser
         const std::size_t picksAfter = size_ - depth - 1;
         for (std::size_t i = start; i + picksAfter < list_.size(); ++i) {
             if (runLost(covered, i)) return;

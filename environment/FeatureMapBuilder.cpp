@@ -52,8 +52,9 @@ void FeatureMapBuilder::offer(std::span<const Bar> group) {
 
 std::span<const Bar> FeatureMapBuilder::barsOf(const Pattern& pattern,
                                                std::array<Bar, largestGroupSize>& storage) const {
-    for (std::size_t k = 0; k < pattern.size; ++k) storage[k] = field_->bars()[pattern.barIds[k]];
-    return {storage.data(), pattern.size};
+    const std::size_t size = std::min<std::size_t>(pattern.size, storage.size());
+    for (std::size_t k = 0; k < size; ++k) storage[k] = field_->bars()[pattern.barIds[k]];
+    return {storage.data(), size};
 }
 
 FeatureMap FeatureMapBuilder::build() const {

@@ -6,7 +6,8 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
-#include <limits>
+#include <optional>
+#include <vector>
 
 #include "environment/DuplicateClearing.h"
 #include "environment/Environment.h"
@@ -107,8 +108,8 @@ float groupDirection(const Group& group, const std::vector<Vector2>& quadAngles)
     return std::atan2(s / length, c / length) * 0.25f;
 }
 
-/// Moves the pattern whose rays point most nearly straight at the marker plane (largest positive
-/// score, the first on ties) to the front of the group.
+/// Moves the central pattern to the front of the group: the one whose rays agree best with the
+/// levelled vertical (largest sum of dot products, the first on ties), if that sum is positive.
 void moveCentralPatternFirst(Group& group, const std::vector<Pattern>& patterns, const std::vector<Vector3>& rays,
                              const LumetraMath::quaternion<float>& levelling) {
     const Vector3 down = LumetraMath::mul(levelling, Vector3{0.0f, -1.0f, 0.0f});
@@ -132,11 +133,11 @@ struct ObservedArrangement {
     Vector2 centralCenter;  ///< centre of the central pattern's cell in the levelled, slope-turned plane
 };
 
-/// Steps 10.4 to 10.6 of identification: each pattern of the group (central pattern first) is
-/// cast onto the marker plane, turned by the bar slope, and given the cell and rotation that fit
-/// it best. Nothing when the mean squared fit error exceeds 0.1, and, beyond that, when the
-/// points are not finite or the arrangement could not lie on the field in any quarter turn
-/// (such a group cannot be a view of the field, and its size would be unbounded).
+/// Each pattern of the group (central pattern first) is cast onto the marker plane, turned by the
+/// bar slope, and given the cell and rotation that fit it best. Nothing when the mean squared fit
+/// error exceeds 0.1, and also when a point is not finite or the arrangement could not lie on the
+/// field in any quarter turn: such a group is no view of the field, and its cells could overflow
+/// or make the catalogue lookup allocate without bound.
 std::optional<ObservedArrangement> layOnCells(const Environment& environment, const std::vector<Vector3>& rays,
                                               const std::vector<Pattern>& patterns, const Group& group,
                                               const HomographyResult& levelled) {
@@ -299,7 +300,8 @@ JuxtapositionResult Environment::juxtapose(const std::vector<Bar>& bars, std::ve
         if (barIds[j] != openBarId) continue;
         const auto turned = turnCell(bars[j]._position, turn);
         const std::int64_t x = offsetX + turned.x, y = offsetY + turned.y;
-        const std::int64_t id = fitsInt(x) && fitsInt(y) ? field.barIdAt({static_cast<int>(x), static_cast<int>(y)}) : -1;
+        const std::int64_t id =
+            fitsInt(x) && fitsInt(y) ? field.barIdAt({static_cast<int>(x), static_cast<int>(y)}) : -1;
         if (id == -1) return {placed.offset, placed.rotation, false};
         barIds[j] = static_cast<unsigned long>(id);
     }

@@ -14,8 +14,12 @@ namespace Lumetra::Tools {
 
 void addCoverageOptions(CLI::App& command, CoverageOptions& options) {
     addTrackerOptions(command, options.tracker);
-    command.add_option("--height", options.height, "Height of the tracker (y, in the environment's frame)")
-        ->capture_default_str();
+    CLI::Option* distance =
+        command.add_option("--distance", options.distance, "Distance of the tracker from the marker plane")
+            ->check(CLI::PositiveNumber)
+            ->capture_default_str();
+    command.add_option("--height", options.height, "Height of the tracker (y, environment frame) instead of --distance")
+        ->excludes(distance);
     command.add_option("--step", options.step, "Spacing of the tracker positions (default: one per cell)")
         ->check(CLI::NonNegativeNumber);
     command.add_option("--yaws", options.yaws, "Headings tried at every position, evenly spread")
@@ -28,6 +32,11 @@ void addCoverageOptions(CLI::App& command, CoverageOptions& options) {
     command.add_option("--threshold", options.threshold, "Share of correct frames from which a position is covered")
         ->check(CLI::Range(0.0, 1.0))
         ->capture_default_str();
+}
+
+double CoverageOptions::trackerHeight(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d) const {
+    if (height) return *height;
+    return static_cast<double>(d.height) + (d.ceiling ? -distance : distance);
 }
 
 std::size_t CoverageMap::coveredPositions() const {
@@ -75,7 +84,8 @@ std::size_t CoverageMap::nearestRow(double z) const { return nearestIndex(zs, z)
 CoverageMap computeCoverage(const LibraryMatcher& matcher,
                             const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description,
                             const CoverageOptions& options) {
-    requireTrackerSide(description, options.height);
+    const double height = options.trackerHeight(description);
+    requireTrackerSide(description, height);
     CoverageMap map;
     map.step = options.step > 0 ? options.step : static_cast<double>(description.cellSize);
     map.xs = lattice(static_cast<double>(description.size.x) * description.cellSize, map.step);
@@ -96,7 +106,7 @@ CoverageMap computeCoverage(const LibraryMatcher& matcher,
             for (int k = 0; k < options.yaws; ++k) {
                 for (const double tilt : options.tiltsDegrees) {
                     Testing::TrackerPose pose;
-                    pose.position = {x, options.height, z};
+                    pose.position = {x, height, z};
                     pose.yaw = 2.0 * std::numbers::pi * k / options.yaws;
                     // Tipped about a horizontal axis that turns with the heading.
                     pose.tiltAxis = {std::cos(pose.yaw), 0, -std::sin(pose.yaw)};

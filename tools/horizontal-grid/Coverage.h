@@ -3,6 +3,7 @@
 // yaws and tilts, the share of frames that the library matches correctly.
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,11 +17,14 @@ namespace Lumetra::Tools {
 
 struct CoverageOptions {
     TrackerOptions tracker;
-    double height = 1.5;  ///< of the tracker, in the environment's frame (y up)
+    double distance = 1.7;       ///< of the tracker from the marker plane
+    std::optional<double> height;  ///< of the tracker in the environment's frame (y up), instead of the distance
     double step = 0;      ///< lattice spacing; 0: one position per cell, at its centre
     int yaws = 8;
     std::vector<double> tiltsDegrees{0, 20};
     double threshold = 0.5;  ///< share of correct frames from which a position counts as covered
+
+    double trackerHeight(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description) const;
 };
 
 void addCoverageOptions(CLI::App& command, CoverageOptions& options);

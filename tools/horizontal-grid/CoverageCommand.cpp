@@ -1,5 +1,6 @@
 // coverage: where on the floor the tracker finds itself, as a table and as one figure.
 
+#include <cmath>
 #include <memory>
 
 #include <fmt/core.h>
@@ -30,14 +31,14 @@ void printTable(const CoverageMap& map) {
     }
 }
 
-Json coverageJson(const CoverageMap& map, const CoverageOptions& options) {
+Json coverageJson(const CoverageMap& map, double height) {
     Json rows = Json::array();
     for (std::size_t row = 0; row < map.zs.size(); ++row) {
         Json shares = Json::array();
         for (std::size_t column = 0; column < map.xs.size(); ++column) shares.push_back(map.share(column, row));
         rows.push_back(std::move(shares));
     }
-    return Json{{"height", options.height},
+    return Json{{"height", height},
                 {"step", map.step},
                 {"framesPerPosition", map.framesPerPosition},
                 {"threshold", map.threshold},
@@ -52,13 +53,14 @@ int runCoverage(const CoverageCommandOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const LibraryMatcher matcher(options.coverage.tracker.library, loaded.code);
     const CoverageMap map = computeCoverage(matcher, loaded.description, options.coverage);
+    const double height = options.coverage.trackerHeight(loaded.description);
     if (options.json) {
-        fmt::print("{}\n", coverageJson(map, options.coverage).dump(2));
+        fmt::print("{}\n", coverageJson(map, height).dump(2));
         return 0;
     }
-    fmt::print("percent of frames matched correctly, tracker at height {}, {} frames per position "
-               "({} headings x {} tilts)\n\n",
-               options.coverage.height, map.framesPerPosition, options.coverage.yaws,
+    fmt::print("percent of frames matched correctly, tracker at height {:g} ({:g} from the markers), {} frames per "
+               "position ({} headings x {} tilts)\n\n",
+               height, std::abs(height - loaded.description.height), map.framesPerPosition, options.coverage.yaws,
                options.coverage.tiltsDegrees.size());
     printTable(map);
     fmt::print("\ncovered: {:.1f}% of the floor ({} of {} positions with at least {:.0f}% of frames matched "

@@ -59,8 +59,8 @@ void printGeometry(const LoadedCode& loaded) {
     const EnvironmentDescription& d = loaded.description;
     fmt::print("version      {}{}\n", loaded.version, loaded.version == 2 ? " (current)" : " (upgraded to 2 on reading)");
     fmt::print("scheme       \"{}\"\n", d.schemeName);
-    fmt::print("grid         {} x {} cells of {} = {} x {}, centred on the origin\n", d.size.x, d.size.y,
-               d.cellSize, static_cast<float>(d.size.x) * d.cellSize, static_cast<float>(d.size.y) * d.cellSize);
+    fmt::print("grid         {} x {} cells of {} = {:g} x {:g}, centred on the origin\n", d.size.x, d.size.y,
+               d.cellSize, static_cast<double>(d.size.x) * d.cellSize, static_cast<double>(d.size.y) * d.cellSize);
     fmt::print("bar          length {}, middle marker at {} of the length, slope {} rad ({:.2f} deg), "
                "offset ({}, {})\n",
                d.barLength, d.barProportion, d.barSlope, d.barSlope * 180.0 / std::numbers::pi, d.barOffset.x, d.barOffset.y);

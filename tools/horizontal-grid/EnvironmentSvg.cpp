@@ -153,10 +153,22 @@ std::string renderEnvironmentSvg(const EnvironmentDescription& d, const Environm
     const double axisLength = std::max(static_cast<double>(d.cellSize), 0.2 * std::min(halfWidth, halfDepth) * 2);
     maxX = std::max(maxX, axisLength);
     maxZ = std::max(maxZ, axisLength);
+    std::vector<std::string> legend{fmt::format("\"{}\" {} x {} cells of {}, {} bars, markers {} at height {}; seen from above",
+                                                d.schemeName, d.size.x, d.size.y, d.cellSize, d.bars.size(),
+                                                d.ceiling ? "under a ceiling" : "on the floor", d.height)};
+    if (options.coverage != nullptr)
+        legend.push_back(fmt::format("covered: {:.1f}% of the floor; colour: share of frames matched (red 0%, green 100%)",
+                                     100.0 * options.coverage->coveredFraction()));
+    const double legendFontSize = 0.8 * fontSize;
+    std::size_t legendCharacters = 0;
+    for (const std::string& line : legend) legendCharacters = std::max(legendCharacters, line.size());
+
     const double margin = 3 * fontSize;
     const double boxX = view.x(minX) - margin, boxY = view.y(minZ) - margin;
-    const double boxWidth = view.x(maxX - minX) + 2 * margin;
-    const double legendHeight = 2.2 * fontSize;
+    // Sans-serif characters average little more than half their size in width.
+    const double boxWidth = std::max(view.x(maxX - minX) + 2 * margin,
+                                     0.6 * legendFontSize * static_cast<double>(legendCharacters) + 2 * fontSize);
+    const double legendHeight = (static_cast<double>(legend.size()) + 0.5) * 1.3 * legendFontSize;
     const double boxHeight = view.y(maxZ - minZ) + 2 * margin + legendHeight;
 
     SvgWriter svg(boxWidth, boxHeight, boxX, boxY, boxWidth, boxHeight);
@@ -171,14 +183,12 @@ std::string renderEnvironmentSvg(const EnvironmentDescription& d, const Environm
     drawAxes(svg, view, axisLength, fontSize);
     drawBars(svg, view, d, markers, options.cellPixels, options.markerNumbers);
 
-    std::string legend = fmt::format("\"{}\" {} x {} cells of {}, {} bars, markers {} at height {}; seen from above",
-                                     d.schemeName, d.size.x, d.size.y, d.cellSize, d.bars.size(),
-                                     d.ceiling ? "under a ceiling" : "on the floor", d.height);
-    if (options.coverage != nullptr)
-        legend += fmt::format("; coverage {:.1f}% (red 0%, green 100% of frames matched)",
-                              100.0 * options.coverage->coveredFraction());
-    svg.text(boxX + fontSize, boxY + boxHeight - 0.8 * fontSize, legend,
-             {{"font-family", "sans-serif"}, {"font-size", SvgWriter::number(0.8 * fontSize)}, {"fill", "#303030"}});
+    svg.openGroup({{"id", "legend"}, {"font-family", "sans-serif"}, {"font-size", SvgWriter::number(legendFontSize)},
+                   {"fill", "#303030"}});
+    for (std::size_t i = 0; i < legend.size(); ++i)
+        svg.text(boxX + fontSize, boxY + boxHeight - legendHeight + (static_cast<double>(i) + 1) * 1.3 * legendFontSize,
+                 legend[i]);
+    svg.closeGroup();
     return svg.finish();
 }
 

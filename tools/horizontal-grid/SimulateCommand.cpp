@@ -11,7 +11,9 @@
 #include "tools/horizontal-grid/DescriptionJson.h"
 #include "tools/horizontal-grid/LibraryMatcher.h"
 #include "tools/horizontal-grid/PoseInput.h"
+#include "tools/horizontal-grid/Progress.h"
 #include "tools/horizontal-grid/Statistics.h"
+#include "tools/horizontal-grid/TrackerOptions.h"
 
 namespace Lumetra::Tools {
 namespace {
@@ -20,7 +22,8 @@ struct SimulateOptions {
     InputSource input;
     TrackerOptions tracker;
     std::size_t frames = 500;
-    std::vector<double> heights{1.2, 1.8};
+    std::vector<double> distances{1.2, 2.0};
+    std::vector<double> heights;
     double maxTiltDegrees = 15;
     std::vector<std::string> poses;
     std::string poseFile;
@@ -63,10 +66,22 @@ std::vector<Testing::TrackerPose> givenPoses(const SimulateOptions& options) {
     return poses;
 }
 
-std::vector<Testing::TrackerPose> randomPoses(const SimulateOptions& options, const EnvironmentDescription& d) {
-    const double low = options.heights.front(), high = options.heights.back();
+/// The range of tracker heights (y), lowest first.
+std::pair<double, double> heightRange(const SimulateOptions& options, const EnvironmentDescription& d) {
+    const double plane = d.height, side = d.ceiling ? -1.0 : 1.0;
+    double low = 0, high = 0;
+    if (!options.heights.empty()) {
+        low = options.heights.front(), high = options.heights.back();
+    } else {
+        low = plane + side * options.distances.front(), high = plane + side * options.distances.back();
+    }
     requireTrackerSide(d, low);
     requireTrackerSide(d, high);
+    return {std::min(low, high), std::max(low, high)};
+}
+
+std::vector<Testing::TrackerPose> randomPoses(const SimulateOptions& options, const EnvironmentDescription& d) {
+    const auto [low, high] = heightRange(options, d);
     Testing::PoseRange range;
     range.halfWidth = 0.5 * static_cast<double>(d.size.x) * d.cellSize;
     range.halfDepth = 0.5 * static_cast<double>(d.size.y) * d.cellSize;
@@ -148,8 +163,8 @@ int runSimulate(const SimulateOptions& options) {
     if (given)
         fmt::print("{} frames from given poses", tally.frames);
     else
-        fmt::print("{} frames from random poses over the grid, tracker height {} to {}, tilt up to {} deg", tally.frames,
-                   options.heights.front(), options.heights.back(), options.maxTiltDegrees);
+        fmt::print("{} frames from random poses over the grid, tracker height {:g} to {:g}, tilt up to {} deg",
+                   tally.frames, heightRange(options, d).first, heightRange(options, d).second, options.maxTiltDegrees);
     fmt::print("; field of view {} deg, noise {} deg, {} dropped, {} spurious rays\n\n", options.tracker.fieldOfViewDegrees,
                options.tracker.noiseDegrees, options.tracker.dropProbability, options.tracker.spuriousRays);
     printTally(tally, tolerance);
@@ -167,10 +182,16 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("-n,--frames", options->frames, "Number of random poses")
         ->check(CLI::Range(std::size_t{1}, std::size_t{10000000}))
         ->capture_default_str();
-    command->add_option("--height", options->heights, "Tracker height, or a range low,high (y, environment frame)")
+    CLI::Option* distance =
+        command->add_option("--distance", options->distances, "Distance of the tracker from the marker plane, or a range low,high")
+            ->delimiter(',')
+            ->expected(1, 2)
+            ->check(CLI::PositiveNumber)
+            ->capture_default_str();
+    command->add_option("--height", options->heights, "Tracker height or range (y, environment frame) instead of --distance")
         ->delimiter(',')
         ->expected(1, 2)
-        ->capture_default_str();
+        ->excludes(distance);
     command->add_option("--tilt", options->maxTiltDegrees, "Largest random tilt, degrees")
         ->check(CLI::Range(0.0, 80.0))
         ->capture_default_str();

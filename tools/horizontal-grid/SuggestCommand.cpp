@@ -21,6 +21,7 @@ struct SuggestOptions {
     std::size_t apply = 0;
     std::vector<int> region;
     double clearance = 0;
+    int spacing = 0;
     bool deadZones = false;
     CoverageOptions coverage;
     bool json = false;
@@ -64,9 +65,9 @@ void printRanking(const std::vector<Suggestion>& ranked, std::size_t top) {
 }
 
 int runSuggest(const SuggestOptions& options) {
-    LoadedCode loaded = loadCode(options.input);
+    const LoadedCode loaded = loadCode(options.input);
     const EnvironmentPtr geometry = buildEnvironment(loaded.description);
-    const SuggestionFinder finder(*geometry, options.clearance);
+    const SuggestionFinder finder(*geometry, options.clearance, options.spacing);
 
     std::vector<Cell> cells = emptyCells(loaded.description, candidateArea(options));
     if (options.deadZones) cells = deadCells(loaded, cells, options.coverage);
@@ -74,11 +75,12 @@ int runSuggest(const SuggestOptions& options) {
     if (options.apply > 0) {
         EnvironmentDescription improved = loaded.description;
         const std::vector<Suggestion> added = finder.apply(improved, cells, options.apply);
-        for (const Suggestion& s : added)
+        for (std::size_t i = 0; i < added.size(); ++i) {
+            const Suggestion& s = added[i];
             fmt::print(stderr, "added bar {} at ({}, {}), rotation {} deg: {} new, {} lost unique features\n",
-                       improved.bars.size() - added.size() + static_cast<std::size_t>(&s - added.data()),
-                       s.bar._position.x, s.bar._position.y, rotationDegrees(s.bar.rotation()), s.newFeatures,
-                       s.lostFeatures);
+                       loaded.description.bars.size() + i, s.bar._position.x, s.bar._position.y,
+                       rotationDegrees(s.bar.rotation()), s.newFeatures, s.lostFeatures);
+        }
         if (added.size() < options.apply)
             fmt::print(stderr, "only {} of {} bars could be added with a gain\n", added.size(), options.apply);
         writeOutput(options.output, LumetraTest::writeEnvironmentCode(improved, 2) + "\n");
@@ -120,6 +122,9 @@ void addSuggestCommand(CLI::App& tool, CommandRunner& selected) {
                         "Smallest distance from a new marker to another bar's markers (default: the bar's own "
                         "smallest marker spacing)")
         ->check(CLI::NonNegativeNumber);
+    command->add_option("--spacing", options->spacing, "Cells kept free around every bar (Chebyshev distance)")
+        ->check(CLI::Range(0, 100))
+        ->capture_default_str();
     command->add_flag("--dead-zones", options->deadZones,
                       "Only cells where coverage finds matching failing (options as for coverage)");
     addCoverageOptions(*command, options->coverage);

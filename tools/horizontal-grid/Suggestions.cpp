@@ -37,7 +37,8 @@ double ownSmallestSpacing(const std::vector<LumetraMath::vector<float, 2>>& mark
 
 }  // namespace
 
-SuggestionFinder::SuggestionFinder(const Environment& geometry, double clearance) : geometry_(geometry) {
+SuggestionFinder::SuggestionFinder(const Environment& geometry, double clearance, int spacing)
+    : geometry_(geometry), spacing_(spacing) {
     const std::vector<Vector2> own = markersOf(Bar{});
     clearance_ = clearance > 0 ? clearance : ownSmallestSpacing(own);
     // Markers lie at most `extent` from their cell centre: bars of cells farther apart than reach_
@@ -45,7 +46,7 @@ SuggestionFinder::SuggestionFinder(const Environment& geometry, double clearance
     double extent = 0;
     for (const auto& layout : geometry_.getBarGeometries())
         for (std::size_t k = 0; k < 3; ++k) extent = std::max(extent, static_cast<double>(LumetraMath::length(layout[k])));
-    reach_ = static_cast<int>(std::ceil((2 * extent + clearance_) / geometry_.getCellSize())) + 1;
+    reach_ = std::max(spacing_, static_cast<int>(std::ceil((2 * extent + clearance_) / geometry_.getCellSize())) + 1);
 }
 
 std::vector<SuggestionFinder::Vector2> SuggestionFinder::markersOf(const Bar& bar) const {
@@ -60,6 +61,7 @@ bool SuggestionFinder::keepsClear(const Bar& candidate, const Field& field) cons
         for (int u = x - reach_; u <= x + reach_; ++u) {
             const auto other = field.barAt(Cell{u, v});
             if (!other) continue;
+            if (std::abs(u - x) <= spacing_ && std::abs(v - y) <= spacing_) return false;
             const std::vector<Vector2> otherMarkers = markersOf(*other);
             for (const Vector2& marker : markers)
                 for (const Vector2& otherMarker : otherMarkers)

@@ -25,9 +25,10 @@ struct Suggestion {
 class SuggestionFinder {
 public:
     /// `geometry` is an environment of the same bar geometry and grid size (its bars play no part).
-    /// A candidate keeps every marker at least `clearance` from the markers of other bars and may not
-    /// cross another bar; clearance 0 means the bar's own smallest marker spacing.
-    SuggestionFinder(const Environment& geometry, double clearance);
+    /// A candidate keeps every marker at least `clearance` from the markers of other bars, may not
+    /// cross another bar and has no bar within `spacing` cells (Chebyshev distance); clearance 0
+    /// means the bar's own smallest marker spacing.
+    SuggestionFinder(const Environment& geometry, double clearance, int spacing);
 
     double clearance() const { return clearance_; }
 
@@ -47,6 +48,7 @@ private:
 
     const Environment& geometry_;
     double clearance_;
+    int spacing_;
     int reach_;  ///< cells around a candidate where a bar could come too close
 };
 

@@ -1,0 +1,88 @@
+#pragma once
+// Runs the built lumetra-horizontal-grid with arguments and standard input, collecting its exit
+// status and both outputs.
+
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace Lumetra::Testing {
+
+struct ToolResult {
+    int status = -1;
+    std::string out;
+    std::string err;
+};
+
+/// A scratch directory removed with the object.
+class ScratchDirectory {
+public:
+    ScratchDirectory() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "lumetra-tool-XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("cannot make a scratch directory");
+        path_ = pattern;
+    }
+    ~ScratchDirectory() {
+        std::error_code ignored;
+        std::filesystem::remove_all(path_, ignored);
+    }
+    ScratchDirectory(const ScratchDirectory&) = delete;
+    ScratchDirectory& operator=(const ScratchDirectory&) = delete;
+
+    std::string file(const std::string& name) const { return (path_ / name).string(); }
+
+    std::string write(const std::string& name, const std::string& content) const {
+        std::ofstream(file(name), std::ios::binary) << content;
+        return file(name);
+    }
+
+private:
+    std::filesystem::path path_;
+};
+
+inline std::string readFile(const std::string& path) {
+    std::ifstream file(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>()};
+}
+
+inline std::string shellQuoted(const std::string& text) {
+    std::string quoted = "'";
+    for (const char c : text) quoted += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return quoted + "'";
+}
+
+/// Runs `program` with `arguments`, feeding `input` on standard input.
+inline ToolResult runProgram(const std::string& program, const std::vector<std::string>& arguments,
+                             const std::string& input = "") {
+    const ScratchDirectory scratch;
+    std::string command = shellQuoted(program);
+    for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
+    command += " <" + shellQuoted(scratch.write("in", input)) + " >" + shellQuoted(scratch.file("out")) + " 2>" +
+               shellQuoted(scratch.file("err"));
+    const int status = std::system(command.c_str());
+    ToolResult result;
+    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.out = readFile(scratch.file("out"));
+    result.err = readFile(scratch.file("err"));
+    return result;
+}
+
+inline ToolResult runTool(const std::vector<std::string>& arguments, const std::string& input = "") {
+    return runProgram(LUMETRA_TOOL_PATH, arguments, input);
+}
+
+/// The output without its final line break.
+inline std::string trimmed(std::string text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
+    return text;
+}
+
+}  // namespace Lumetra::Testing
