@@ -32,6 +32,8 @@ void FeatureMapBuilder::grow() {
 void FeatureMapBuilder::offer(std::span<const Bar> group) {
     const std::array<unsigned long, 4> keys = groupKeys(group);
     if (!allDifferent(keys)) return;
+    if (*std::max_element(keys.begin(), keys.end()) > std::numeric_limits<std::uint32_t>::max())
+        throw std::invalid_argument("bar group too wide for a catalogue key");
     const unsigned long pattern = *std::min_element(keys.begin(), keys.end());
     if (2 * (patterns_.size() + 1) > slotKeys_.size()) grow();
     const std::size_t slot = slotOf(pattern);
@@ -57,30 +59,54 @@ std::span<const Bar> FeatureMapBuilder::barsOf(const Pattern& pattern,
     return {storage.data(), size};
 }
 
+namespace {
+
+/// One key of the result with the field indices of its bars in the order of that key's turn.
+struct Entry {
+    std::uint32_t key;
+    std::uint32_t size;
+    std::array<std::uint32_t, largestGroupSize> barIds;
+};
+
+/// Sorts by key, byte by byte from the lowest (a stable counting sort per byte): far cheaper than
+/// comparison sorting for the hundreds of thousands of keys of a large catalogue.
+void sortByKey(std::vector<Entry>& entries) {
+    if (entries.size() < 256) {
+        std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
+        return;
+    }
+    std::vector<Entry> sorted(entries.size());
+    for (unsigned shift = 0; shift < 32; shift += 8) {
+        std::array<std::size_t, 257> start{};
+        for (const Entry& entry : entries) ++start[(entry.key >> shift & 0xFF) + 1];
+        if (std::find(start.begin(), start.end(), entries.size()) != start.end()) continue;  // one value: no change
+        for (std::size_t digit = 1; digit < start.size(); ++digit) start[digit] += start[digit - 1];
+        for (const Entry& entry : entries) sorted[start[entry.key >> shift & 0xFF]++] = entry;
+        entries.swap(sorted);
+    }
+}
+
+}  // namespace
+
 FeatureMap FeatureMapBuilder::build() const {
-    struct Entry {
-        unsigned long key;
-        std::uint32_t pattern;
-        std::uint8_t turn;
-    };
     std::vector<Entry> entries;
     std::array<Bar, largestGroupSize> storage;
-    for (std::size_t p = 0; p < patterns_.size(); ++p) {
-        if (patterns_[p].repeated) continue;
-        const std::array<unsigned long, 4> keys = groupKeys(barsOf(patterns_[p], storage));
-        for (std::uint8_t turn = 0; turn < 4; ++turn)
-            entries.push_back({keys[turn], static_cast<std::uint32_t>(p), turn});
+    for (const Pattern& pattern : patterns_) {
+        if (pattern.repeated) continue;
+        const std::span<const Bar> bars = barsOf(pattern, storage);
+        for (unsigned turn = 0; turn < 4; ++turn) {
+            const TurnedGroupKey turned = turnedGroupKey(bars, turn);
+            Entry& entry = entries.emplace_back(Entry{static_cast<std::uint32_t>(turned.key),
+                                                      static_cast<std::uint32_t>(bars.size()), {}});
+            for (std::size_t k = 0; k < bars.size(); ++k) entry.barIds[k] = pattern.barIds[turned.order[k]];
+        }
     }
-    // Keys of different patterns differ, so the sorted entries can be appended at the map's end.
-    std::sort(entries.begin(), entries.end(), [](const Entry& a, const Entry& b) { return a.key < b.key; });
+    sortByKey(entries);
+    // Keys of different patterns differ, so the sorted entries are appended at the map's end.
     FeatureMap features;
-    for (const Entry& entry : entries) {
-        const Pattern& pattern = patterns_[entry.pattern];
-        const TurnedGroupKey turned = turnedGroupKey(barsOf(pattern, storage), entry.turn);
-        std::vector<unsigned long> indices(pattern.size);
-        for (std::size_t k = 0; k < pattern.size; ++k) indices[k] = pattern.barIds[turned.order[k]];
-        features.emplace_hint(features.end(), entry.key, std::move(indices));
-    }
+    for (const Entry& entry : entries)
+        features.emplace_hint(features.end(), entry.key,
+                              std::vector<unsigned long>(entry.barIds.begin(), entry.barIds.begin() + entry.size));
     return features;
 }
 

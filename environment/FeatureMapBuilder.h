@@ -22,7 +22,8 @@ public:
     explicit FeatureMapBuilder(const Field& field) : field_(&field) {}
 
     /// Counts one occurrence of a group of the field's bars (at most four, fitting in 6 × 6 cells,
-    /// as found in the field's cells).
+    /// as found in the field's cells); a group whose keys need more than 32 bits is refused with
+    /// std::invalid_argument.
     void offer(std::span<const Bar> group);
 
     /// Key → field indices under each of the four turns, for every pattern without turn symmetry

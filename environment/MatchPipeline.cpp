@@ -31,8 +31,6 @@ constexpr float lengthTolerance = 0.5f;
 constexpr float quadAngleThreshold = 0.0f;
 constexpr float maxMeanFitError = 0x1.99999ap-4f;  // 0.1
 
-/// Frames with more rays are refused: the pattern search takes time cubic in the ray count.
-constexpr std::size_t maxMatchRays = 512;
 
 /// Each ray's intersection with the plane one unit below the tracker (mirrored for upward rays).
 std::vector<Vector2> projectRays(const std::vector<Vector3>& rays) {
@@ -229,7 +227,7 @@ unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& directi
 bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
                         LumetraMath::poseP3Q<float>& pose) const {
     const unsigned long rayCount = rays.size();
-    if (rayCount < 3 * minCombinationSize || rayCount > maxMatchRays) return false;
+    if (rayCount < 3 * minCombinationSize || rayCount > Lumetra::Vesk::Environment::MaxMatchRays) return false;
 
     const std::vector<Vector2> points = projectRays(rays);
     std::optional<PatternGroups> candidates =

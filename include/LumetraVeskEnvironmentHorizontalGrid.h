@@ -28,7 +28,9 @@
 //   thread: a failure on one thread never changes what another thread reads.
 //
 // Documented limits: an environment's grid may have at most 16,777,216 cells (4096 x 4096), and
-// each side of the grid must be below 2^31 cells; larger grids are rejected by createEnvironment.
+// each side of the grid must be below 2^31 cells; larger grids are rejected by createEnvironment,
+// and so is a code whose feature catalogue would examine more than 4,000,000 groups of bars.
+// IEnvironment::match searches frames of at most MaxMatchRays (512) rays.
 
 #include <cstdint>
 
@@ -156,6 +158,10 @@ inline constexpr MarkerIndex MarkerNotFound = 0xFFFFFFFE;
 /// The ray was not identified, or its marker number collided with another ray's.
 inline constexpr MarkerIndex MarkerUnidentified = 0xFFFFFFFF;
 
+/// The largest frame IEnvironment::match searches; a larger frame yields False at once, because
+/// the search for bar-shaped marker triples grows with the cube of the ray count.
+inline constexpr std::uint32_t MaxMatchRays = 512;
+
 /// A tracking environment. Environments never change after creation and may be queried from
 /// several threads at once. Vectors are three IEEE-754 floats x, y, z (12 bytes); in the
 /// environment's frame y points up and the grid lies in the x-z plane, centred at the origin.
@@ -181,8 +187,11 @@ struct IEnvironment : IInterface {
     /// in the tracker's frame) and finds the tracker's pose in the environment's frame.
     /// On Ok: *result is True when the identification is complete and consistent; the pose is
     /// written in place (its rotation turns tracker-frame vectors into environment-frame
-    /// vectors; meaningful only when *result is True; it may be written even when False);
-    /// markerIndices receives one MarkerIndex (4 bytes) per ray, in ray order.
+    /// vectors) and markerIndices receives one MarkerIndex (4 bytes) per ray, in ray order.
+    /// When *result is False, the allocator is still called once: with the ray count when an
+    /// identification was found but two rays claimed the same marker (those entries hold
+    /// MarkerUnidentified; the pose is written), otherwise with 0 and the pose left untouched.
+    /// Frames of more than MaxMatchRays rays are not searched: *result is False at once.
     /// InvalidPointer when pose, result or allocate is null, or rays.data is null with a
     /// nonzero size; OutOfMemory. On failure *result and the out array are not written.
     virtual ExceptionCode match(ArrayInMarshaler::Intermediate rays,

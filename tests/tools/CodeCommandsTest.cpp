@@ -162,8 +162,9 @@ TEST(EncodeCommand, DescribeThenEncodeKeepsEveryCode) {
         const std::string reencoded = trimmed(encoded.out);
         expectSameContent(decodeEnvironmentCode(reencoded), decodeEnvironmentCode(code));
         // A version 2 code written as the writer writes it comes back as the same text.
-        if (code.starts_with("Ag"))
+        if (code.starts_with("Ag")) {
             EXPECT_EQ(reencoded, code);
+        }
     }
 }
 
