@@ -15,6 +15,7 @@
 #include <cstdint>
 #include <span>
 #include <stdexcept>
+#include <type_traits>
 
 #include "environment/Bar.h"
 #include "environment/Combination.h"

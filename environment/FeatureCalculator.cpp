@@ -3,9 +3,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <stdexcept>
+#include <utility>
 
 #include "environment/FeatureMapBuilder.h"
 #include "environment/GroupKey.h"
+#include "environment/WindowGroupScan.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
@@ -39,17 +41,6 @@ private:
     std::vector<std::int64_t> compact_;
 };
 
-bool fitsInFeatureWindow(const std::vector<Bar>& bars) {
-    const auto [minX, maxX] = std::minmax_element(bars.begin(), bars.end(), [](const Bar& a, const Bar& b) {
-        return a._position.x < b._position.x;
-    });
-    const auto [minY, maxY] = std::minmax_element(bars.begin(), bars.end(), [](const Bar& a, const Bar& b) {
-        return a._position.y < b._position.y;
-    });
-    return std::int64_t{maxX->_position.x} - minX->_position.x < Combination::side &&
-           std::int64_t{maxY->_position.y} - minY->_position.y < Combination::side;
-}
-
 }  // namespace
 
 FeatureCalculator::FeatureCalculator(const Field& catalogued, bool onlyLargest, std::size_t maxOfferedGroups)
@@ -61,8 +52,7 @@ FeatureCalculator::FeatureCalculator(const Field& catalogued, bool onlyLargest, 
 }
 
 bool FeatureCalculator::registerCombination(const std::vector<Bar>& bars) {
-    if (bars.empty() || bars.size() > largestGroupSize) return true;
-    if (!fitsInFeatureWindow(bars)) return true;
+    if (bars.empty() || bars.size() > largestGroupSize || !fitsInFeatureWindow(bars)) return true;
     registerGroup(bars);
     return true;
 }

@@ -11,7 +11,7 @@
 #include "environment/Bar.h"
 #include "environment/FeatureSet.h"
 #include "environment/Field.h"
-#include "environment/WindowGroupScan.h"
+#include "environment/OfferedGroupBudget.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
@@ -28,6 +28,9 @@ public:
 
     /// Without a limit on the groups examined.
     static constexpr std::size_t unlimitedGroups = OfferedGroupBudget::unlimited;
+    /// A limit for catalogues built from outside data: about one to three seconds of work on a
+    /// small server core (a fully dense 40 × 40 grid examines some 23 million groups).
+    static constexpr std::size_t environmentGroupLimit = 20'000'000;
 
     /// Catalogues the field, which must outlive the calculator and stay unchanged. With `onlyLargest`
     /// a window's groups are only its largest ones (four bars, or all when fewer). Throws
@@ -39,7 +42,8 @@ public:
     /// Always returns true.
     bool registerCombination(const std::vector<Bar>& bars);
 
-    /// Clears the flag of `mask` and of all its sub-masks (bits at or above `count` are ignored).
+    /// Clears the flag of `mask` and of every mask made from it by removing some of its bits below
+    /// `count` (at most 64).
     /// Throws std::out_of_range when `valid` has no flag for `mask`.
     static void setCombinationInvalid(std::vector<bool>& valid, unsigned long mask, unsigned long count);
 

@@ -1,62 +1,66 @@
 #include "environment/FeatureMapBuilder.h"
 
 #include <algorithm>
-#include <bit>
 #include <limits>
 #include <stdexcept>
 #include <utility>
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
-std::size_t FeatureMapBuilder::slotOf(unsigned long key) const {
+std::size_t FeatureMapBuilder::firstSlot(std::uint32_t pattern) const {
     // Multiplicative hashing: the top bits of the product pick the slot.
-    const std::size_t mask = slotKeys_.size() - 1;
-    std::size_t slot = static_cast<std::size_t>((key * 0x9E3779B97F4A7C15ul) >> (64 - std::countr_zero(slotKeys_.size())));
-    while (slotKeys_[slot] != emptySlot && slotKeys_[slot] != key) slot = (slot + 1) & mask;
-    return slot;
+    return static_cast<std::size_t>((pattern * 0x9E3779B97F4A7C15ul) >> (64 - slotBits_));
 }
 
 void FeatureMapBuilder::grow() {
-    std::vector<unsigned long> oldKeys(std::max<std::size_t>(64, slotKeys_.size() * 2), emptySlot);
-    std::vector<std::uint32_t> oldPatterns(oldKeys.size());
-    oldKeys.swap(slotKeys_);
-    oldPatterns.swap(slotPatterns_);
-    for (std::size_t i = 0; i < oldKeys.size(); ++i) {
-        if (oldKeys[i] == emptySlot) continue;
-        const std::size_t slot = slotOf(oldKeys[i]);
-        slotKeys_[slot] = oldKeys[i];
-        slotPatterns_[slot] = oldPatterns[i];
+    const int bits = std::max(slotBits_ + 1, 8);
+    std::vector<std::uint64_t> old(std::size_t{1} << bits, emptySlot);
+    old.swap(slots_);
+    slotBits_ = bits;
+    const std::size_t mask = slots_.size() - 1;
+    for (const std::uint64_t slot : old) {
+        if (slot == emptySlot) continue;
+        std::size_t at = firstSlot(static_cast<std::uint32_t>(slot >> 32));
+        while (slots_[at] != emptySlot) at = (at + 1) & mask;
+        slots_[at] = slot;
     }
 }
 
 void FeatureMapBuilder::offer(std::span<const Bar> group) {
     const std::array<unsigned long, 4> keys = groupKeys(group);
     if (!allDifferent(keys)) return;
-    if (*std::max_element(keys.begin(), keys.end()) > std::numeric_limits<std::uint32_t>::max())
+    if (*std::max_element(keys.begin(), keys.end()) >= emptySlot >> 32)
         throw std::invalid_argument("bar group too wide for a catalogue key");
-    const unsigned long pattern = *std::min_element(keys.begin(), keys.end());
-    if (2 * (patterns_.size() + 1) > slotKeys_.size()) grow();
-    const std::size_t slot = slotOf(pattern);
-    if (slotKeys_[slot] == pattern) {
-        patterns_[slotPatterns_[slot]].repeated = true;
-        return;
-    }
-    if (patterns_.size() >= std::numeric_limits<std::uint32_t>::max())
-        throw std::length_error("too many bar patterns in one catalogue");
-    Pattern added;
-    added.size = static_cast<std::uint8_t>(group.size());
+    Pending& waiting = pending_[pendingCount_++];
+    waiting.pattern = static_cast<std::uint32_t>(*std::min_element(keys.begin(), keys.end()));
+    waiting.size = static_cast<std::uint32_t>(group.size());
     for (std::size_t k = 0; k < group.size(); ++k)
-        added.barIds[k] = static_cast<std::uint32_t>(field_->barIdAt(group[k]._position));
-    slotKeys_[slot] = pattern;
-    slotPatterns_[slot] = static_cast<std::uint32_t>(patterns_.size());
-    patterns_.push_back(added);
+        waiting.barIds[k] = static_cast<std::uint32_t>(field_->barIdAt(group[k]._position));
+    // Large catalogues miss the cache on nearly every slot; fetching a batch at once overlaps the waits.
+    if (!slots_.empty()) __builtin_prefetch(&slots_[firstSlot(waiting.pattern)]);
+    if (pendingCount_ == batchSize) flush();
 }
 
-std::span<const Bar> FeatureMapBuilder::barsOf(const Pattern& pattern,
-                                               std::array<Bar, largestGroupSize>& storage) const {
-    const std::size_t size = std::min<std::size_t>(pattern.size, storage.size());
-    for (std::size_t k = 0; k < size; ++k) storage[k] = field_->bars()[pattern.barIds[k]];
-    return {storage.data(), size};
+void FeatureMapBuilder::flush() {
+    for (std::size_t i = 0; i < pendingCount_; ++i) count(pending_[i]);
+    pendingCount_ = 0;
+}
+
+void FeatureMapBuilder::count(const Pending& group) {
+    if (4 * (used_ + 1) > 3 * slots_.size()) grow();
+    const std::size_t mask = slots_.size() - 1;
+    std::size_t at = firstSlot(group.pattern);
+    for (; slots_[at] != emptySlot; at = (at + 1) & mask) {
+        if (slots_[at] >> 32 == group.pattern) {
+            slots_[at] |= repeatedFlag;
+            return;
+        }
+    }
+    if (barIds_.size() >= repeatedFlag) throw std::length_error("too many bar patterns in one catalogue");
+    slots_[at] = std::uint64_t{group.pattern} << 32 | barIds_.size();
+    ++used_;
+    barIds_.push_back(group.barIds);
+    sizes_.push_back(static_cast<std::uint8_t>(group.size));
 }
 
 namespace {
@@ -88,17 +92,23 @@ void sortByKey(std::vector<Entry>& entries) {
 
 }  // namespace
 
-FeatureMap FeatureMapBuilder::build() const {
+FeatureMap FeatureMapBuilder::build() {
+    flush();
     std::vector<Entry> entries;
-    std::array<Bar, largestGroupSize> storage;
-    for (const Pattern& pattern : patterns_) {
-        if (pattern.repeated) continue;
-        const std::span<const Bar> bars = barsOf(pattern, storage);
+    entries.reserve(4 * static_cast<std::size_t>(std::count_if(slots_.begin(), slots_.end(), [](std::uint64_t slot) {
+                        return slot != emptySlot && !(slot & repeatedFlag);
+                    })));
+    for (const std::uint64_t slot : slots_) {
+        if (slot == emptySlot || (slot & repeatedFlag)) continue;
+        const auto pattern = static_cast<std::size_t>(slot & (repeatedFlag - 1));
+        const std::size_t size = std::min<std::size_t>(sizes_[pattern], largestGroupSize);
+        std::array<Bar, largestGroupSize> bars;
+        for (std::size_t k = 0; k < size; ++k) bars[k] = field_->bars()[barIds_[pattern][k]];
         for (unsigned turn = 0; turn < 4; ++turn) {
-            const TurnedGroupKey turned = turnedGroupKey(bars, turn);
+            const TurnedGroupKey turned = turnedGroupKey(std::span<const Bar>(bars.data(), size), turn);
             Entry& entry = entries.emplace_back(Entry{static_cast<std::uint32_t>(turned.key),
-                                                      static_cast<std::uint32_t>(bars.size()), {}});
-            for (std::size_t k = 0; k < bars.size(); ++k) entry.barIds[k] = pattern.barIds[turned.order[k]];
+                                                      static_cast<std::uint32_t>(size), {}});
+            for (std::size_t k = 0; k < size; ++k) entry.barIds[k] = barIds_[pattern][turned.order[k]];
         }
     }
     sortByKey(entries);

@@ -28,25 +28,34 @@ public:
 
     /// Key → field indices under each of the four turns, for every pattern without turn symmetry
     /// that was offered exactly once.
-    FeatureMap build() const;
+    FeatureMap build();
 
 private:
-    struct Pattern {
-        std::array<std::uint32_t, largestGroupSize> barIds{};
-        std::uint8_t size = 0;
-        bool repeated = false;
+    /// A group waiting for its pattern's slot, whose memory is being fetched meanwhile.
+    struct Pending {
+        std::uint32_t pattern;  // smallest of the four keys
+        std::uint32_t size;
+        std::array<std::uint32_t, largestGroupSize> barIds;
     };
-    static constexpr unsigned long emptySlot = ~0ul;  // no key has all bits set
+    // A slot holds pattern << 32 | index into barIds_ | repeated flag.
+    static constexpr std::uint64_t emptySlot = ~std::uint64_t{0};  // no key has all 32 bits set
+    static constexpr std::uint64_t repeatedFlag = std::uint64_t{1} << 31;
+    static constexpr std::size_t batchSize = 16;
 
-    std::span<const Bar> barsOf(const Pattern& pattern, std::array<Bar, largestGroupSize>& storage) const;
-    std::size_t slotOf(unsigned long key) const;
+    std::size_t firstSlot(std::uint32_t pattern) const;
+    void flush();
     void grow();
+    void count(const Pending& group);
 
     const Field* field_;
-    std::vector<Pattern> patterns_;
-    /// Open addressing from a pattern's smallest key to its index in patterns_.
-    std::vector<unsigned long> slotKeys_;
-    std::vector<std::uint32_t> slotPatterns_;
+    std::vector<std::uint64_t> slots_;
+    int slotBits_ = 0;
+    std::size_t used_ = 0;
+    /// Field indices of the first occurrence of each pattern, and its size.
+    std::vector<std::array<std::uint32_t, largestGroupSize>> barIds_;
+    std::vector<std::uint8_t> sizes_;
+    std::array<Pending, batchSize> pending_{};
+    std::size_t pendingCount_ = 0;
 };
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

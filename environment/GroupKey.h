@@ -2,6 +2,7 @@
 // Keys of groups of at most four bars, computed without allocating: the values Combination gives,
 // for the inner loops of the feature catalogue.
 
+#include <algorithm>
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -20,6 +21,19 @@ struct TurnedGroupKey {
     /// order[k]: position in the group of the bar at place k (as Combination::order).
     std::array<std::uint8_t, largestGroupSize> order{};
 };
+
+/// Whether the group's cells fit in a 6 × 6 box, the largest a catalogued group may span.
+inline bool fitsInFeatureWindow(std::span<const Bar> group) {
+    if (group.empty()) return true;
+    std::int64_t minX = group[0]._position.x, maxX = minX, minY = group[0]._position.y, maxY = minY;
+    for (const Bar& bar : group) {
+        minX = std::min<std::int64_t>(minX, bar._position.x);
+        maxX = std::max<std::int64_t>(maxX, bar._position.x);
+        minY = std::min<std::int64_t>(minY, bar._position.y);
+        maxY = std::max<std::int64_t>(maxY, bar._position.y);
+    }
+    return maxX - minX < Combination::side && maxY - minY < Combination::side;
+}
 
 /// Combination(group, turn).key and .order for a group of at most four bars and a turn of 0 to 3.
 inline TurnedGroupKey turnedGroupKey(std::span<const Bar> group, unsigned turn) {

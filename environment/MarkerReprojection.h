@@ -1,6 +1,8 @@
 #pragma once
 // Numbering a ray by the environment marker it points at, once the ray's origin is known.
 
+#include <optional>
+
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
 #include "math/Grid2DSearch.h"
 #include "math/Vector.h"
@@ -14,10 +16,20 @@ struct MarkerPlane {
     float searchRadius;                               ///< how far from its hit point a ray claims a marker
 };
 
-/// Casts `direction` (world frame) from `origin` onto the marker plane: the marker number when
-/// exactly one marker lies within the search radius of the hit point, else MarkerNotFound.
-/// A ray parallel to the plane, or any non-finite value, finds nothing.
+/// Where `direction` (world frame) cast from `origin` meets the marker plane; nothing when a value
+/// is not finite (a ray parallel to the plane, or non-finite input).
+std::optional<LumetraMath::vector<float, 2>> markerPlaneHit(const MarkerPlane& plane,
+                                                            const LumetraMath::vector<float, 3>& origin,
+                                                            const LumetraMath::vector<float, 3>& direction);
+
+/// The marker number when exactly one marker lies within the search radius of the ray's hit
+/// point, else MarkerNotFound (also when the ray does not meet the plane).
 MarkerIndex markerHitByRay(const MarkerPlane& plane, const LumetraMath::vector<float, 3>& origin,
                            const LumetraMath::vector<float, 3>& direction);
+
+/// Whether the ray meets the plane within `tolerance` of marker `marker` (boundary included).
+/// False for a marker number the plane does not hold.
+bool rayPassesNearMarker(const MarkerPlane& plane, const LumetraMath::vector<float, 3>& origin,
+                         const LumetraMath::vector<float, 3>& direction, MarkerIndex marker, float tolerance);
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

@@ -7,6 +7,7 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "environment/DuplicateClearing.h"
@@ -217,6 +218,16 @@ LumetraMath::poseP3Q<float> trackerPose(const Environment& environment, const Ho
     return pose;
 }
 
+/// Whether the pose passes every numbered ray within `margin` of its marker.
+bool poseConfirmsNumbers(const MarkerPlane& plane, const Vector3& position,
+                         const LumetraMath::matrix<float, 3, 3>& toWorld, const std::vector<Vector3>& rays,
+                         const std::vector<MarkerIndex>& numbers, float margin) {
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (numbers[i] < MarkerNotFound && !rayPassesNearMarker(plane, position, toWorld * rays[i], numbers[i], margin))
+            return false;
+    return true;
+}
+
 }  // namespace
 
 unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& direction) {
@@ -248,19 +259,28 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
         const JuxtapositionResult placement = juxtapose(observed->bars, *barIds);
         if (!placement.success) return false;
 
-        pose = trackerPose(*this, levelled, observed->centralCenter, placement.rotation, *field.barAt((*barIds)[0]));
-
-        markerIndices.assign(rayCount, MarkerUnidentified);
+        const LumetraMath::poseP3Q<float> found =
+            trackerPose(*this, levelled, observed->centralCenter, placement.rotation, *field.barAt((*barIds)[0]));
+        std::vector<MarkerIndex> numbers(rayCount, MarkerUnidentified);
         for (std::size_t i = 0; i < group.size(); ++i)
             for (std::size_t k = 0; k < 3; ++k)
-                markerIndices[patterns[group[i]][k]] = static_cast<MarkerIndex>(3 * (*barIds)[i] + k);
+                numbers[patterns[group[i]][k]] = static_cast<MarkerIndex>(3 * (*barIds)[i] + k);
 
         // The rays outside the group take the marker they point at from the found pose.
-        const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(pose.rotation);
+        const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(found.rotation);
         const MarkerPlane plane{markersSearch, markersHeight, minMarkerDistance * markerSearchFactor};
         for (std::size_t i = 0; i < rayCount; ++i)
-            if (markerIndices[i] == MarkerUnidentified)
-                markerIndices[i] = markerHitByRay(plane, pose.position, toWorld * rays[i]);
+            if (numbers[i] == MarkerUnidentified) numbers[i] = markerHitByRay(plane, found.position, toWorld * rays[i]);
+
+        // The pose must confirm every number: each numbered ray within the margin by which the search
+        // radius stays short of the nearest other marker. A pose error below that margin can never
+        // carry a ray into a wrong marker's circle; a pose that misses one of its own numbers by more
+        // (levelling not converged, a wrong cell, a group that fixes the tilt poorly) cannot vouch
+        // for its reprojected numbers either. Such a frame is not identified: outputs stay untouched.
+        const float margin = minMarkerDistance * (1.0f - markerSearchFactor);
+        if (!poseConfirmsNumbers(plane, found.position, toWorld, rays, numbers, margin)) return false;
+        pose = found;
+        markerIndices = std::move(numbers);
         return !clearDuplicateMarkers(markerIndices);
     }
     return false;

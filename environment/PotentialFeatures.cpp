@@ -49,18 +49,7 @@ private:
 
 bool FeatureCalculator::storeSomeKeyAndSortedBars(const std::vector<Bar>& bars,
                                                   std::map<unsigned long, std::vector<Bar>>& patterns) const {
-    if (bars.size() > largestGroupSize) return true;
-    if (bars.size() >= 2) {
-        const auto [minX, maxX] = std::minmax_element(bars.begin(), bars.end(), [](const Bar& a, const Bar& b) {
-            return a._position.x < b._position.x;
-        });
-        const auto [minY, maxY] = std::minmax_element(bars.begin(), bars.end(), [](const Bar& a, const Bar& b) {
-            return a._position.y < b._position.y;
-        });
-        if (std::int64_t{maxX->_position.x} - minX->_position.x >= Combination::side ||
-            std::int64_t{maxY->_position.y} - minY->_position.y >= Combination::side)
-            return true;
-    }
+    if (bars.empty() || bars.size() > largestGroupSize || !fitsInFeatureWindow(bars)) return true;
     const std::array<unsigned long, 4> keys = groupKeys(bars);
     bool seen = false;
     for (const unsigned long key : keys) {

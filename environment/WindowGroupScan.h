@@ -13,39 +13,17 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <span>
-#include <stdexcept>
-#include <string>
 #include <vector>
 
 #include "environment/Bar.h"
 #include "environment/DescentGroups.h"
 #include "environment/Field.h"
 #include "environment/GroupKey.h"
+#include "environment/OfferedGroupBudget.h"
 #include "math/Rectangle.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
-
-/// Bounds the work of building one catalogue, so that a dense layout fails instead of hanging.
-class OfferedGroupBudget {
-public:
-    static constexpr std::size_t unlimited = std::numeric_limits<std::size_t>::max();
-
-    explicit OfferedGroupBudget(std::size_t maxGroups) : remaining_(maxGroups), max_(maxGroups) {}
-
-    /// Counts one more group; throws std::runtime_error once more than the maximum were counted.
-    void spend() {
-        if (remaining_ == 0)
-            throw std::runtime_error("environment too complex: its feature catalogue would examine more than " +
-                                     std::to_string(max_) + " bar groups");
-        if (max_ != unlimited) --remaining_;
-    }
-
-private:
-    std::size_t remaining_;
-    std::size_t max_;
-};
 
 /// Calls offer(std::span<const Bar>) for every group of the field, as described above.
 template <typename Offer>

@@ -16,12 +16,6 @@ using LumetraMath::Rectangle;
 
 Bar bar(int x, int y, std::uint8_t properties = 0) { return Bar{{x, y}, properties}; }
 
-std::vector<Bar> cellsOf(const std::vector<Bar>& bars) {
-    std::vector<Bar> cells;
-    for (const Bar& b : bars) cells.push_back(bar(b._position.x, b._position.y, b._properties));
-    return cells;
-}
-
 TEST(FieldCells, EmptyFieldAndCellsOutsideTheGridHoldNoBar) {
     const Field field({3, 2});
     for (int x = 0; x < 3; ++x)
@@ -157,7 +151,7 @@ TEST(AreaSearchProperty, AgreesWithFilteringTheBarList) {
                     b._position.y <= area.upper.y)
                     expected.push_back(b);
             std::sort(expected.begin(), expected.end());
-            EXPECT_EQ(search.getBars(area), cellsOf(expected));
+            EXPECT_EQ(search.getBars(area), expected);
             EXPECT_EQ(search.containsBars(area), !expected.empty());
         }
     }
