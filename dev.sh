@@ -19,6 +19,11 @@ ensure_packages() {
     command -v python3 >/dev/null || missing+=(python3)
     [ -f /usr/include/gtest/gtest.h ] || missing+=(libgtest-dev)
     [ -f /usr/include/benchmark/benchmark.h ] || missing+=(libbenchmark-dev)
+    # The command-line tool, and xmllint for its tests.
+    [ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
+    [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
+    [ -f /usr/include/fmt/core.h ] || missing+=(libfmt-dev)
+    command -v xmllint >/dev/null || missing+=(libxml2-utils)
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing ${missing[*]}" >&2
         apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null

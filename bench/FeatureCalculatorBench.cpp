@@ -38,10 +38,11 @@ std::vector<Bar> observedBars(std::size_t count, unsigned seed) {
     return bars;
 }
 
+/// The flat catalogue, as the environment and matching build it.
 void catalogueOfLayout(benchmark::State& state, std::vector<Bar> bars, bool largestOnly) {
     std::size_t entries = 0;
     for (auto _ : state) {
-        const FeatureMap features = FeatureCalculator::getCombinationsForBarsOnGrid(bars, largestOnly);
+        const FlatFeatureMap features = FeatureCalculator::getFlatCombinationsForBarsOnGrid(bars, largestOnly);
         entries = features.size();
         benchmark::DoNotOptimize(entries);
     }
@@ -53,6 +54,14 @@ void BM_Catalogue_20x20_30percent(benchmark::State& state) { catalogueOfLayout(s
 void BM_Catalogue_80x80_25percent(benchmark::State& state) { catalogueOfLayout(state, randomLayout(80, 25, 2), false); }
 void BM_Catalogue_Dense8x8(benchmark::State& state) { catalogueOfLayout(state, randomLayout(8, 100, 3), false); }
 void BM_Catalogue_Dense16x16(benchmark::State& state) { catalogueOfLayout(state, randomLayout(16, 100, 4), false); }
+/// The same catalogue converted to an ordered map of lists, as tests and tools read it.
+void BM_CatalogueAsMap_20x20_30percent(benchmark::State& state) {
+    const std::vector<Bar> bars = randomLayout(20, 30, 1);
+    for (auto _ : state) {
+        const FeatureMap features = FeatureCalculator::getCombinationsForBarsOnGrid(bars, false);
+        benchmark::DoNotOptimize(features.size());
+    }
+}
 void BM_ObservedCatalogue(benchmark::State& state) {
     catalogueOfLayout(state, observedBars(static_cast<std::size_t>(state.range(0)), 5), true);
 }
@@ -73,6 +82,7 @@ void BM_PotentialFeatures_20x20_30percent(benchmark::State& state) {
 
 BENCHMARK(BM_Catalogue_20x20_30percent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Catalogue_80x80_25percent)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_CatalogueAsMap_20x20_30percent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Catalogue_Dense8x8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Catalogue_Dense16x16)->Unit(benchmark::kMillisecond)->Iterations(3);
 BENCHMARK(BM_ObservedCatalogue)->Arg(8)->Arg(16)->Arg(32)->Unit(benchmark::kMicrosecond);

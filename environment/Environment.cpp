@@ -53,7 +53,7 @@ Environment::Environment(const float& length, const float& proportion, const flo
     gridCenter = {(static_cast<float>(size.x) * 0.5f - 0.5f) * cellSize,
                   (static_cast<float>(size.y) * 0.5f - 0.5f) * cellSize};
 
-    combinations = FeatureCalculator::getCombinationsForBarsOnGrid(bars, false, catalogueGroupLimit);
+    combinations = FeatureCalculator::getFlatCombinationsForBarsOnGrid(bars, false, catalogueGroupLimit);
     minCombinationSize = std::numeric_limits<unsigned long>::max();
     for (const auto& [key, barIds] : combinations) minCombinationSize = std::min(minCombinationSize, barIds.size());
 

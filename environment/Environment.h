@@ -5,7 +5,6 @@
 // catalogue and the marker ellipse. It never changes afterwards.
 
 #include <cstdint>
-#include <map>
 #include <optional>
 #include <vector>
 
@@ -13,6 +12,7 @@
 #include "environment/Bar.h"
 #include "environment/BarGeometry.h"
 #include "environment/Field.h"
+#include "environment/FlatFeatureMap.h"
 #include "environment/PoseFromHomography.h"
 #include "environment/VeskEnvironment.h"
 #include "environment/VeskEnvironmentFlat.h"
@@ -42,7 +42,7 @@ public:
     using Vector3 = LumetraMath::vector<float, 3>;
     using Matrix2 = LumetraMath::matrix<float, 2, 2>;
     /// Combination key → field indices of the combination's bars, in the combination's place order.
-    using Combinations = std::map<unsigned long, std::vector<unsigned long>>;
+    using Combinations = FlatFeatureMap;
     using BarGeometries = BarGeometry[4];
 
     /// `size` is (width, height) of the grid in cells. The bars must lie inside the grid, at most one

@@ -130,13 +130,20 @@ void validateGridSize(const LumetraMath::vector<unsigned long, 2>& size) {
                std::to_string(MaximumGridCells) + " allowed");
 }
 
+// Geometric values beyond these magnitudes push marker coordinates, or the squares and quotients
+// built from them, out of the float range: such a code could never identify anything.
+constexpr float MaximumMagnitude = 1e6f;
+constexpr float MinimumLength = 1e-6f;
+
 void requireFinite(float value, const char* field) {
     if (!std::isfinite(value)) reject(std::string(field) + " is not a finite number");
+    if (!(std::fabs(value) <= MaximumMagnitude)) reject(std::string(field) + " must lie within -1e6 .. 1e6");
 }
 
 void requirePositive(float value, const char* field) {
     requireFinite(value, field);
     if (!(value > 0.0f)) reject(std::string(field) + " must be greater than 0");
+    if (!(value >= MinimumLength)) reject(std::string(field) + " must be at least 1e-6");
 }
 
 void validateGeometry(const EnvironmentDescription& description) {

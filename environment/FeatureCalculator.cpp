@@ -87,8 +87,8 @@ void FeatureCalculator::setCombinationInvalid(std::vector<bool>& valid, unsigned
     invalidate(invalidate, mask);
 }
 
-FeatureMap FeatureCalculator::getCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
-                                                           std::size_t maxOfferedGroups) {
+FlatFeatureMap FeatureCalculator::getFlatCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
+                                                                   std::size_t maxOfferedGroups) {
     if (bars.empty()) return {};
     std::vector<int> xs(bars.size()), ys(bars.size());
     std::transform(bars.begin(), bars.end(), xs.begin(), [](const Bar& bar) { return bar._position.x; });
@@ -105,6 +105,11 @@ FeatureMap FeatureCalculator::getCombinationsForBarsOnGrid(const std::vector<Bar
         catalogue.offer(group);
     });
     return catalogue.build();
+}
+
+FeatureMap FeatureCalculator::getCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
+                                                           std::size_t maxOfferedGroups) {
+    return getFlatCombinationsForBarsOnGrid(bars, largestOnly, maxOfferedGroups).toFeatureMap();
 }
 
 FeatureSet FeatureCalculator::getFeaturesWithoutRepeats() const {

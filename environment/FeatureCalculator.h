@@ -11,13 +11,10 @@
 #include "environment/Bar.h"
 #include "environment/FeatureSet.h"
 #include "environment/Field.h"
+#include "environment/FlatFeatureMap.h"
 #include "environment/OfferedGroupBudget.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
-
-/// Combination key → indices, in the given bar list, of the feature's bars in the order of its
-/// Combination under the turn of the key.
-using FeatureMap = std::map<unsigned long, std::vector<unsigned long>>;
 
 class FeatureCalculator {
 public:
@@ -50,6 +47,9 @@ public:
     /// The catalogue of `bars` (pairwise different cells, any signed coordinates) as key → indices
     /// into `bars`. Throws std::runtime_error when more than `maxOfferedGroups` groups would be
     /// examined.
+    static FlatFeatureMap getFlatCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
+                                                           std::size_t maxOfferedGroups = unlimitedGroups);
+    /// The same catalogue as an ordered map of lists.
     static FeatureMap getCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
                                                    std::size_t maxOfferedGroups = unlimitedGroups);
 

@@ -75,7 +75,8 @@ inline std::array<unsigned long, 4> groupKeys(std::span<const Bar> group) {
 }
 
 /// False when the group looks the same after some turn, so that seeing it cannot tell the turn.
-inline bool allDifferent(const std::array<unsigned long, 4>& keys) {
+template <typename Key>
+bool allDifferent(const std::array<Key, 4>& keys) {
     for (std::size_t a = 0; a < keys.size(); ++a)
         for (std::size_t b = a + 1; b < keys.size(); ++b)
             if (keys[a] == keys[b]) return false;

@@ -1,6 +1,8 @@
 // createEnvironment through the ILibrary face on arbitrary text. A code the decoder refuses must
 // fail with the decoder's message and leave the slot alone; an accepted code must give an
-// environment whose queries answer consistently and that goes away with its one reference.
+// environment whose queries answer consistently and that goes away with its one reference. Each
+// accepted environment is also matched against rays towards its first markers, so that odd but
+// accepted geometry (tiny or huge cells, extreme slopes) reaches the matching code.
 
 #include <cmath>
 #include <cstddef>
@@ -8,10 +10,12 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include "environment/EnvironmentRecord.h"
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/InProcessLibrary.h"
+#include "fuzz/MatchChecks.h"
 
 namespace {
 
@@ -36,6 +40,16 @@ void checkEnvironment(IEnvironment& environment, std::size_t barCount) {
                        "%zu markers for %zu bars", markers.elements.size(), barCount);
     for (const Vector3& marker : markers.elements)
         LUMETRA_FUZZ_CHECK(isFinite(marker), "a marker position is not finite");
+
+    // A view from one unit off the marker plane, above the grid centre, towards the first markers.
+    constexpr std::size_t ViewedMarkers = 9;
+    const float planeHeight = markers.elements.empty() ? 0.0f : markers.elements.front().y;
+    const Vector3 eye{0.0f, planeHeight + 1.0f, 0.0f};
+    std::vector<Vector3> rays;
+    for (std::size_t i = 0; i < markers.elements.size() && i < ViewedMarkers; ++i)
+        rays.push_back(markers.elements[i] - eye);
+    checkedMatchByPosition(environment, markers.elements.size(), rays, eye);
+    checkedMatch(environment, markers.elements.size(), rays);
 }
 
 }  // namespace

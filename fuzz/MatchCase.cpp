@@ -37,10 +37,10 @@ constexpr float minNormal = std::numeric_limits<float>::min();
 constexpr float minSubnormal = std::numeric_limits<float>::denorm_min();
 
 constexpr std::array<float, 32> SpecialValues{
-    0.0f,  -0.0f,     1.0f,      -1.0f,      0.5f,        -0.5f,        2.0f,          -2.0f,
-    inf,   -inf,      nan,       -nan,       max,         -max,         minNormal,     -minNormal,
-    minSubnormal, -minSubnormal, 1e-20f, -1e-20f, 1e20f, -1e20f, 1e-7f, 0.6f,
-    0.3f,  1.275f,    2.5f,      -2.5f,      0.001f,      1000.0f,      16777216.0f,   -1e-38f,
+    0.0f, -0.0f, 1.0f, -1.0f, 0.5f, -0.5f, 2.0f, -2.0f,                          // small
+    inf, -inf, nan, -nan, max, -max, minNormal, -minNormal,                      // limits
+    minSubnormal, -minSubnormal, 1e-20f, -1e-20f, 1e20f, -1e20f, 1e-7f, 0.001f,  // extremes
+    0.6f, 0.3f, 1.275f, 2.5f, -2.5f, 1000.0f, 16777216.0f, -1e-38f,              // grid-like
 };
 
 class ValueReader {

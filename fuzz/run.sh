@@ -77,16 +77,19 @@ replay() {
     done
     [ ${#directories[@]} -gt 0 ] || return 0
     echo "== replaying $target: $(find "${directories[@]}" -type f | wc -l) inputs" >&2
+    mkdir -p "$build_dir/artifacts/$target"
     # shellcheck disable=SC2046
-    "$build_dir/fuzz/$target" $(fuzzer_options "$target") -runs=0 "${directories[@]}"
+    "$build_dir/fuzz/$target" $(fuzzer_options "$target") -runs=0 \
+        -artifact_prefix="$build_dir/artifacts/$target/" "${directories[@]}"
 }
 
-# Keeps in the repository only the inputs that add coverage to the kept corpus.
+# Keeps in the repository only the inputs that reach code the kept corpus does not; hit counts
+# are ignored (-use_counters=0), which keeps the corpus to about a hundred small files.
 merge() {
     local target=$1
     echo "== merging the findings of $target into fuzz/corpus/$target" >&2
     # shellcheck disable=SC2046
-    "$build_dir/fuzz/$target" $(fuzzer_options "$target") -merge=1 \
+    "$build_dir/fuzz/$target" $(fuzzer_options "$target") -merge=1 -use_counters=0 \
         "fuzz/corpus/$target" "$build_dir/findings/$target"
 }
 

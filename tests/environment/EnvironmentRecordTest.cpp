@@ -251,6 +251,11 @@ TEST(EnvironmentValidation, RejectsNonFiniteOrNonPositiveGeometry) {
         {[](EnvironmentDescription& d, float v) { d.height = v; }, nan, "height is not a finite number"},
         {[](EnvironmentDescription& d, float v) { d.cellSize = v; }, -0.5f, "cellSize must be greater than 0"},
         {[](EnvironmentDescription& d, float v) { d.cellSize = v; }, inf, "cellSize is not a finite number"},
+        {[](EnvironmentDescription& d, float v) { d.cellSize = v; }, 2e38f, "cellSize must lie within -1e6 .. 1e6"},
+        {[](EnvironmentDescription& d, float v) { d.barLength = v; }, 1e-30f, "barLength must be at least 1e-6"},
+        {[](EnvironmentDescription& d, float v) { d.barProportion = v; }, -1.9e38f,
+         "barProportion must lie within -1e6 .. 1e6"},
+        {[](EnvironmentDescription& d, float v) { d.height = v; }, 1e7f, "height must lie within -1e6 .. 1e6"},
     };
     for (const Case& c : cases) {
         EnvironmentDescription description = smallGrid();

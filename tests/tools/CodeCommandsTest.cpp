@@ -137,7 +137,7 @@ TEST(DescribeCommand, RealSizedLayoutHasACatalogue) {
 
 TEST(DescribeCommand, RefusesBadCodesWithTheLibrarysMessage) {
     const std::vector<std::pair<std::string, std::string>> cases{
-        {"AgV0cnVz!", "Wrong base64 string"},
+        {"AgV0!nVz", "Wrong base64 string"},
         {"AwV0cnVzcw==", "need VersionConverter implementation"},
         {"AAZZZWxsb3cEAwECAQE=", "non-existent scheme name"},
         {"AgV0cnVzcwMC", "invalid environment code"},
@@ -182,25 +182,30 @@ TEST(EncodeCommand, AcceptsAHandWrittenDescription) {
 }
 
 TEST(EncodeCommand, RefusesBadDescriptionsNamingTheField) {
-    const std::string valid = runTool({"describe", "--json", trussCode}).out;
-    const auto edited = [&](const std::string& from, const std::string& to) {
-        std::string text = valid;
-        text.replace(text.find(from), from.size(), to);
-        return text;
+    const Json valid = Json::parse(runTool({"describe", "--json", trussCode}).out);
+    const auto edited = [&](auto edit) {
+        Json json = valid;
+        edit(json);
+        return json.dump();
     };
     const std::vector<std::pair<std::string, std::string>> cases{
         {"{", "not JSON"},
         {"[]", "must be an object"},
-        {edited("\"barLength\"", "\"barLenght\""), "\"barLength\" is missing"},
-        {edited("\"connectors\"", "\"connector\""), "\"connector\" is not a field"},
-        {edited("\"cellSize\": 0.6", "\"cellSize\": -1"), "cellSize must be greater than 0"},
-        {edited("\"cellSize\": 0.6", "\"cellSize\": 1e300"), "cellSize is not a finite number"},
-        {edited("\"ceiling\": true", "\"ceiling\": 1"), "\"ceiling\" must be true or false"},
-        {edited("\"rotation\": 2", "\"rotation\": 4"), "\"bars[0].rotation\" must lie between 0 and 3"},
-        {edited("\"x\": 1,", "\"x\": 1.5,"), "\"bars[0].x\" must be a whole number"},
-        {edited("\"x\": 1,", "\"x\": 3,"), "lies outside the 3 x 2 grid"},
-        {edited("\"x\": 1,", "\"x\": 2,"), "both lie at cell (2, 1)"},
-        {edited("\"rotation\": 2", "\"rotation\": 2, \"properties\": 5"), "disagrees"},
+        {edited([](Json& j) { j.erase("barLength"); }), "\"barLength\" is missing"},
+        {edited([](Json& j) { j["connector"] = true; }), "\"connector\" is not a field"},
+        {edited([](Json& j) { j["bars"][1]["flags"] = 1; }), "\"bars[1].flags\" is not a field"},
+        {edited([](Json& j) { j["cellSize"] = -1; }), "cellSize must be greater than 0"},
+        {edited([](Json& j) { j["cellSize"] = 1e300; }), "cellSize is not a finite number"},
+        {edited([](Json& j) { j["ceiling"] = 1; }), "\"ceiling\" must be true or false"},
+        {edited([](Json& j) { j["schemeName"] = 7; }), "\"schemeName\" must be a string"},
+        {edited([](Json& j) { j["size"]["x"] = -3; }), "\"size.x\" must lie between 0"},
+        {edited([](Json& j) { j["size"] = {{"x", 5000}, {"y", 5000}}; }), "more than the 16777216 allowed"},
+        {edited([](Json& j) { j["bars"][0]["rotation"] = 4; }), "\"bars[0].rotation\" must lie between 0 and 3"},
+        {edited([](Json& j) { j["bars"][0]["x"] = 1.5; }), "\"bars[0].x\" must be a whole number"},
+        {edited([](Json& j) { j["bars"][0]["x"] = 3; }), "lies outside the 3 x 2 grid"},
+        {edited([](Json& j) { j["bars"][0] = {{"x", 2}, {"y", 1}, {"rotation", 0}}; }), "both lie at cell (2, 1)"},
+        {edited([](Json& j) { j["bars"][0]["properties"] = 5; }), "disagrees"},
+        {edited([](Json& j) { j["bars"] = {{{"x", 0}, {"y", 0}}}; }), "\"bars[0].rotation\" is missing"},
     };
     for (const auto& [json, message] : cases) {
         const ToolResult result = runTool({"encode"}, json);

@@ -123,7 +123,7 @@ TEST(SuggestCommand, RanksBarsAndAppendsTheBest) {
     }
     EXPECT_GT(ranking["suggestions"][0]["newFeatures"].get<int>(), 0);
 
-    const ToolResult applied = runTool({"suggest", code, "--apply", "3", "--spacing", "2"});
+    const ToolResult applied = runTool({"suggest", code, "--apply", "3", "--region", "9,3,15,8"});
     ASSERT_EQ(applied.status, 0) << applied.err;
     const EnvironmentDescription improved = decodeEnvironmentCode(trimmed(applied.out));
     ASSERT_EQ(improved.bars.size(), layout.bars.size() + 3);

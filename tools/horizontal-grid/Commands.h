@@ -3,6 +3,7 @@
 // line selects it, stores what to run into `selected`; running returns the exit status.
 
 #include <functional>
+#include <memory>
 
 #include <CLI/CLI.hpp>
 

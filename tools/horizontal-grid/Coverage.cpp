@@ -98,7 +98,7 @@ CoverageMap computeCoverage(const LibraryMatcher& matcher,
 
     Testing::FrameOptions frameOptions = options.tracker.frameOptions(description.ceiling);
     const double tolerance = options.tracker.positionTolerance(description.cellSize);
-    Progress progress("coverage", map.xs.size() * map.zs.size(), options.tracker.progress);
+    Progress progress("coverage", map.xs.size() * map.zs.size(), options.tracker.progressMode());
     std::uint64_t frameNumber = 0;
     for (const double z : map.zs) {
         for (const double x : map.xs) {

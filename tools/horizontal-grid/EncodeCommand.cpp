@@ -44,6 +44,9 @@ void addEncodeCommand(CLI::App& tool, CommandRunner& selected) {
     auto options = std::make_shared<EncodeOptions>();
     CLI::App* command = tool.add_subcommand(
         "encode", "Write the version 2 code of a JSON description (as describe --json writes it)");
+    command->footer("The fields are those of describe --json; its \"version\", \"markers\" and \"catalogue\" are "
+                    "ignored, \"connectors\" may be left out (false), and a bar's \"properties\" byte may stand "
+                    "for its \"rotation\".");
     addInputOptions(*command, options->input, "json", "JSON description");
     command->add_option("-o,--output", options->output, "Write the code to this file instead of standard output");
     selectOnParse(*command, selected, options, runEncode);

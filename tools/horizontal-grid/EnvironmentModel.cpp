@@ -16,7 +16,7 @@ CatalogueFigures catalogueFigures(const Environment& environment) {
     // Every feature is listed under its four keys, each time with its bars in another order.
     std::set<std::vector<unsigned long>> features;
     for (const auto& [key, bars] : environment.getCombinations()) {
-        std::vector<unsigned long> sorted = bars;
+        std::vector<unsigned long> sorted(bars.begin(), bars.end());
         std::sort(sorted.begin(), sorted.end());
         features.insert(std::move(sorted));
     }

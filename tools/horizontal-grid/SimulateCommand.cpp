@@ -8,11 +8,9 @@
 
 #include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
-#include "tools/horizontal-grid/DescriptionJson.h"
-#include "tools/horizontal-grid/LibraryMatcher.h"
 #include "tools/horizontal-grid/PoseInput.h"
 #include "tools/horizontal-grid/Progress.h"
-#include "tools/horizontal-grid/Statistics.h"
+#include "tools/horizontal-grid/SimulationTally.h"
 #include "tools/horizontal-grid/TrackerOptions.h"
 
 namespace Lumetra::Tools {
@@ -28,32 +26,6 @@ struct SimulateOptions {
     std::vector<std::string> poses;
     std::string poseFile;
     bool json = false;
-};
-
-struct Tally {
-    std::size_t frames = 0, correct = 0, wrong = 0, inaccurate = 0, failed = 0, failedWithoutBar = 0;
-    std::size_t wrongRays = 0, numberedRays = 0;
-    std::vector<double> positionErrors, rotationErrorsDegrees, microseconds;
-
-    void add(const FrameOutcome& outcome, double tolerance) {
-        ++frames;
-        microseconds.push_back(outcome.seconds * 1e6);
-        if (!outcome.matched) {
-            ++failed;
-            if (outcome.completeBars == 0) ++failedWithoutBar;
-            return;
-        }
-        wrongRays += outcome.wrongRays;
-        numberedRays += outcome.numberedRays;
-        positionErrors.push_back(outcome.positionError);
-        rotationErrorsDegrees.push_back(outcome.rotationError / radiansPerDegree);
-        if (outcome.wrong())
-            ++wrong;
-        else if (outcome.correct(tolerance))
-            ++correct;
-        else
-            ++inaccurate;
-    }
 };
 
 std::vector<Testing::TrackerPose> givenPoses(const SimulateOptions& options) {
@@ -95,35 +67,6 @@ std::vector<Testing::TrackerPose> randomPoses(const SimulateOptions& options, co
     return poses;
 }
 
-Json summaryJson(const Summary& s) {
-    return Json{{"mean", s.mean}, {"p50", s.p50}, {"p90", s.p90}, {"p99", s.p99}, {"max", s.max}};
-}
-
-void printSummary(const char* title, const Summary& s, int decimals) {
-    if (s.count == 0) {
-        fmt::print("{:<26} none\n", title);
-        return;
-    }
-    fmt::print("{:<26} p50 {:.{}f}  p90 {:.{}f}  p99 {:.{}f}  max {:.{}f}  (mean {:.{}f})\n", title, s.p50, decimals,
-               s.p90, decimals, s.p99, decimals, s.max, decimals, s.mean, decimals);
-}
-
-double percent(std::size_t part, std::size_t whole) {
-    return whole == 0 ? 0.0 : 100.0 * static_cast<double>(part) / static_cast<double>(whole);
-}
-
-void printTally(const Tally& t, double tolerance) {
-    fmt::print("matched correctly     {:>7}  {:5.1f}%\n", t.correct, percent(t.correct, t.frames));
-    fmt::print("wrong markers         {:>7}  {:5.1f}%  ({} of {} numbered rays wrong)\n", t.wrong,
-               percent(t.wrong, t.frames), t.wrongRays, t.numberedRays);
-    fmt::print("pose off by > {:<7.3g} {:>7}  {:5.1f}%\n", tolerance, t.inaccurate, percent(t.inaccurate, t.frames));
-    fmt::print("not matched           {:>7}  {:5.1f}%  ({} of them showed no complete bar)\n\n", t.failed,
-               percent(t.failed, t.frames), t.failedWithoutBar);
-    printSummary("position error (matched)", summarize(t.positionErrors), 4);
-    printSummary("rotation error, degrees", summarize(t.rotationErrorsDegrees), 3);
-    printSummary("time per frame, us", summarize(t.microseconds), 1);
-}
-
 int runSimulate(const SimulateOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const EnvironmentDescription& d = loaded.description;
@@ -134,9 +77,9 @@ int runSimulate(const SimulateOptions& options) {
     const LibraryMatcher matcher(options.tracker.library, loaded.code);
     const double tolerance = options.tracker.positionTolerance(d.cellSize);
     Testing::FrameOptions frameOptions = options.tracker.frameOptions(d.ceiling);
-    Tally tally;
+    SimulationTally tally;
     {
-        Progress progress("simulate", poses.size(), options.tracker.progress);
+        Progress progress("simulate", poses.size(), options.tracker.progressMode());
         for (std::size_t i = 0; i < poses.size(); ++i) {
             frameOptions.seed = options.tracker.seed + i;
             tally.add(matcher.match(poses[i], matcher.frame(poses[i], frameOptions)), tolerance);
@@ -145,19 +88,7 @@ int runSimulate(const SimulateOptions& options) {
     }
 
     if (options.json) {
-        fmt::print("{}\n", Json{{"frames", tally.frames},
-                                {"correct", tally.correct},
-                                {"wrong", tally.wrong},
-                                {"inaccurate", tally.inaccurate},
-                                {"failed", tally.failed},
-                                {"failedWithoutCompleteBar", tally.failedWithoutBar},
-                                {"wrongRays", tally.wrongRays},
-                                {"numberedRays", tally.numberedRays},
-                                {"successRate", tally.frames == 0 ? 0.0 : percent(tally.correct, tally.frames) / 100},
-                                {"positionError", summaryJson(summarize(tally.positionErrors))},
-                                {"rotationErrorDegrees", summaryJson(summarize(tally.rotationErrorsDegrees))},
-                                {"microsecondsPerFrame", summaryJson(summarize(tally.microseconds))}}
-                               .dump(2));
+        fmt::print("{}\n", tallyJson(tally).dump(2));
         return 0;
     }
     if (given)
@@ -179,7 +110,7 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
         "simulate", "Match synthetic frames through the library: success rate, wrong identifications, errors, time");
     addInputOptions(*command, options->input, "code", "environment code");
     addTrackerOptions(*command, options->tracker);
-    command->add_option("-n,--frames", options->frames, "Number of random poses")
+    command->add_option("-n,--frames", options->frames, "Number of random poses (without --pose and --poses)")
         ->check(CLI::Range(std::size_t{1}, std::size_t{10000000}))
         ->capture_default_str();
     CLI::Option* distance =

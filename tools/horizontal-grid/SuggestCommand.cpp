@@ -67,7 +67,8 @@ void printRanking(const std::vector<Suggestion>& ranked, std::size_t top) {
 int runSuggest(const SuggestOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const EnvironmentPtr geometry = buildEnvironment(loaded.description);
-    const SuggestionFinder finder(*geometry, options.clearance, options.spacing);
+    const SuggestionFinder finder(*geometry, options.clearance, options.spacing,
+                                  options.coverage.tracker.progressMode());
 
     std::vector<Cell> cells = emptyCells(loaded.description, candidateArea(options));
     if (options.deadZones) cells = deadCells(loaded, cells, options.coverage);

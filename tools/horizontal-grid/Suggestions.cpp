@@ -37,8 +37,8 @@ double ownSmallestSpacing(const std::vector<LumetraMath::vector<float, 2>>& mark
 
 }  // namespace
 
-SuggestionFinder::SuggestionFinder(const Environment& geometry, double clearance, int spacing)
-    : geometry_(geometry), spacing_(spacing) {
+SuggestionFinder::SuggestionFinder(const Environment& geometry, double clearance, int spacing, ProgressMode progress)
+    : geometry_(geometry), spacing_(spacing), progress_(progress) {
     const std::vector<Vector2> own = markersOf(Bar{});
     clearance_ = clearance > 0 ? clearance : ownSmallestSpacing(own);
     // Markers lie at most `extent` from their cell centre: bars of cells farther apart than reach_
@@ -76,7 +76,9 @@ std::vector<Suggestion> SuggestionFinder::rank(const EnvironmentDescription& lay
     const Field field(layout.bars, layout.size);
     const FeatureCalculator calculator(field, false);
     std::vector<Suggestion> suggestions;
+    Progress progress("ranking", cells.size(), progress_);
     for (const Cell& cell : cells) {
+        progress.advance();
         if (field.barIdAt(cell) != -1) continue;
         std::optional<Suggestion> best;
         for (std::uint8_t rotation = 0; rotation < 4; ++rotation) {

@@ -8,6 +8,7 @@
 
 #include "environment/Bar.h"
 #include "tools/horizontal-grid/EnvironmentModel.h"
+#include "tools/horizontal-grid/Progress.h"
 
 namespace Lumetra::Tools {
 
@@ -28,7 +29,8 @@ public:
     /// A candidate keeps every marker at least `clearance` from the markers of other bars, may not
     /// cross another bar and has no bar within `spacing` cells (Chebyshev distance); clearance 0
     /// means the bar's own smallest marker spacing.
-    SuggestionFinder(const Environment& geometry, double clearance, int spacing);
+    SuggestionFinder(const Environment& geometry, double clearance, int spacing,
+                     ProgressMode progress = ProgressMode::never);
 
     double clearance() const { return clearance_; }
 
@@ -49,6 +51,7 @@ private:
     const Environment& geometry_;
     double clearance_;
     int spacing_;
+    ProgressMode progress_;
     int reach_;  ///< cells around a candidate where a bar could come too close
 };
 

@@ -1,6 +1,5 @@
 #include "tools/horizontal-grid/TrackerOptions.h"
 
-#include <map>
 #include <stdexcept>
 
 #include <fmt/core.h>
@@ -16,6 +15,10 @@ Testing::FrameOptions TrackerOptions::frameOptions(bool ceiling) const {
     frame.spuriousRays = spuriousRays;
     frame.seed = seed;
     return frame;
+}
+
+ProgressMode TrackerOptions::progressMode() const {
+    return progress == "always" ? ProgressMode::always : progress == "never" ? ProgressMode::never : ProgressMode::automatic;
 }
 
 double TrackerOptions::positionTolerance(float cellSize) const {
@@ -41,10 +44,9 @@ void addTrackerOptions(CLI::App& command, TrackerOptions& options) {
     command.add_option("--tolerance", options.tolerance,
                        "Largest position error of a correct match (default: a quarter of a cell)")
         ->check(CLI::NonNegativeNumber);
-    const std::map<std::string, ProgressMode> modes{
-        {"auto", ProgressMode::automatic}, {"always", ProgressMode::always}, {"never", ProgressMode::never}};
     command.add_option("--progress", options.progress, "Progress bar on standard error: auto (on a terminal), always, never")
-        ->transform(CLI::CheckedTransformer(modes, CLI::ignore_case));
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->capture_default_str();
 }
 
 void requireTrackerSide(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d, double height) {

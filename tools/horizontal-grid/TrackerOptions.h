@@ -21,7 +21,9 @@ struct TrackerOptions {
     std::size_t spuriousRays = 0;
     std::uint64_t seed = 1;
     double tolerance = 0;  ///< largest position error of a correct match; 0: a quarter of a cell
-    ProgressMode progress = ProgressMode::automatic;
+    std::string progress = "auto";  ///< auto, always or never
+
+    ProgressMode progressMode() const;
 
     Testing::FrameOptions frameOptions(bool ceiling) const;
     /// The position tolerance for cells of `cellSize`.
