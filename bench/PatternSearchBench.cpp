@@ -1,9 +1,12 @@
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <cmath>
+#include <random>
 #include <vector>
 
 #include "environment/VeskEnvironment.h"
+#include "tests/support/MatchScenarios.h"
 
 using LumetraMath::vector;
 
@@ -42,6 +45,32 @@ void PatternSearch_FindAllPossiblePatterns(benchmark::State& state) {
         static_cast<double>(VeskEnvironment::findAllPossiblePatterns(points, 0.25f, markerEllipse, 0.75f).size());
 }
 BENCHMARK(PatternSearch_FindAllPossiblePatterns);
+
+/// Projected frames of the long-floor geometry showing about `bars` complete bars, with the
+/// environment's search ellipse: the pattern search as match runs it.
+void PatternSearch_FramesOfLongFloor(benchmark::State& state) {
+    using namespace Lumetra::Testing;
+    const std::size_t bars = static_cast<std::size_t>(state.range(0));
+    MatchGeometry geometry = matchGeometries()[1];
+    geometry.maxDistance = std::max(geometry.maxDistance, 1.0 + 0.25 * static_cast<double>(bars));
+    std::mt19937_64 rng(2000 + bars);
+    const auto layout = randomMatchLayout(geometry, 48, 48, rng);
+    const auto environment = makeEnvironment(layout);
+    std::vector<std::vector<vector<float, 2>>> frames;
+    while (frames.size() < 16) {
+        const auto view = drawView(environment->getMarkers(), geometry, layout, 0.0,
+                                   FrameOptions{.fieldOfViewHalfAngle = 1.2}, bars - 1, bars + 1, rng);
+        if (!view) continue;
+        std::vector<vector<float, 2>> points;
+        for (const auto& ray : view->frame.rays) points.push_back({-ray.x / ray.y, -ray.z / ray.y});
+        frames.push_back(points);
+    }
+    std::size_t next = 0;
+    for (auto _ : state)
+        benchmark::DoNotOptimize(VeskEnvironment::findAllPossiblePatterns(
+            frames[next++ % frames.size()], layout.barProportion, environment->getMarkerEllipse(), 0.75f));
+}
+BENCHMARK(PatternSearch_FramesOfLongFloor)->Arg(8)->Arg(16)->Arg(24);
 
 void PatternSearch_ConflictsAndGroups(benchmark::State& state) {
     const auto points = gridView();

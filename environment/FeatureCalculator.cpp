@@ -46,9 +46,8 @@ private:
 FeatureCalculator::FeatureCalculator(const Field& catalogued, bool onlyLargest, std::size_t maxOfferedGroups)
     : field(&catalogued), search(catalogued), largestOnly(onlyLargest) {
     OfferedGroupBudget budget(maxOfferedGroups);
-    forEachWindowGroup(catalogued, search, largestOnly, budget, [this](std::span<const Bar> group) {
-        registerGroup(group);
-    });
+    forEachWindowGroup(catalogued, search, largestOnly, budget,
+                       [this](std::span<const Bar> group, std::span<const std::size_t>) { registerGroup(group); });
 }
 
 bool FeatureCalculator::registerCombination(const std::vector<Bar>& bars) {
@@ -99,12 +98,13 @@ FlatFeatureMap FeatureCalculator::getFlatCombinationsForBarsOnGrid(const std::ve
 
     const Field grid(std::move(shifted), {compactX.extent(), compactY.extent()});
     const Field::BarsWithinAreaSearch search(grid);
-    FeatureMapBuilder catalogue(grid);
+    FeatureMapBuilder catalogue(grid.bars().size());
     OfferedGroupBudget budget(maxOfferedGroups);
-    forEachWindowGroup(grid, search, largestOnly, budget, [&catalogue](std::span<const Bar> group) {
-        catalogue.offer(group);
-    });
-    return catalogue.build();
+    forEachWindowGroup(grid, search, largestOnly, budget,
+                       [&catalogue](std::span<const Bar> group, std::span<const std::size_t> barIds) {
+                           catalogue.offer(group, barIds);
+                       });
+    return std::move(catalogue).build();
 }
 
 FeatureMap FeatureCalculator::getCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,

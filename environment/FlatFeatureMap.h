@@ -8,6 +8,8 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <initializer_list>
+#include <limits>
 #include <map>
 #include <stdexcept>
 #include <utility>
@@ -27,10 +29,14 @@ public:
     using const_iterator = const std::uint32_t*;
 
     FeatureBarIds() = default;
-    /// Takes the first `count` entries of `ids`; a count above the capacity throws std::length_error.
-    FeatureBarIds(const std::array<std::uint32_t, capacity>& ids, std::size_t count) : ids_(ids) {
-        if (count > capacity) throw std::length_error("a feature holds at most four bars");
-        size_ = static_cast<std::uint32_t>(count);
+    FeatureBarIds(std::initializer_list<std::uint32_t> ids) {
+        for (const std::uint32_t id : ids) push_back(id);
+    }
+
+    /// Appends the index of the next place; a fifth throws std::length_error.
+    void push_back(std::uint32_t id) {
+        if (size_ == capacity) throw std::length_error("a feature holds at most four bars");
+        ids_[size_++] = id;
     }
 
     std::size_t size() const { return size_; }
@@ -52,7 +58,7 @@ private:
 class FlatFeatureMap {
 public:
     struct Entry {
-        unsigned long first = 0;  ///< the combination key
+        std::uint32_t first = 0;  ///< the combination key (keys of groups in 6 × 6 cells take 32 bits)
         FeatureBarIds second;     ///< the bar indices listed under it
 
         friend bool operator==(const Entry&, const Entry&) = default;
@@ -79,6 +85,7 @@ public:
 
     /// The entry of `key`, or end().
     const_iterator find(key_type key) const {
+        if (key > std::numeric_limits<std::uint32_t>::max()) return end();
         const auto at = std::lower_bound(entries_.begin(), entries_.end(), key,
                                          [](const Entry& entry, key_type wanted) { return entry.first < wanted; });
         return at != entries_.end() && at->first == key ? at : entries_.end();

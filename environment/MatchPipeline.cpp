@@ -288,7 +288,7 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
 
 std::optional<std::vector<unsigned long>> Environment::detectFeatures(const std::vector<Bar>& bars) const {
     // Observed keys are walked in ascending order; the first one the catalogue knows names the bars.
-    const FeatureMap observed = FeatureCalculator::getCombinationsForBarsOnGrid(bars, true);
+    const FlatFeatureMap observed = FeatureCalculator::getFlatCombinationsForBarsOnGrid(bars, true);
     for (const auto& [key, places] : observed) {
         const auto catalogued = combinations.find(key);
         if (catalogued == combinations.end()) continue;

@@ -3,15 +3,16 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
+
+#include "environment/MiddleMarkerCandidates.h"
 
 using LumetraMath::vector;
 
 namespace {
-
-constexpr double floatEpsilon = 0x1p-24;
 
 /// The marker ellipse scaled for the search: its first diagonal entry pulled toward 0.5 (the
 /// distance of the end markers from the bar centre), the others shrunk by `scale`. Holds the
@@ -36,83 +37,76 @@ struct SearchEllipse {
         return u * u + w * w < 1.0f;
     }
 
-    /// A bound on |(f, g)| for every (f, g) that contains() accepts, rounding included: the
-    /// largest singular value of the ellipse matrix, widened by a margin far above the few float
-    /// roundings of the test. Infinite when the inverse is degenerate and no bound holds.
-    double reach() const {
+    /// A radius, in spans, about every place where contains() and the middle marker test of
+    /// proportion p both hold, within which contains() holds for sure: there the middle marker
+    /// has no other point nearer than this times |d|. Zero when no such radius can be vouched for.
+    double clearanceAroundMiddle(double p) const {
         const double a = inverse00, b = inverse01, c = inverse11;
-        if (!std::isfinite(a) || !std::isfinite(b) || !std::isfinite(c) || a == 0.0 || c == 0.0)
-            return std::numeric_limits<double>::infinity();
-        // The ellipse matrix is the inverse [[1/a, -b/(ac)], [0, 1/c]]; its largest singular value
-        // from the trace and determinant of its Gram matrix.
+        if (!(std::isfinite(a) && std::isfinite(b) && std::isfinite(c)) || a == 0.0 || c == 0.0) return 0.0;
+        // The ellipse matrix is the inverse [[1/a, -b/(ac)], [0, 1/c]]; its smallest singular value
+        // bounds how far a point moves in (f, g) for a unit move of the inverse image.
         const double m00 = 1.0 / a, m01 = -b / (a * c), m11 = 1.0 / c;
         const double trace = m00 * m00 + m01 * m01 + m11 * m11, determinant = m00 * m11;
-        const double largest = std::sqrt(0.5 * (trace + std::sqrt(std::max(0.0, trace * trace - 4.0 * determinant * determinant))));
-        return largest * (1.0 + 1e-4 + 16.0 * floatEpsilon * std::fabs(b / c));
+        const double gap = std::sqrt(std::max(0.0, trace * trace - 4.0 * determinant * determinant));
+        const double smallest = std::sqrt(std::max(0.0, 0.5 * (trace - gap)));
+        // The middle marker test allows |f| within 0.05 of 0.5 - p and |g| below 0.01 (widened here
+        // past rounding): the inverse image of that box lies within `farthest` of (0, 0), its
+        // largest value being at a corner.
+        double farthest = 0.0;
+        for (const double f : {0.4484 - p, 0.5516 - p, p - 0.4484, p - 0.5516})
+            for (const double g : {-0.0105, 0.0105}) farthest = std::max(farthest, std::hypot(a * f + b * g, c * g));
+        // 2 % less, far beyond the rounding of f, g and the test while the clearance is not
+        // small (see MiddleMarkerCandidates).
+        const double clearance = smallest * (1.0 - farthest) * 0.98;
+        return std::isfinite(clearance) && clearance >= 0.05 ? clearance : 0.0;
     }
 };
 
-/// A point that can lie inside a pair's ellipse, with its index in the caller's list.
-struct Candidate {
-    float x, y;
-    unsigned long index;
-};
-
-/// The finite points sorted by x: a point with a non-finite coordinate gives a non-finite offset
-/// from the pair's midpoint and so a non-finite f, which no ellipse test accepts.
-std::vector<Candidate> sortedCandidates(const std::vector<vector<float, 2>>& points) {
-    std::vector<Candidate> candidates;
-    candidates.reserve(points.size());
-    for (unsigned long k = 0; k < points.size(); ++k)
-        if (std::isfinite(points[k].x) && std::isfinite(points[k].y))
-            candidates.push_back({points[k].x, points[k].y, k});
-    std::sort(candidates.begin(), candidates.end(),
-              [](const Candidate& a, const Candidate& b) { return a.x < b.x || (a.x == b.x && a.index < b.index); });
-    return candidates;
+/// Whether (f, g) places a point where a bar's middle marker belongs: on the segment, at the bar's
+/// proportion from the nearer end.
+bool isMiddleMarker(float along, float across, float barProportion) {
+    return std::fabs(across) < 0.01f && std::fabs(0.5f - std::fabs(along) - barProportion) < 0.05f;
 }
 
-/// What a pair's ellipse holds: how many points (counting stops at two) and the last one found.
+/// What a pair's ellipse holds: how many other points (counting stops at two) and the last found.
 struct EllipseContents {
     unsigned count = 0;
     unsigned long point = 0;
-    float along = 0.0f, across = 0.0f;
+    float along = 0.0f, across = 0.0f;  ///< f and g of that point
 };
 
-/// The points of `candidates` inside the ellipse of the pair (i, j), exactly as a test of every
-/// other point in turn finds them. Only points within `radius` of the midpoint can be inside, so
-/// the scan covers the x window of that radius, nearest the midpoint first, and stops at the
-/// second point inside: the outcome (a lone point, or two or more) does not depend on the order.
-EllipseContents scanEllipse(const std::vector<Candidate>& candidates, const SearchEllipse& ellipse,
-                            unsigned long i, unsigned long j, const vector<float, 2>& mid,
-                            const vector<float, 2>& d, float squaredSpan, double radius) {
-    // fl(x - mid.x) grows with x, so the window is found by bisection on the very offsets tested.
-    const auto offset = [&](const Candidate& c) { return static_cast<double>(c.x - mid.x); };
-    const auto begin = std::partition_point(candidates.begin(), candidates.end(),
-                                            [&](const Candidate& c) { return offset(c) < -radius; });
-    const auto end = std::partition_point(begin, candidates.end(),
-                                          [&](const Candidate& c) { return offset(c) <= radius; });
-    auto right = std::partition_point(begin, end, [&](const Candidate& c) { return offset(c) < 0.0; });
-    auto left = right;
+/// A pair of points: its difference d, midpoint mid and squared span |d|², as the search uses them.
+struct Pair {
+    unsigned long i, j;
+    vector<float, 2> d, mid;
+    float squaredSpan;
 
-    EllipseContents contents;
-    while (contents.count < 2 && (left != begin || right != end)) {
-        const Candidate& c = (right == end || (left != begin && -offset(*(left - 1)) < offset(*right)))
-                                 ? *--left
-                                 : *right++;
-        if (c.index == i || c.index == j) continue;
-        const vector<float, 2> e{c.x - mid.x, c.y - mid.y};
-        if (std::fabs(static_cast<double>(e.y)) > radius) continue;
-        const float f = dot(e, d) / squaredSpan;                 // -0.5 at i, +0.5 at j
-        const float g = (d.x * e.y - d.y * e.x) / squaredSpan;  // across, in spans
-        if (ellipse.contains(f, g)) {
-            ++contents.count;
-            contents.point = c.index;
-            contents.along = f;
-            contents.across = g;
-        }
+    Pair(const std::vector<vector<float, 2>>& points, unsigned long first, unsigned long second)
+        : i(first), j(second), d(points[second] - points[first]), mid((points[first] + points[second]) / 2.0f),
+          squaredSpan(dot(d, d)) {}
+
+    /// f and g of point p: its place along the pair (-0.5 at i, +0.5 at j) and across it, in spans.
+    vector<float, 2> place(const vector<float, 2>& p) const {
+        const vector<float, 2> e = p - mid;
+        return {dot(e, d) / squaredSpan, (d.x * e.y - d.y * e.x) / squaredSpan};
     }
-    return contents;
-}
+
+    /// Tests every other point in ascending order against the ellipse, until the second inside.
+    EllipseContents scan(const std::vector<vector<float, 2>>& points, const SearchEllipse& ellipse) const {
+        EllipseContents contents;
+        for (unsigned long k = 0; k < points.size() && contents.count < 2; ++k) {
+            if (k == i || k == j) continue;
+            const vector<float, 2> fg = place(points[k]);
+            if (ellipse.contains(fg.x, fg.y)) {
+                ++contents.count;
+                contents.point = k;
+                contents.along = fg.x;
+                contents.across = fg.y;
+            }
+        }
+        return contents;
+    }
+};
 
 void requireSameSize(const ConflictMatrix& matrix, std::size_t valueCount, const char* what) {
     if (valueCount != matrix.size())
@@ -127,30 +121,28 @@ std::vector<VeskEnvironment::Pattern> VeskEnvironment::findAllPossiblePatterns(
     std::vector<Pattern> patterns;
     patterns.reserve(points.size() / 3);
     const SearchEllipse searchEllipse(ellipse, ellipseScale);
-    const double reach = searchEllipse.reach();
-    const std::vector<Candidate> candidates = sortedCandidates(points);
-
-    for (unsigned long i = 0; i < points.size(); ++i) {
-        for (unsigned long j = i + 1; j < points.size(); ++j) {
-            const vector<float, 2> d = points[j] - points[i];
-            const vector<float, 2> mid = (points[i] + points[j]) / 2.0f;
-            const float squaredSpan = dot(d, d);
-            // Coincident ends: f = e·d / 0 is never finite, so no point is inside.
-            if (squaredSpan == 0.0f) continue;
-            // Inside means |e| < reach·|d| up to rounding, which the float test keeps within the
-            // margin of reach while |d|² is a normal float; otherwise every candidate is tested.
-            const double radius = squaredSpan >= std::numeric_limits<float>::min() &&
-                                          squaredSpan <= std::numeric_limits<float>::max()
-                                      ? reach * std::sqrt(static_cast<double>(squaredSpan)) + 1e-24
-                                      : std::numeric_limits<double>::infinity();
-
-            const EllipseContents inside = scanEllipse(candidates, searchEllipse, i, j, mid, d, squaredSpan, radius);
-            if (inside.count != 1) continue;
-            // The middle marker lies on the segment, at the bar's proportion from the nearer end.
-            if (!(std::fabs(inside.across) < 0.01f && std::fabs(0.5f - std::fabs(inside.along) - barProportion) < 0.05f))
-                continue;
-            patterns.push_back(inside.along > 0.0f ? Pattern{j, inside.point, i} : Pattern{i, inside.point, j});
+    const auto accept = [&](const Pair& pair) {
+        const EllipseContents inside = pair.scan(points, searchEllipse);
+        if (inside.count != 1 || !isMiddleMarker(inside.along, inside.across, barProportion)) return;
+        patterns.push_back(inside.along > 0.0f ? Pattern{pair.j, inside.point, pair.i}
+                                               : Pattern{pair.i, inside.point, pair.j});
+    };
+    if (const auto candidates =
+            findMiddleMarkerCandidates(points, barProportion, searchEllipse.clearanceAroundMiddle(barProportion))) {
+        // The pairs in which a candidate middle marker passes the middle marker test, in the order
+        // of a search over all pairs.
+        std::vector<std::pair<unsigned long, unsigned long>> pairs;
+        for (const auto& [nearEnd, farEnd, middle] : *candidates) {
+            const Pair pair(points, std::min(nearEnd, farEnd), std::max(nearEnd, farEnd));
+            const vector<float, 2> fg = pair.place(points[middle]);
+            if (isMiddleMarker(fg.x, fg.y, barProportion)) pairs.emplace_back(pair.i, pair.j);
         }
+        std::sort(pairs.begin(), pairs.end());
+        pairs.erase(std::unique(pairs.begin(), pairs.end()), pairs.end());
+        for (const auto& [i, j] : pairs) accept(Pair(points, i, j));
+    } else {
+        for (unsigned long i = 0; i < points.size(); ++i)
+            for (unsigned long j = i + 1; j < points.size(); ++j) accept(Pair(points, i, j));
     }
     return patterns;
 }

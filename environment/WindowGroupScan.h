@@ -25,7 +25,8 @@
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
-/// Calls offer(std::span<const Bar>) for every group of the field, as described above.
+/// Calls offer(std::span<const Bar> group, std::span<const std::size_t> barIds) for every group of
+/// the field, as described above; barIds[k] is the field's list position of group[k].
 template <typename Offer>
 void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& search, bool largestOnly,
                         OfferedGroupBudget& budget, Offer&& offer) {
@@ -41,12 +42,20 @@ void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& s
     };
 
     std::vector<Bar> parts;
+    std::vector<std::size_t> partIds;
     std::array<Bar, largestGroupSize> group;
-    const auto offerGroupsOf = [&](std::span<const Bar> list, std::span<const RequiredRun> required) {
+    std::array<std::size_t, largestGroupSize> groupIds;
+    const auto offerGroupsOf = [&](std::size_t first, std::span<const RequiredRun> required) {
+        const auto list = std::span<const Bar>(parts).subspan(first);
+        const auto listIds = std::span<const std::size_t>(partIds).subspan(first);
         forEachDescentGroup(list, required, largestOnly, [&](GroupIndices indices) {
             budget.spend();
-            for (std::size_t k = 0; k < indices.size(); ++k) group[k] = list[indices[k]];
-            offer(std::span<const Bar>(group.data(), indices.size()));
+            for (std::size_t k = 0; k < indices.size(); ++k) {
+                group[k] = list[indices[k]];
+                groupIds[k] = listIds[indices[k]];
+            }
+            offer(std::span<const Bar>(group.data(), indices.size()),
+                  std::span<const std::size_t>(groupIds.data(), indices.size()));
         });
     };
 
@@ -66,11 +75,13 @@ void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& s
             search.appendBars(cells(left, prevRow + 1, prevCol, top), parts);
             const std::size_t sizeC = parts.size() - sizeA - sizeB;
             search.appendBars(cells(left, bottom, prevCol, prevRow), parts);
+            partIds.clear();
+            for (const Bar& bar : parts) partIds.push_back(static_cast<std::size_t>(field.barIdAt(bar._position)));
 
             const std::array<RequiredRun, 1> newCells{{{0, sizeA}}};
-            if (sizeA > 0) offerGroupsOf(parts, newCells);
+            if (sizeA > 0) offerGroupsOf(0, newCells);
             const std::array<RequiredRun, 2> acrossOldCells{{{0, sizeB}, {sizeB, sizeB + sizeC}}};
-            if (sizeB > 0 && sizeC > 0) offerGroupsOf(std::span<const Bar>(parts).subspan(sizeA), acrossOldCells);
+            if (sizeB > 0 && sizeC > 0) offerGroupsOf(sizeA, acrossOldCells);
             prevCol = right;
         }
         prevRow = top;

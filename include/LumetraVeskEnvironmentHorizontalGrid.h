@@ -188,9 +188,12 @@ struct IEnvironment : IInterface {
     /// On Ok: *result is True when the identification is complete and consistent; the pose is
     /// written in place (its rotation turns tracker-frame vectors into environment-frame
     /// vectors) and markerIndices receives one MarkerIndex (4 bytes) per ray, in ray order.
-    /// When *result is False, the allocator is still called once: with the ray count when an
-    /// identification was found but two rays claimed the same marker (those entries hold
-    /// MarkerUnidentified; the pose is written), otherwise with 0 and the pose left untouched.
+    /// An identification counts only when its pose confirms it: every numbered ray passes within
+    /// a fifth of the smallest marker spacing of its marker (a pose error below that can never
+    /// name a wrong marker). When *result is False, the allocator is still called once: with the
+    /// ray count when an identification was found but two rays claimed the same marker (those
+    /// entries hold MarkerUnidentified; the pose is written), otherwise (no identification, or
+    /// one its pose does not confirm) with 0 and the pose left untouched.
     /// Frames of more than MaxMatchRays rays are not searched: *result is False at once.
     /// InvalidPointer when pose, result or allocate is null, or rays.data is null with a
     /// nonzero size; OutOfMemory. On failure *result and the out array are not written.

@@ -117,4 +117,28 @@ TEST(GroupKeyProperty, SmallGroupKeysEqualCombinationKeys) {
     }
 }
 
+TEST(GroupKeyProperty, AllTurnsAtOnceEqualTurnedGroupKeys) {
+    std::mt19937 random(12);
+    std::uniform_int_distribution<int> count(1, 4), coordinate(-4, 4), properties(0, 255);
+    const int origins[] = {0, 100, INT_MIN, INT_MIN + 3, INT_MAX - 4};
+    for (int round = 0; round < 4000; ++round) {
+        // Cells around an origin, sometimes shared, sometimes spanning six cells or more.
+        const int origin = origins[round % 5];
+        std::vector<Bar> group;
+        const int size = count(random);
+        for (int k = 0; k < size; ++k) {
+            const int x = coordinate(random), y = coordinate(random);
+            group.push_back(bar(origin < 0 ? origin + x + 4 : origin + x, y, static_cast<std::uint8_t>(properties(random))));
+        }
+        GroupKeysAndOrders all;
+        ASSERT_EQ(groupKeysAndOrders(group, all), fitsInFeatureWindow(group)) << "round " << round;
+        if (!fitsInFeatureWindow(group)) continue;
+        for (unsigned turn = 0; turn < 4; ++turn) {
+            const TurnedGroupKey single = turnedGroupKey(group, turn);
+            ASSERT_EQ(all.keys[turn], single.key) << "round " << round << " turn " << turn;
+            for (std::size_t k = 0; k < group.size(); ++k) ASSERT_EQ(all.order(turn, k), single.order[k]);
+        }
+    }
+}
+
 }  // namespace

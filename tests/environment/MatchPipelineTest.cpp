@@ -172,6 +172,55 @@ TEST(MatchOutcome, CollidingRaysMakeTheResultFalseButKeepThePose) {
         }
 }
 
+/// A view's rays with one more: towards a point `offset` (in units of the search radius) from a
+/// marker that the view does not show and that has no other marker near it.
+struct ViewWithStrayRay {
+    std::vector<Point3> rays;
+    MarkerIndex marker;
+};
+
+ViewWithStrayRay withRayNearUnseenMarker(const Vesk::Environment::HorizontalGrid::Environment& environment,
+                                         const View& view, float offset) {
+    const std::vector<LumetraMath::vector<float, 2>> markers = environment.getMarkers2D();
+    const float radius = environment.getMinMarkerDistance() * environment.getMarkerSearchFactor();
+    for (MarkerIndex m = 0; m < markers.size(); ++m) {
+        if (std::find(view.frame.markerNumbers.begin(), view.frame.markerNumbers.end(), m) !=
+            view.frame.markerNumbers.end())
+            continue;
+        const LumetraMath::vector<float, 2> target = markers[m] + LumetraMath::vector<float, 2>{offset * radius, 0.0f};
+        const bool alone = std::none_of(markers.begin(), markers.end(), [&](const auto& other) {
+            return &other != &markers[m] && LumetraMath::length(other - target) <= 2.0f * radius;
+        });
+        if (!alone) continue;
+        const Point3d toTarget =
+            Point3d{target.x, environment.getMarkersHeight(), target.y} - view.pose.position;
+        const Point3d inTracker = LumetraMath::mul(LumetraMath::conjugate(view.pose.rotation()), toTarget);
+        ViewWithStrayRay result{view.frame.rays, m};
+        result.rays.push_back(LumetraMath::vectorCast<float>(inTracker / LumetraMath::length(inTracker)));
+        return result;
+    }
+    throw std::runtime_error("no lone unseen marker");
+}
+
+TEST(MatchOutcome, APoseThatMissesAMarkerItNumbersBeyondTheSafetyMarginIsNoIdentification) {
+    // The search radius is 0.8 of the smallest marker spacing; a pose error below the remaining
+    // 0.2 can never carry a ray to a wrong marker. A ray that the found pose places between that
+    // margin and the search radius would be numbered, yet shows that the pose cannot be trusted.
+    const MatchedView matched = matchedLevelView(9);
+    const auto environment = makeEnvironment(matched.layout);
+
+    const ViewWithStrayRay near = withRayNearUnseenMarker(*environment, matched.view, 0.1f);
+    std::vector<MarkerIndex> indices;
+    Pose pose;
+    ASSERT_TRUE(environment->match(near.rays, indices, pose));
+    EXPECT_EQ(indices.back(), near.marker);
+
+    const ViewWithStrayRay far = withRayNearUnseenMarker(*environment, matched.view, 0.5f);
+    Untouched outputs;
+    EXPECT_FALSE(environment->match(far.rays, outputs.indices, outputs.pose));
+    outputs.expectUnchanged();
+}
+
 TEST(MatchRobustness, NeverThrowsOnDegenerateRays) {
     const MatchedView matched = matchedLevelView(7);
     const auto environment = makeEnvironment(matched.layout);

@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstdio>
 #include <random>
+#include <string>
 
 #include "tests/support/EnvironmentCodeWriter.h"
 #include "tests/support/LibraryHost.h"
@@ -104,14 +105,25 @@ TEST_P(MatchEndToEnd, LevelTrackerWithExactRaysIsIdentifiedAndPlaced) {
     EXPECT_LT(figures.maxRotationError, 0.05 * degree);
 }
 
-TEST_P(MatchEndToEnd, TiltedTrackerWithExactRays) {
-    // Levelling a tilted view from its bars alone is approximate: most views are placed as
-    // precisely as level ones, a few by centimetres or more.
-    MatchFigures figures = run(4, 50, 15 * degree, FrameOptions{.fieldOfViewHalfAngle = 60 * degree}, 5, 12);
+/// The share of tilted views a geometry identifies at least. Levelling a tilted view from its
+/// bars alone is approximate, and a view whose pose misses one of its own numbered markers by more
+/// than the safety margin of the marker search is not reported as identified.
+double tiltedSuccessRate(const std::string& geometry) {
+    if (geometry == "LongCeiling") return 0.90;
+    if (geometry == "LongFloor") return 0.96;
+    return 0.94;
+}
+
+TEST_P(MatchEndToEnd, TiltedTrackerWithExactRaysNeverGetsAWrongNumber) {
+    MatchFigures figures = run(20, 100, 15 * degree, FrameOptions{.fieldOfViewHalfAngle = 60 * degree}, 5, 12);
     figures.print(GetParam().name + " tilt up to 15 deg");
-    EXPECT_GE(figures.successRate(), 0.9);
+    EXPECT_GE(figures.views, 1900);
+    EXPECT_EQ(figures.wrongNumbers, 0);
+    EXPECT_GE(figures.successRate(), tiltedSuccessRate(GetParam().name));
+    // Most views are placed as precisely as level ones; the others within centimetres.
     EXPECT_LT(figures.medianPositionError(), 1e-4);
-    EXPECT_LE(figures.viewsWithWrongNumbers, figures.matched / 50);
+    EXPECT_LT(figures.maxPositionError, 0.1);
+    EXPECT_LT(figures.maxRotationError, 1.5 * degree);
 }
 
 TEST_P(MatchEndToEnd, KnownPositionNumbersEveryVisibleMarker) {

@@ -53,7 +53,7 @@ std::vector<std::string> roundTripCodes() {
     odd.schemeName = "not a scheme <&>";
     odd.barSlope = -0.0f;
     odd.height = std::numeric_limits<float>::denorm_min();
-    odd.barOffset = {1e-7f, -3.4e38f};
+    odd.barOffset = {1e-7f, -123456.79f};
     odd.bars[0]._properties = 0xFE;
     codes.push_back(LumetraTest::writeEnvironmentCode(odd, 1));
     codes.push_back(LumetraTest::writeEnvironmentCode(odd, 2));

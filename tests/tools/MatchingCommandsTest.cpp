@@ -76,6 +76,7 @@ TEST(SimulateCommand, RefusesBadInput) {
         {{"simulate", trussCode, "--library", "/nonexistent.so"}, "cannot load library"},
         {{"simulate", trussCode, "--poses", "/nonexistent/poses"}, "cannot read /nonexistent/poses"},
         {{"simulate", trussCode, "--fov", "200"}, "--fov"},
+        {{"simulate", trussCode, "--noise", "nan"}, "not a finite number"},
         {{"simulate", trussCode, "--distance", "1", "--height", "1"}, "excludes"},
     };
     for (const auto& [arguments, message] : cases) {

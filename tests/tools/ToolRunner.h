@@ -2,6 +2,7 @@
 // Runs the built lumetra-horizontal-grid with arguments and standard input, collecting its exit
 // status and both outputs.
 
+#include <gtest/gtest.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -75,8 +76,12 @@ inline ToolResult runProgram(const std::string& program, const std::vector<std::
     return result;
 }
 
+/// Runs the tool; a sanitizer report on its standard error fails the calling test.
 inline ToolResult runTool(const std::vector<std::string>& arguments, const std::string& input = "") {
-    return runProgram(LUMETRA_TOOL_PATH, arguments, input);
+    ToolResult result = runProgram(LUMETRA_TOOL_PATH, arguments, input);
+    if (result.err.find("Sanitizer") != std::string::npos || result.err.find("runtime error:") != std::string::npos)
+        ADD_FAILURE() << "sanitizer report from the tool:\n" << result.err;
+    return result;
 }
 
 /// The output without its final line break.

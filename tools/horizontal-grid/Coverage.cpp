@@ -16,20 +16,25 @@ void addCoverageOptions(CLI::App& command, CoverageOptions& options) {
     addTrackerOptions(command, options.tracker);
     CLI::Option* distance =
         command.add_option("--distance", options.distance, "Distance of the tracker from the marker plane")
+            ->check(finiteNumber())
             ->check(CLI::PositiveNumber)
             ->capture_default_str();
     command.add_option("--height", options.height, "Height of the tracker (y, environment frame) instead of --distance")
+        ->check(finiteNumber())
         ->excludes(distance);
     command.add_option("--step", options.step, "Spacing of the tracker positions (default: one per cell)")
+        ->check(finiteNumber())
         ->check(CLI::NonNegativeNumber);
     command.add_option("--yaws", options.yaws, "Headings tried at every position, evenly spread")
         ->check(CLI::Range(1, 360))
         ->capture_default_str();
     command.add_option("--tilts", options.tiltsDegrees, "Tilts tried with every heading, degrees")
+        ->check(finiteNumber())
         ->delimiter(',')
         ->check(CLI::Range(0.0, 80.0))
         ->capture_default_str();
     command.add_option("--threshold", options.threshold, "Share of correct frames from which a position is covered")
+        ->check(finiteNumber())
         ->check(CLI::Range(0.0, 1.0))
         ->capture_default_str();
 }

@@ -45,6 +45,7 @@ void addRenderCommand(CLI::App& tool, CommandRunner& selected) {
     addInputOptions(*command, options->input, "code", "environment code");
     command->add_option("-o,--output", options->output, "Write the SVG to this file instead of standard output");
     command->add_option("--cell-pixels", options->cellPixels, "Drawn size of one cell")
+        ->check(finiteNumber())
         ->check(CLI::Range(4.0, 1000.0))
         ->capture_default_str();
     command->add_flag("--no-numbers", options->noNumbers, "Leave out the marker numbers");

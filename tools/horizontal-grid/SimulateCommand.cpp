@@ -115,15 +115,18 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
         ->capture_default_str();
     CLI::Option* distance =
         command->add_option("--distance", options->distances, "Distance of the tracker from the marker plane, or a range low,high")
+            ->check(finiteNumber())
             ->delimiter(',')
             ->expected(1, 2)
             ->check(CLI::PositiveNumber)
             ->capture_default_str();
     command->add_option("--height", options->heights, "Tracker height or range (y, environment frame) instead of --distance")
+        ->check(finiteNumber())
         ->delimiter(',')
         ->expected(1, 2)
         ->excludes(distance);
     command->add_option("--tilt", options->maxTiltDegrees, "Largest random tilt, degrees")
+        ->check(finiteNumber())
         ->check(CLI::Range(0.0, 80.0))
         ->capture_default_str();
     command->add_option("--pose", options->poses, "A given pose x,y,z,yaw[,tilt[,tiltAxis]] (degrees); repeatable");

@@ -122,6 +122,7 @@ void addSuggestCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--clearance", options->clearance,
                         "Smallest distance from a new marker to another bar's markers (default: the bar's own "
                         "smallest marker spacing)")
+        ->check(finiteNumber())
         ->check(CLI::NonNegativeNumber);
     command->add_option("--spacing", options->spacing, "Cells kept free around every bar (Chebyshev distance)")
         ->check(CLI::Range(0, 100))

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 #include <tuple>
 
 #include "environment/FeatureCalculator.h"
@@ -15,20 +16,30 @@ using Vesk::Environment::HorizontalGrid::Field;
 
 namespace {
 
-double cross(double ax, double ay, double bx, double by) { return ax * by - ay * bx; }
+using Point = LumetraMath::vector<float, 2>;
 
-/// Whether the segments ab and cd cross or touch.
-bool segmentsMeet(const LumetraMath::vector<float, 2>& a, const LumetraMath::vector<float, 2>& b,
-                  const LumetraMath::vector<float, 2>& c, const LumetraMath::vector<float, 2>& d) {
-    const auto side = [](const auto& p, const auto& q, const auto& r) {
-        return cross(q.x - p.x, q.y - p.y, r.x - p.x, r.y - p.y);
-    };
-    const double d1 = side(c, d, a), d2 = side(c, d, b), d3 = side(a, b, c), d4 = side(a, b, d);
-    return ((d1 > 0) != (d2 > 0) || d1 == 0 || d2 == 0) && ((d3 > 0) != (d4 > 0) || d3 == 0 || d4 == 0);
+/// Twice the signed area of the triangle pqr: positive when r lies to the left of pq.
+double side(const Point& p, const Point& q, const Point& r) {
+    return (static_cast<double>(q.x) - p.x) * (static_cast<double>(r.y) - p.y) -
+           (static_cast<double>(q.y) - p.y) * (static_cast<double>(r.x) - p.x);
 }
 
-double ownSmallestSpacing(const std::vector<LumetraMath::vector<float, 2>>& markers) {
-    double smallest = INFINITY;
+/// Whether r, known to lie on the line pq, lies within the segment pq.
+bool withinSegment(const Point& p, const Point& q, const Point& r) {
+    return std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
+           r.y <= std::max(p.y, q.y);
+}
+
+/// Whether the segments ab and cd cross or touch.
+bool segmentsMeet(const Point& a, const Point& b, const Point& c, const Point& d) {
+    const double d1 = side(c, d, a), d2 = side(c, d, b), d3 = side(a, b, c), d4 = side(a, b, d);
+    if (((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0)) && ((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0))) return true;
+    return (d1 == 0 && withinSegment(c, d, a)) || (d2 == 0 && withinSegment(c, d, b)) ||
+           (d3 == 0 && withinSegment(a, b, c)) || (d4 == 0 && withinSegment(a, b, d));
+}
+
+double ownSmallestSpacing(const std::vector<Point>& markers) {
+    double smallest = std::numeric_limits<double>::infinity();
     for (std::size_t i = 0; i < markers.size(); ++i)
         for (std::size_t j = i + 1; j < markers.size(); ++j)
             smallest = std::min(smallest, static_cast<double>(LumetraMath::length(markers[i] - markers[j])));
@@ -46,7 +57,9 @@ SuggestionFinder::SuggestionFinder(const Environment& geometry, double clearance
     double extent = 0;
     for (const auto& layout : geometry_.getBarGeometries())
         for (std::size_t k = 0; k < 3; ++k) extent = std::max(extent, static_cast<double>(LumetraMath::length(layout[k])));
-    reach_ = std::max(spacing_, static_cast<int>(std::ceil((2 * extent + clearance_) / geometry_.getCellSize())) + 1);
+    // Grids have at most 4096 cells a side, so no reach beyond that matters.
+    const double cells = std::ceil((2 * extent + clearance_) / geometry_.getCellSize()) + 1;
+    reach_ = std::max(spacing_, static_cast<int>(std::min(cells, 4096.0)));
 }
 
 std::vector<SuggestionFinder::Vector2> SuggestionFinder::markersOf(const Bar& bar) const {

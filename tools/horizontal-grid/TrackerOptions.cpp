@@ -1,5 +1,6 @@
 #include "tools/horizontal-grid/TrackerOptions.h"
 
+#include <cmath>
 #include <stdexcept>
 
 #include <fmt/core.h>
@@ -25,15 +26,29 @@ double TrackerOptions::positionTolerance(float cellSize) const {
     return tolerance > 0 ? tolerance : 0.25 * static_cast<double>(cellSize);
 }
 
+const CLI::Validator& finiteNumber() {
+    static const CLI::Validator validator(
+        [](const std::string& text) {
+            double value = 0;
+            return CLI::detail::lexical_cast(text, value) && std::isfinite(value) ? std::string()
+                                                                                  : "Value " + text + " is not a finite number";
+        },
+        "FINITE");
+    return validator;
+}
+
 void addTrackerOptions(CLI::App& command, TrackerOptions& options) {
     command.add_option("--library", options.library, "The shared library to match with")->capture_default_str();
     command.add_option("--fov", options.fieldOfViewDegrees, "Full opening angle of the camera, degrees")
+        ->check(finiteNumber())
         ->check(CLI::Range(1.0, 179.0))
         ->capture_default_str();
     command.add_option("--noise", options.noiseDegrees, "Standard deviation of each ray's direction error, degrees")
+        ->check(finiteNumber())
         ->check(CLI::Range(0.0, 10.0))
         ->capture_default_str();
     command.add_option("--drop", options.dropProbability, "Chance that a visible marker gives no ray")
+        ->check(finiteNumber())
         ->check(CLI::Range(0.0, 1.0))
         ->capture_default_str();
     command.add_option("--spurious", options.spuriousRays, "Rays in random directions added to every frame")
@@ -43,6 +58,7 @@ void addTrackerOptions(CLI::App& command, TrackerOptions& options) {
         ->capture_default_str();
     command.add_option("--tolerance", options.tolerance,
                        "Largest position error of a correct match (default: a quarter of a cell)")
+        ->check(finiteNumber())
         ->check(CLI::NonNegativeNumber);
     command.add_option("--progress", options.progress, "Progress bar on standard error: auto (on a terminal), always, never")
         ->check(CLI::IsMember({"auto", "always", "never"}))

@@ -32,6 +32,9 @@ struct TrackerOptions {
 
 void addTrackerOptions(CLI::App& command, TrackerOptions& options);
 
+/// Refuses "nan", "inf" and the like, which the option parser reads as numbers.
+const CLI::Validator& finiteNumber();
+
 /// Fails unless a tracker at `height` lies on the side of the marker plane that its camera faces.
 void requireTrackerSide(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description, double height);
 
