@@ -21,6 +21,7 @@ struct MiddleMarkerCandidate {
 /// Nothing when the reasoning cannot vouch for the frame: a proportion outside [0.1, 0.5], no
 /// clearance, a coordinate beyond 2^40, or two points not equal yet so close that the float
 /// rounding of f and g (relative to the coordinates) is no longer negligible against their span.
-/// Points with a non-finite coordinate take no part: they are never inside an ellipse.
+/// Points with a non-finite coordinate take no part: they are never inside an ellipse, and a
+/// pair with one has no point inside.
 std::optional<std::vector<MiddleMarkerCandidate>> findMiddleMarkerCandidates(
     const std::vector<LumetraMath::vector<float, 2>>& points, float barProportion, double clearance);

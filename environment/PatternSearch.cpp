@@ -127,10 +127,11 @@ std::vector<VeskEnvironment::Pattern> VeskEnvironment::findAllPossiblePatterns(
         patterns.push_back(inside.along > 0.0f ? Pattern{pair.j, inside.point, pair.i}
                                                : Pattern{pair.i, inside.point, pair.j});
     };
+    // Pairs are tried in ascending (i, j) order, each scanned as a test of every point would; where
+    // the middle marker candidates can vouch for the frame, only the pairs that may yield a pattern.
     if (const auto candidates =
             findMiddleMarkerCandidates(points, barProportion, searchEllipse.clearanceAroundMiddle(barProportion))) {
-        // The pairs in which a candidate middle marker passes the middle marker test, in the order
-        // of a search over all pairs.
+        // The pairs in which a candidate middle marker passes the middle marker test.
         std::vector<std::pair<unsigned long, unsigned long>> pairs;
         for (const auto& [nearEnd, farEnd, middle] : *candidates) {
             const Pair pair(points, std::min(nearEnd, farEnd), std::max(nearEnd, farEnd));
