@@ -117,7 +117,10 @@ std::string gridText(const LumetraMath::vector<unsigned long, 2>& size) {
 }
 
 std::string cellText(const LumetraMath::vector<int, 2>& cell) {
-    return "(" + std::to_string(cell.x) + ", " + std::to_string(cell.y) + ")";
+    // Appended piece by piece: GCC 12 misreads the chained operator+ form as an overlapping copy.
+    std::string text = "(";
+    text.append(std::to_string(cell.x)).append(", ").append(std::to_string(cell.y)).append(")");
+    return text;
 }
 
 void validateGridSize(const LumetraMath::vector<unsigned long, 2>& size) {

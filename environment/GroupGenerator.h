@@ -9,9 +9,10 @@
 
 class GroupGenerator {
 public:
-    /// Loop steps one search may take. A real view needs a few hundred; a crafted one could
-    /// have billions of maximal cliques, so the search stops here and keeps what it found.
-    static constexpr std::size_t MaxSteps = std::size_t{1} << 16;
+    /// Loop steps one search may take. Real views of up to 24 bars took at most about 300; a
+    /// crafted one could have billions of maximal cliques, and every group found is tried by the
+    /// matcher, so the search stops here and keeps what it found (a few milliseconds at worst).
+    static constexpr std::size_t MaxSteps = std::size_t{1} << 12;
 
     /// `compatibility[v]`: the patterns compatible with pattern v (never v itself).
     explicit GroupGenerator(std::vector<VerticeSet> compatibility);
