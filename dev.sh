@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds and runs this project. Usage:
-#   ./dev.sh run        build the release library and run the demo host
+#   ./dev.sh run        build the release tool and run its demo (describe, draw, simulate)
 #   ./dev.sh test       build and run the whole test suite (release)
 #   ./dev.sh sanitize   the whole test suite under AddressSanitizer and UndefinedBehaviorSanitizer
 #   ./dev.sh tsan       the concurrency tests under ThreadSanitizer
@@ -34,8 +34,8 @@ ensure_packages
 case "${1:-run}" in
     run)
         cmake --preset release >/dev/null
-        cmake --build --preset release --target lumetra_demo
-        ./build/release/tools/lumetra_demo "${@:2}"
+        cmake --build --preset release --target lumetra-horizontal-grid
+        ./build/release/tools/lumetra-horizontal-grid demo --svg build/demo.svg "${@:2}"
         ;;
     test|sanitize|tsan)
         preset=$1

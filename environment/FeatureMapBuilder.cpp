@@ -41,11 +41,13 @@ void sortByUpperHalf(std::vector<std::uint64_t>& items) {
 }  // namespace
 
 FeatureMapBuilder::FeatureMapBuilder(std::size_t barCount) : barCount_(barCount) {
-    if (barCount > std::numeric_limits<std::uint32_t>::max()) throw std::length_error("too many bars for a feature catalogue");
+    if (barCount > std::numeric_limits<std::uint32_t>::max())
+        throw std::length_error("too many bars for a feature catalogue");
 }
 
 void FeatureMapBuilder::offer(std::span<const Bar> group, std::span<const std::size_t> barIds) {
-    if (group.empty() || group.size() > largestGroupSize) throw std::invalid_argument("a feature holds one to four bars");
+    if (group.empty() || group.size() > largestGroupSize)
+        throw std::invalid_argument("a feature holds one to four bars");
     if (barIds.size() != group.size() ||
         std::any_of(barIds.begin(), barIds.end(), [this](std::size_t id) { return id >= barCount_; }))
         throw std::invalid_argument("one field index per bar of a group");
@@ -81,7 +83,8 @@ FlatFeatureMap FeatureMapBuilder::build() && {
     items.reserve(4 * featureCount);
     for (std::uint64_t group = 0; group < keys_.size(); ++group) {
         if (!feature[group]) continue;
-        for (std::uint64_t turn = 0; turn < 4; ++turn) items.push_back(std::uint64_t{keys_[group][turn]} << 32 | group << 2 | turn);
+        for (std::uint64_t turn = 0; turn < 4; ++turn)
+            items.push_back(std::uint64_t{keys_[group][turn]} << 32 | group << 2 | turn);
     }
     std::vector<std::array<std::uint32_t, 4>>().swap(keys_);
     sortByUpperHalf(items);

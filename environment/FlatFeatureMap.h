@@ -97,7 +97,8 @@ public:
     FeatureMap toFeatureMap() const {
         FeatureMap map;
         for (const Entry& entry : entries_)
-            map.emplace_hint(map.end(), entry.first, std::vector<unsigned long>(entry.second.begin(), entry.second.end()));
+            map.emplace_hint(map.end(), entry.first,
+                             std::vector<unsigned long>(entry.second.begin(), entry.second.end()));
         return map;
     }
 

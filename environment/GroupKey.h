@@ -6,7 +6,6 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
-#include <limits>
 #include <span>
 
 #include "environment/Bar.h"
@@ -79,22 +78,13 @@ struct GroupKeysAndOrders {
 };
 
 /// turnedGroupKey under all four turns, for a group of one to four bars that fits in a 6 × 6 box, as
-/// catalogued groups do; false, with `result` unspecified, for a group that does not.
+/// catalogued groups do; false, with `result` unspecified, for a group that does not. The keys do
+/// not depend on where the group lies, even at coordinates where turning would wrap.
 /// Each turn orders the bars with a branch-free sorting network on small values (cell index,
-/// position, turned rotation), the position keeping the order stable; coordinates whose turn would
-/// wrap take turnedGroupKey itself. Written into `result` in place: callers keep it where it is
-/// needed, since a copy read right after its parts were written stalls.
+/// position, turned rotation), the position keeping the order stable. Written into `result` in
+/// place: callers keep it where it is needed, since a copy read right after its parts were written
+/// stalls.
 inline bool groupKeysAndOrders(std::span<const Bar> group, GroupKeysAndOrders& result) {
-    result.orders = 0;
-    const auto viaTurnedGroupKey = [group, &result] {
-        for (unsigned turn = 0; turn < 4; ++turn) {
-            const TurnedGroupKey turned = turnedGroupKey(group, turn);
-            result.keys[turn] = static_cast<std::uint32_t>(turned.key);
-            for (std::size_t k = 0; k < group.size(); ++k)
-                result.orders |= std::uint32_t{turned.order[k]} << (8 * turn + 2 * k);
-        }
-        return true;
-    };
     const std::size_t count = group.size();
     std::int32_t minX = group[0]._position.x, minY = group[0]._position.y;
     for (const Bar& bar : group) {
@@ -113,8 +103,6 @@ inline bool groupKeysAndOrders(std::span<const Bar> group, GroupKeysAndOrders& r
         height = std::max(height, ys[k]);
     }
     if (width >= Combination::side || height >= Combination::side) return false;
-    constexpr std::int32_t wrapsWhenTurned = std::numeric_limits<std::int32_t>::min();
-    if (minX == wrapsWhenTurned || minY == wrapsWhenTurned) return viaTurnedGroupKey();
 
     std::uint32_t orders = 0;  // kept apart from `result` until done: its stores could alias the bars
     const auto keyAndOrderUnder = [&]<unsigned turn>() {

@@ -65,9 +65,11 @@ inline ToolResult runProgram(const std::string& program, const std::vector<std::
                              const std::string& input = "") {
     const ScratchDirectory scratch;
     std::string command = shellQuoted(program);
-    for (const std::string& argument : arguments) command += " " + shellQuoted(argument);
-    command += " <" + shellQuoted(scratch.write("in", input)) + " >" + shellQuoted(scratch.file("out")) + " 2>" +
-               shellQuoted(scratch.file("err"));
+    // Appended piece by piece: g++ 12 misreads "text" + std::string temporaries as overlapping copies.
+    for (const std::string& argument : arguments) command.append(" ").append(shellQuoted(argument));
+    command.append(" <").append(shellQuoted(scratch.write("in", input)));
+    command.append(" >").append(shellQuoted(scratch.file("out")));
+    command.append(" 2>").append(shellQuoted(scratch.file("err")));
     const int status = std::system(command.c_str());
     ToolResult result;
     result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -1,11 +1,12 @@
 // describe: everything an environment code holds and what the library makes of it.
 
+#include "tools/horizontal-grid/DescribeCommand.h"
+
 #include <numbers>
 #include <memory>
 
 #include <fmt/core.h>
 
-#include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/DescriptionJson.h"
 #include "tools/horizontal-grid/EnvironmentModel.h"
@@ -14,12 +15,6 @@ namespace Lumetra::Tools {
 namespace {
 
 constexpr const char* markerNames[3] = {"first end", "middle", "last end"};
-
-struct DescribeOptions {
-    InputSource input;
-    bool json = false;
-    bool summary = false;
-};
 
 std::string plural(std::size_t count, const char* noun) {
     return fmt::format("{} {}{}", count, noun, count == 1 ? "" : "s");
@@ -98,6 +93,8 @@ void printCatalogue(const CatalogueFigures& figures, std::size_t bars) {
                figures.markerEllipse.y, figures.markerEllipse.z);
 }
 
+}  // namespace
+
 int runDescribe(const DescribeOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const EnvironmentPtr environment = buildEnvironment(loaded.description);
@@ -111,8 +108,6 @@ int runDescribe(const DescribeOptions& options) {
     printCatalogue(figures, loaded.description.bars.size());
     return 0;
 }
-
-}  // namespace
 
 void addDescribeCommand(CLI::App& tool, CommandRunner& selected) {
     auto options = std::make_shared<DescribeOptions>();

@@ -25,6 +25,7 @@ int main(int argc, char** argv) {
     addSimulateCommand(tool, selected);
     addCoverageCommand(tool, selected);
     addSuggestCommand(tool, selected);
+    addDemoCommand(tool, selected);
 
     try {
         tool.parse(argc, argv);

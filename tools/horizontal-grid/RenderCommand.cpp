@@ -1,24 +1,14 @@
 // render: an SVG picture of the environment, optionally over its coverage map.
 
+#include "tools/horizontal-grid/RenderCommand.h"
+
 #include <memory>
 #include <optional>
 
-#include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
-#include "tools/horizontal-grid/Coverage.h"
 #include "tools/horizontal-grid/EnvironmentSvg.h"
 
 namespace Lumetra::Tools {
-namespace {
-
-struct RenderOptions {
-    InputSource input;
-    std::string output;
-    double cellPixels = 48;
-    bool noNumbers = false;
-    bool coverage = false;
-    CoverageOptions coverageOptions;
-};
 
 int runRender(const RenderOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
@@ -35,8 +25,6 @@ int runRender(const RenderOptions& options) {
     writeOutput(options.output, renderEnvironmentSvg(loaded.description, *environment, svg));
     return 0;
 }
-
-}  // namespace
 
 void addRenderCommand(CLI::App& tool, CommandRunner& selected) {
     auto options = std::make_shared<RenderOptions>();

@@ -1,12 +1,13 @@
 // simulate: synthetic frames from random or given poses, matched through the library, with the
 // figures a host developer asks first: how often, how wrong, how accurate and how fast.
 
+#include "tools/horizontal-grid/SimulateCommand.h"
+
 #include <memory>
 #include <random>
 
 #include <fmt/core.h>
 
-#include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/PoseInput.h"
 #include "tools/horizontal-grid/Progress.h"
@@ -15,18 +16,6 @@
 
 namespace Lumetra::Tools {
 namespace {
-
-struct SimulateOptions {
-    InputSource input;
-    TrackerOptions tracker;
-    std::size_t frames = 500;
-    std::vector<double> distances{1.2, 2.0};
-    std::vector<double> heights;
-    double maxTiltDegrees = 15;
-    std::vector<std::string> poses;
-    std::string poseFile;
-    bool json = false;
-};
 
 std::vector<Testing::TrackerPose> givenPoses(const SimulateOptions& options) {
     std::vector<Testing::TrackerPose> poses;
@@ -67,6 +56,8 @@ std::vector<Testing::TrackerPose> randomPoses(const SimulateOptions& options, co
     return poses;
 }
 
+}  // namespace
+
 int runSimulate(const SimulateOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const EnvironmentDescription& d = loaded.description;
@@ -101,8 +92,6 @@ int runSimulate(const SimulateOptions& options) {
     printTally(tally, tolerance);
     return 0;
 }
-
-}  // namespace
 
 void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
     auto options = std::make_shared<SimulateOptions>();

@@ -1,0 +1,17 @@
+#pragma once
+// describe's options and run, for the commands that show a description of their own (demo).
+
+#include "tools/horizontal-grid/CodeInput.h"
+
+namespace Lumetra::Tools {
+
+struct DescribeOptions {
+    InputSource input;
+    bool json = false;
+    bool summary = false;
+};
+
+/// Prints the description of the code `options.input` holds; returns the exit status.
+int runDescribe(const DescribeOptions& options);
+
+}  // namespace Lumetra::Tools

@@ -1,0 +1,23 @@
+#pragma once
+// render's options and run, for the commands that draw a picture of their own (demo).
+
+#include <string>
+
+#include "tools/horizontal-grid/CodeInput.h"
+#include "tools/horizontal-grid/Coverage.h"
+
+namespace Lumetra::Tools {
+
+struct RenderOptions {
+    InputSource input;
+    std::string output;  ///< file of the SVG; standard output when empty
+    double cellPixels = 48;
+    bool noNumbers = false;
+    bool coverage = false;
+    CoverageOptions coverageOptions;
+};
+
+/// Writes the SVG of the code `options.input` holds; returns the exit status.
+int runRender(const RenderOptions& options);
+
+}  // namespace Lumetra::Tools

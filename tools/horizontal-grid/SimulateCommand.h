@@ -1,0 +1,29 @@
+#pragma once
+// simulate's options and run, for the commands that match frames of their own (demo).
+
+#include <cstddef>
+#include <string>
+#include <vector>
+
+#include "tools/horizontal-grid/CodeInput.h"
+#include "tools/horizontal-grid/TrackerOptions.h"
+
+namespace Lumetra::Tools {
+
+struct SimulateOptions {
+    InputSource input;
+    TrackerOptions tracker;
+    std::size_t frames = 500;
+    std::vector<double> distances{1.2, 2.0};
+    std::vector<double> heights;
+    double maxTiltDegrees = 15;
+    std::vector<std::string> poses;
+    std::string poseFile;
+    bool json = false;
+};
+
+/// Matches the frames `options` asks for through the library and prints the figures; returns
+/// the exit status.
+int runSimulate(const SimulateOptions& options);
+
+}  // namespace Lumetra::Tools
