@@ -62,6 +62,7 @@ struct RawMatch {
     std::uint32_t result = 0x5A5A5A5A;
     Pose pose{{7.0f, 8.0f, 9.0f}, {0.5f, 0.5f, 0.5f, 0.5f}};
     OutArray<MarkerIndex> indices;
+    bool poseWritten = false;
 
     RawMatch(IEnvironment& environment, const std::vector<Vector3>& rays) {
         const Pose untouched = pose;
@@ -71,8 +72,6 @@ struct RawMatch {
         result = static_cast<std::uint32_t>(matched);
         poseWritten = std::memcmp(&pose, &untouched, sizeof(Pose)) != 0;
     }
-
-    bool poseWritten = false;
 };
 
 /// The promises of match for any input: Ok, a LongBool of exactly 0 or ~0, one allocator call
