@@ -12,14 +12,12 @@ namespace {
 /// Groups are numbered in the 30 bits that the sort items leave beside a turn.
 constexpr std::size_t largestGroupCount = std::size_t{1} << 30;
 
-/// Sorts by the upper 32 bits, eleven bits at a time from the lowest (a counting sort per digit):
-/// far cheaper than comparison sorting for the hundreds of thousands of keys of a large catalogue.
-void sortByUpperHalf(std::vector<std::uint64_t>& items) {
-    if (items.size() < 256) {
-        std::sort(items.begin(), items.end());
-        return;
-    }
-    constexpr unsigned digitBits = 11, passes = 3;
+/// Sorts by the upper 32 bits, a digit of `digitBits` bits at a time from the lowest (a counting sort
+/// per digit): far cheaper than comparison sorting for the thousands to millions of keys of a
+/// catalogue.
+template <unsigned digitBits>
+void sortByUpperHalfInDigits(std::vector<std::uint64_t>& items) {
+    constexpr unsigned passes = (32 + digitBits - 1) / digitBits;
     constexpr std::size_t digits = std::size_t{1} << digitBits;
     const auto digitOf = [](std::uint64_t item, unsigned pass) {
         return static_cast<std::size_t>(item >> (32 + digitBits * pass) & (digits - 1));
@@ -36,6 +34,16 @@ void sortByUpperHalf(std::vector<std::uint64_t>& items) {
         for (const std::uint64_t item : items) sorted[next[digitOf(item, pass)]++] = item;
         items.swap(sorted);
     }
+}
+
+/// Bytes for the few thousand keys of an observation, three wider digits for large catalogues.
+void sortByUpperHalf(std::vector<std::uint64_t>& items) {
+    if (items.size() < 256)
+        std::sort(items.begin(), items.end());
+    else if (items.size() < 32768)
+        sortByUpperHalfInDigits<8>(items);
+    else
+        sortByUpperHalfInDigits<11>(items);
 }
 
 }  // namespace

@@ -78,7 +78,7 @@ struct GroupKeysAndOrders {
 };
 
 /// turnedGroupKey under all four turns, for a group of one to four bars that fits in a 6 × 6 box, as
-/// catalogued groups do; false, with `result` unspecified, for a group that does not. The keys do
+/// catalogued groups do; false for a group that does not, leaving `result` meaningless. The keys do
 /// not depend on where the group lies, even at coordinates where turning would wrap.
 /// Each turn orders the bars with a branch-free sorting network on small values (cell index,
 /// position, turned rotation), the position keeping the order stable. Written into `result` in
