@@ -16,6 +16,7 @@
 #include "tests/support/EnvironmentCodeWriter.h"
 #include "tests/support/LibraryHost.h"
 #include "tests/support/MatchScenarios.h"
+#include "tests/support/RefusedCodeTest.h"
 
 namespace Lumetra::Testing {
 namespace {
@@ -101,16 +102,8 @@ void expectCleanMatchByPosition(IEnvironment& environment, const std::vector<Vec
     for (MarkerIndex index : indices) EXPECT_TRUE(isMarkerIndex(index, markerCount)) << index;
 }
 
-class AdversarialInput : public ::testing::Test {
+class AdversarialInput : public RefusedCodeTest {
 protected:
-    CallFailed failureOf(const std::string& code) {
-        const InterfacePtr<ILibrary> library = host.createLibrary();
-        IEnvironment* slot = nullptr;
-        const ExceptionCode result = createEnvironment(*library, code, &slot);
-        EXPECT_EQ(slot, nullptr);
-        return CallFailed(result, threadMessage(*library));
-    }
-
     void expectRefused(const std::vector<std::uint8_t>& record, const std::string& message) {
         const CallFailed failure = failureOf(LumetraTest::encodeBase64(record));
         EXPECT_EQ(failure.code, ExceptionCode::Failed);
@@ -120,8 +113,6 @@ protected:
     void expectRefused(const EnvironmentDescription& description, const std::string& message) {
         expectRefused(LumetraTest::writeEnvironmentRecord(description), message);
     }
-
-    LibraryHost host;
 };
 
 // Bound: 16,777,216 cells. The cell index of such a grid takes 128 MB; no bars means no catalogue,

@@ -11,6 +11,7 @@
 
 #include "tests/support/EnvironmentCodeWriter.h"
 #include "tests/support/LibraryHost.h"
+#include "tests/support/RefusedCodeTest.h"
 
 namespace Lumetra::Testing {
 namespace {
@@ -55,24 +56,13 @@ void expectMarkers(const std::vector<Vector3>& actual, const std::vector<Vector3
     }
 }
 
-class EnvironmentCode : public ::testing::Test {
+class EnvironmentCode : public RefusedCodeTest {
 protected:
-    // The code and message of a creation that must fail; the slot must stay untouched.
-    CallFailed failureOf(const std::string& code) {
-        const InterfacePtr<ILibrary> library = host.createLibrary();
-        IEnvironment* slot = nullptr;
-        const ExceptionCode result = createEnvironment(*library, code, &slot);
-        EXPECT_EQ(slot, nullptr);
-        return CallFailed(result, threadMessage(*library));
-    }
-
     void expectFailure(const std::string& code, const std::string& message) {
         const CallFailed failure = failureOf(code);
         EXPECT_EQ(failure.code, ExceptionCode::Failed) << code;
         EXPECT_EQ(failure.message, message) << code;
     }
-
-    LibraryHost host;
 };
 
 TEST_F(EnvironmentCode, TrussExampleGivesItsMarkersUnderACeiling) {
