@@ -10,6 +10,7 @@
 #include "environment/EnvironmentRecord.h"
 #include "tests/support/EnvironmentCodeWriter.h"
 #include "tests/support/MatchScenarios.h"
+#include "tests/support/SampleEnvironmentCodes.h"
 #include "tests/tools/ToolRunner.h"
 
 namespace Lumetra::Testing {
@@ -35,16 +36,7 @@ std::vector<std::string> layoutCodes(unsigned version) {
 /// Every code the test suite feeds the library, in every record version, and a few with unusual
 /// values: unknown scheme names, upper property bits, negative zero and subnormal floats.
 std::vector<std::string> roundTripCodes() {
-    std::vector<std::string> codes{
-        trussCode,
-        yellowVersion0Code,
-        "Agxsb25nIGNlaWxpbmcICDMzoz/NzMw+NfqOPQAAAAAAAAAAAQAAIECamRk/AAcBAgAHBAAEAQACBwIHAQMEBAIGBwI=",
-        "Agpsb25nIGZsb29yCAi4U4k/3EagPq+OY72amZk+AAAAAAAAAAAAmpkZPwAGBQAAAwYDAAEABgQBBwcCAAUB",
-        "AgtzaG9ydCBmbG9vcgoKAAAAP5qZmT4AAAAAAAAAAAAAAAAAAAAAAJqZGT8ACQYCAQQGAwAIAQUHAQgAAgABAQQHAgQCAwgEAw==",
-        "AgV0cnVzcwoIMzOjP83MzD41+o49AAAAAAAAAAABAAAgQJqZGT8AHwIAAAMAAQYAAQkAAwQBAwgBAgACAQICAAMCAQQCAgcCAwMDAwQDAwIEAwk"
-        "EAgYFAwcFAQkFAAEGAAMGAAQGAAUGAQkGAgAHAQIHAAMHAgQHAAUHAAYHAAcHAQkHAQ==",
-        "AgV0cnVzcwEBMzOjP83MzD41+o49AAAAAAAAAAABAAAgQJqZGT8AAA==",
-    };
+    std::vector<std::string> codes(LumetraTest::sampleEnvironmentCodes.begin(), LumetraTest::sampleEnvironmentCodes.end());
     for (const unsigned version : {1u, 2u}) {
         const auto layouts = layoutCodes(version);
         codes.insert(codes.end(), layouts.begin(), layouts.end());
