@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "environment/FeatureCalculator.h"
+#include "catalogue/FeatureCalculator.h"
 
 namespace {
 

@@ -9,9 +9,9 @@
 #include <stdexcept>
 #include <vector>
 
-#include "tests/support/EnvironmentCodeWriter.h"
-#include "tests/support/LibraryHost.h"
-#include "tests/support/MatchScenarios.h"
+#include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/LibraryHost.h"
+#include "simulation/MatchScenarios.h"
 
 namespace {
 

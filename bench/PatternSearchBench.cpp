@@ -6,7 +6,8 @@
 #include <vector>
 
 #include "environment/VeskEnvironment.h"
-#include "tests/support/MatchScenarios.h"
+#include "matching/ConflictMatrix.h"
+#include "simulation/MatchScenarios.h"
 
 using LumetraMath::vector;
 

@@ -4,7 +4,7 @@
 
 #include <benchmark/benchmark.h>
 
-#include "tests/support/ResidentMemory.h"
+#include "simulation/ResidentMemory.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstddef>
 #include <limits>
 
-#include "environment/FeatureCalculator.h"
+#include "catalogue/FeatureCalculator.h"
 #include "environment/MarkerSpacing.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
@@ -109,12 +109,6 @@ Vector2 Environment::getContourPoint(std::uint32_t, std::uint32_t point) const {
         case 3: return {halfWidth, -halfHeight};
         default: return {0.0f, 0.0f};
     }
-}
-
-HomographyResult Environment::findHomography(const std::vector<Vector3>& rays, const std::vector<Vector3>& rayLengths,
-                                             const std::vector<Pattern>& patterns,
-                                             const std::vector<unsigned long>& group, float yaw) {
-    return HorizontalGrid::findHomography(rays, rayLengths, patterns, group, yaw);
 }
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

@@ -9,13 +9,12 @@
 #include <vector>
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
-#include "environment/Bar.h"
+#include "catalogue/FlatFeatureMap.h"
 #include "environment/BarGeometry.h"
-#include "environment/Field.h"
-#include "environment/FlatFeatureMap.h"
-#include "environment/PoseFromHomography.h"
 #include "environment/VeskEnvironment.h"
 #include "environment/VeskEnvironmentFlat.h"
+#include "grid/Bar.h"
+#include "grid/Field.h"
 #include "interface/EnvironmentRemap.h"
 #include "interface/InterfacedObject.h"
 #include "math/Matrix.h"
@@ -23,6 +22,8 @@
 #include "math/Vector.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+struct HomographyResult;  // the levelling of one group, defined with the matching steps
 
 /// Where an observed bar arrangement lies on the field: the cell offset and the quarter turn that
 /// map observed cells onto field cells.

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "environment/Bar.h"
+#include "grid/Bar.h"
 #include "math/Vector.h"
 #include "serialization/Cursor.h"
 #include "serialization/Pod.h"

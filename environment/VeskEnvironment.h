@@ -7,10 +7,11 @@
 #include <vector>
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
-#include "environment/ConflictMatrix.h"
 #include "interface/InterfacedObject.h"
 #include "math/Pose.h"
 #include "math/Vector.h"
+
+class ConflictMatrix;  // defined with the matching steps that fill it
 
 class VeskEnvironment : public Lumetra::InterfaceContract::InterfacedObject {
 public:

@@ -1,6 +1,6 @@
 #include "fuzz/MatchCase.h"
 
-#include "tests/support/SampleEnvironmentCodes.h"
+#include "simulation/SampleEnvironmentCodes.h"
 
 #include <array>
 #include <bit>

@@ -12,7 +12,7 @@
 #include "fuzz/FuzzCheck.h"
 #include "fuzz/InProcessLibrary.h"
 #include "fuzz/MatchCase.h"
-#include "tests/support/FrameGenerator.h"
+#include "simulation/FrameGenerator.h"
 
 namespace {
 

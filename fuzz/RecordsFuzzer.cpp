@@ -15,7 +15,7 @@
 #include "environment/EnvironmentRecord.h"
 #include "fuzz/FuzzCheck.h"
 #include "serialization/Base64Converter.h"
-#include "tests/support/EnvironmentCodeWriter.h"
+#include "simulation/EnvironmentCodeWriter.h"
 
 namespace {
 

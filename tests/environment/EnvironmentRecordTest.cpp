@@ -10,7 +10,7 @@
 
 #include "environment/Scheme.h"
 #include "serialization/Base64Converter.h"
-#include "tests/support/EnvironmentCodeWriter.h"
+#include "simulation/EnvironmentCodeWriter.h"
 
 namespace {
 

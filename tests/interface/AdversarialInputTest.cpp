@@ -13,9 +13,9 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/EnvironmentCodeWriter.h"
-#include "tests/support/LibraryHost.h"
-#include "tests/support/MatchScenarios.h"
+#include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/LibraryHost.h"
+#include "simulation/MatchScenarios.h"
 #include "tests/support/RefusedCodeTest.h"
 
 namespace Lumetra::Testing {

@@ -9,8 +9,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/EnvironmentCodeWriter.h"
-#include "tests/support/LibraryHost.h"
+#include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/LibraryHost.h"
 #include "tests/support/RefusedCodeTest.h"
 
 namespace Lumetra::Testing {

@@ -14,9 +14,9 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/EnvironmentCodeWriter.h"
-#include "tests/support/LibraryHost.h"
-#include "tests/support/MatchScenarios.h"
+#include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/LibraryHost.h"
+#include "simulation/MatchScenarios.h"
 
 namespace Lumetra::Testing {
 namespace {

@@ -13,7 +13,7 @@
 #include "interface/EnvironmentRemap.h"
 #include "interface/Exception.h"
 #include "interface/InterfacedObject.h"
-#include "tests/support/LibraryHost.h"
+#include "simulation/LibraryHost.h"
 
 namespace Lumetra::Testing {
 namespace {

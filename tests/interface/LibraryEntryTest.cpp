@@ -4,8 +4,8 @@
 
 #include <string>
 
+#include "simulation/LibraryHost.h"
 #include "tests/interface/CountingFakes.h"
-#include "tests/support/LibraryHost.h"
 
 namespace Lumetra::Testing {
 namespace {

@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "tests/support/LibraryHost.h"
+#include "simulation/LibraryHost.h"
 
 namespace Lumetra::Testing {
 namespace {

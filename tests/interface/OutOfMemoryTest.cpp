@@ -7,8 +7,8 @@
 #include <new>
 
 #include "interface/Library.h"
+#include "simulation/LibraryHost.h"
 #include "tests/interface/CountingFakes.h"
-#include "tests/support/LibraryHost.h"
 
 namespace {
 // Counts down to the allocation that fails; negative means never.

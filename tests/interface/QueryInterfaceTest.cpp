@@ -7,7 +7,7 @@
 #include <cstring>
 #include <vector>
 
-#include "tests/support/LibraryHost.h"
+#include "simulation/LibraryHost.h"
 
 namespace Lumetra::Testing {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tests/support/ResidentMemory.h"
+#include "simulation/ResidentMemory.h"
 
 namespace Lumetra::Testing {
 namespace {

@@ -5,7 +5,7 @@
 #include <stdexcept>
 #include <string>
 
-#include "tests/support/EnvironmentCodeWriter.h"
+#include "simulation/EnvironmentCodeWriter.h"
 
 namespace {
 

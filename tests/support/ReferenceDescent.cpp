@@ -6,7 +6,7 @@
 #include <functional>
 #include <stdexcept>
 
-#include "environment/Combination.h"
+#include "catalogue/Combination.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid::Reference {
 

@@ -7,10 +7,10 @@
 #include <map>
 #include <vector>
 
-#include "environment/Bar.h"
-#include "environment/FeatureCalculator.h"
-#include "environment/FeatureSet.h"
-#include "environment/Field.h"
+#include "catalogue/FeatureCalculator.h"
+#include "catalogue/FeatureSet.h"
+#include "grid/Bar.h"
+#include "grid/Field.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid::Reference {
 

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "tests/support/LibraryHost.h"
+#include "simulation/LibraryHost.h"
 
 namespace Lumetra::Testing {
 

@@ -8,9 +8,9 @@
 #include <nlohmann/json.hpp>
 
 #include "environment/EnvironmentRecord.h"
-#include "tests/support/EnvironmentCodeWriter.h"
-#include "tests/support/MatchScenarios.h"
-#include "tests/support/SampleEnvironmentCodes.h"
+#include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/MatchScenarios.h"
+#include "simulation/SampleEnvironmentCodes.h"
 #include "tests/tools/ToolRunner.h"
 
 namespace Lumetra::Testing {

@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 
 #include "environment/EnvironmentRecord.h"
-#include "tests/support/EnvironmentCodeWriter.h"
-#include "tests/support/MatchScenarios.h"
+#include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/MatchScenarios.h"
 #include "tests/tools/ToolRunner.h"
 
 namespace Lumetra::Testing {

@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "tests/support/EnvironmentCodeWriter.h"
-#include "tests/support/MatchScenarios.h"
+#include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/MatchScenarios.h"
 #include "tests/tools/ToolRunner.h"
 
 namespace Lumetra::Testing {

@@ -4,7 +4,7 @@
 #include <set>
 #include <vector>
 
-#include "tests/support/MatchScenarios.h"
+#include "simulation/MatchScenarios.h"
 
 namespace Lumetra::Tools {
 

@@ -6,8 +6,8 @@
 
 #include <fmt/core.h>
 
-#include "tests/support/EnvironmentCodeWriter.h"
-#include "tests/support/MatchScenarios.h"
+#include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/MatchScenarios.h"
 #include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
 

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/FrameGenerator.h"
-#include "tests/support/LibraryHost.h"
+#include "simulation/FrameGenerator.h"
+#include "simulation/LibraryHost.h"
 
 namespace Lumetra::Tools {
 

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "tests/support/FrameGenerator.h"
+#include "simulation/FrameGenerator.h"
 
 namespace Lumetra::Tools {
 

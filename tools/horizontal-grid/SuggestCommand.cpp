@@ -5,7 +5,7 @@
 
 #include <fmt/core.h>
 
-#include "tests/support/EnvironmentCodeWriter.h"
+#include "simulation/EnvironmentCodeWriter.h"
 #include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/Coverage.h"

@@ -5,8 +5,8 @@
 #include <limits>
 #include <tuple>
 
-#include "environment/FeatureCalculator.h"
-#include "environment/Field.h"
+#include "catalogue/FeatureCalculator.h"
+#include "grid/Field.h"
 
 namespace Lumetra::Tools {
 

@@ -6,7 +6,7 @@
 #include <cstddef>
 #include <vector>
 
-#include "environment/Bar.h"
+#include "grid/Bar.h"
 #include "tools/horizontal-grid/EnvironmentModel.h"
 #include "tools/horizontal-grid/Progress.h"
 

@@ -8,7 +8,7 @@
 #include <CLI/CLI.hpp>
 
 #include "environment/EnvironmentRecord.h"
-#include "tests/support/FrameGenerator.h"
+#include "simulation/FrameGenerator.h"
 #include "tools/horizontal-grid/Progress.h"
 
 namespace Lumetra::Tools {

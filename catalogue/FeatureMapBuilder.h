@@ -1,0 +1,50 @@
+#pragma once
+// Builds the catalogue of a field straight into a FlatFeatureMap from small records of the offered
+// groups, where the calculator keeps lists and ordered maps per group. Sorting the groups by pattern
+// (the smallest of a group's keys, the same for every turned copy) finds the patterns offered once;
+// sorting their keys gives the map. It depends only on which patterns occur exactly once, not on the
+// order in which the groups arrive.
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "catalogue/FlatFeatureMap.h"
+#include "catalogue/GroupKey.h"
+#include "grid/Bar.h"
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+class FeatureMapBuilder {
+public:
+    /// For groups of a field of `barCount` bars, numbered in 32 bits (more throw std::length_error).
+    explicit FeatureMapBuilder(std::size_t barCount);
+
+    /// Counts one occurrence of a group of the field's bars (one to four, fitting in 6 × 6 cells,
+    /// as found in the field's cells), barIds[k] being the field's list position of group[k]. Other
+    /// sizes, groups spanning more cells and indices not naming a bar are refused with
+    /// std::invalid_argument.
+    void offer(std::span<const Bar> group, std::span<const std::size_t> barIds);
+
+    /// Key → field indices under each of the four turns, for every pattern without turn symmetry
+    /// that was offered exactly once. Uses up the builder.
+    FlatFeatureMap build() &&;
+
+private:
+    /// What the entries of an offered group need.
+    struct Occurrence {
+        std::array<std::uint32_t, largestGroupSize> barIds;  // field indices, in offered order
+        std::uint32_t orders;  // as GroupKeysAndOrders::orders
+        std::uint32_t size;
+    };
+
+    std::size_t barCount_;
+    /// Per offered group without turn symmetry, in offered order: its occurrence and its keys under
+    /// the turns 0 to 3.
+    std::vector<Occurrence> occurrences_;
+    std::vector<std::array<std::uint32_t, 4>> keys_;
+};
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid

@@ -1,0 +1,36 @@
+#pragma once
+// Enumerates the maximal sets of mutually compatible patterns (maximal cliques of the
+// compatibility graph) by Bron–Kerbosch without pivoting, on one-word vertex sets.
+
+#include <cstddef>
+#include <vector>
+
+#include "matching/VerticeSet.h"
+
+class GroupGenerator {
+public:
+    /// Loop steps one search may take. Real views of up to 24 bars took at most about 300; a
+    /// crafted one could have billions of maximal cliques, and every group found is tried by the
+    /// matcher, so the search stops here and keeps what it found (a few milliseconds at worst).
+    static constexpr std::size_t MaxSteps = std::size_t{1} << 12;
+
+    /// `compatibility[v]`: the patterns compatible with pattern v (never v itself).
+    explicit GroupGenerator(std::vector<VerticeSet> compatibility);
+
+    /// Every maximal set of two or more compatible patterns, depth first in ascending order of
+    /// members. Patterns compatible with no other one never form a group.
+    std::vector<VerticeSet> findGroups() const;
+
+    /// One level of the search: extends `group` by members of `candidates` (scanning from
+    /// `from` upwards), never by `excluded` ones. Each loop step spends one unit of `budget`.
+    std::vector<VerticeSet> extendGroup(VerticeSet candidates, VerticeSet excluded, VerticeSet group,
+                                        unsigned long from, std::size_t& budget) const;
+
+private:
+    VerticeSet neighbours(unsigned long v) const;
+    /// Whether some excluded pattern is compatible with every candidate: then every set grown
+    /// from here could take it too, so none would be maximal.
+    bool dominated(VerticeSet candidates, VerticeSet excluded) const;
+
+    std::vector<VerticeSet> compatibility;
+};

@@ -1,0 +1,34 @@
+#include "matching/MarkerReprojection.h"
+
+#include <cmath>
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+std::optional<LumetraMath::vector<float, 2>> markerPlaneHit(const MarkerPlane& plane,
+                                                            const LumetraMath::vector<float, 3>& origin,
+                                                            const LumetraMath::vector<float, 3>& direction) {
+    const float t = -(origin.y - plane.height) / direction.y;
+    const LumetraMath::vector<float, 2> hit{origin.x + direction.x * t, origin.z + direction.z * t};
+    // The index finds nothing near a non-finite point anyway; saying so here spares the query.
+    if (!std::isfinite(hit.x) || !std::isfinite(hit.y)) return std::nullopt;
+    return hit;
+}
+
+MarkerIndex markerHitByRay(const MarkerPlane& plane, const LumetraMath::vector<float, 3>& origin,
+                           const LumetraMath::vector<float, 3>& direction) {
+    const auto hit = markerPlaneHit(plane, origin, direction);
+    if (!hit) return MarkerNotFound;
+    const std::vector<int> found = plane.markers.getPointsInCircle(*hit, plane.searchRadius);
+    return found.size() == 1 ? static_cast<MarkerIndex>(found.front()) : MarkerNotFound;
+}
+
+bool rayPassesNearMarker(const MarkerPlane& plane, const LumetraMath::vector<float, 3>& origin,
+                         const LumetraMath::vector<float, 3>& direction, MarkerIndex marker, float tolerance) {
+    const auto& markers = plane.markers.getPoints();
+    const auto hit = markerPlaneHit(plane, origin, direction);
+    if (!hit || marker >= markers.size()) return false;
+    const LumetraMath::vector<float, 2> miss = *hit - markers[marker];
+    return tolerance * tolerance >= miss.x * miss.x + miss.y * miss.y;
+}
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid
