@@ -24,6 +24,10 @@ ensure_packages() {
     [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
     [ -f /usr/include/fmt/core.h ] || missing+=(libfmt-dev)
     command -v xmllint >/dev/null || missing+=(libxml2-utils)
+    # The Python package: numpy, and pip with setuptools to install it offline.
+    /usr/bin/python3 -c 'import numpy' 2>/dev/null || missing+=(python3-numpy)
+    /usr/bin/python3 -c 'import setuptools' 2>/dev/null || missing+=(python3-setuptools)
+    /usr/bin/python3 -m pip --version >/dev/null 2>&1 || missing+=(python3-pip)
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing ${missing[*]}" >&2
         apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
@@ -64,10 +68,10 @@ case "${1:-run}" in
         ;;
     python)
         cmake --preset release >/dev/null
-        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid
+        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid lumetra_simulation_c
         cd python
         LUMETRA_LIBRARY="$PWD/../build/release/libLumetraVeskEnvironmentHorizontalGrid.so" PYTHONDONTWRITEBYTECODE=1 \
-            python3 -m unittest discover --start-directory tests --top-level-directory . "${@:2}"
+            /usr/bin/python3 -m unittest discover --start-directory tests --top-level-directory . "${@:2}"
         ;;
     *)
         sed -n '2,10p' "$0" >&2

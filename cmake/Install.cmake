@@ -44,3 +44,22 @@ configure_file(cmake/${LUMETRA_PACKAGE_NAME}.pc.in
     ${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}.pc
     DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
+
+# The Python package, with its frame simulator library in the package's folder and the
+# environment library's location relative to the package (read by its loader). Debian's
+# interpreter reads <prefix>/lib/python3/dist-packages for the prefix /usr; for another prefix,
+# add that folder to PYTHONPATH.
+set(LUMETRA_INSTALL_PYTHONDIR lib/python3/dist-packages CACHE STRING
+    "Folder under the prefix that receives the Python package")
+set(LUMETRA_PYTHON_PACKAGEDIR ${LUMETRA_INSTALL_PYTHONDIR}/lumetra_horizontal_grid)
+install(DIRECTORY python/lumetra_horizontal_grid DESTINATION ${LUMETRA_INSTALL_PYTHONDIR}
+    PATTERN __pycache__ EXCLUDE)
+if(TARGET lumetra_simulation_c)
+    install(TARGETS lumetra_simulation_c LIBRARY DESTINATION ${LUMETRA_PYTHON_PACKAGEDIR})
+endif()
+file(RELATIVE_PATH LUMETRA_PYTHON_TO_LIBRARY
+    /prefix/${LUMETRA_PYTHON_PACKAGEDIR} /prefix/${LUMETRA_INSTALL_LIBDIR}/${LUMETRA_LIBRARY_FILE_NAME})
+file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/python/_installed.py
+    CONTENT "# Written by cmake --install: the environment library, relative to this folder.\nLIBRARY_RELATIVE_PATH = \"@LUMETRA_PYTHON_TO_LIBRARY@\"\n"
+    @ONLY)
+install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py DESTINATION ${LUMETRA_PYTHON_PACKAGEDIR})

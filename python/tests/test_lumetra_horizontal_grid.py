@@ -1,10 +1,12 @@
-"""Tests of the Python module against the built shared library ($LUMETRA_LIBRARY or the release build)."""
+"""Tests of the Python package against the built shared library ($LUMETRA_LIBRARY)."""
 
 import math
 import threading
 import unittest
 
 import lumetra_horizontal_grid as grid
+from lumetra_horizontal_grid._abi import call
+from lumetra_horizontal_grid._environment import thread_message
 
 # 3 x 2 grid, two bars, under a ceiling at 2.5.
 SMALL_CODE = "AgV0cnVzcwMCMzOjP83MzD41+o49AAAAAAAAAAABAAAgQJqZGT8AAgEAAgIBAA=="
@@ -70,17 +72,18 @@ class EnvironmentTest(unittest.TestCase):
     def test_message_is_per_thread(self):
         self.failure("")
         seen = []
-        thread = threading.Thread(target=lambda: seen.append(grid._thread_message(self.library._live())))
+        thread = threading.Thread(target=lambda: seen.append(thread_message(self.library._live())))
         thread.start()
         thread.join()
         self.assertEqual(seen, [""])
-        self.assertEqual(grid._thread_message(self.library._live()), "LumetraSerialization error buf != nullptr")
+        self.assertEqual(thread_message(self.library._live()), "LumetraSerialization error buf != nullptr")
 
     def test_markers_of_the_small_code(self):
         with self.library.create_environment(SMALL_CODE) as environment:
             markers = environment.markers
             self.assertFalse(environment.is_mutable)
         self.assertEqual(len(markers), 6)
+        self.assertEqual(markers.shape, (6, 3))
         self.assertTrue(all(m[1] == 2.5 for m in markers))
         expected_first_bar = [(0.635947, -0.25553), (0.127189, -0.291106), (-0.635947, -0.34447)]
         for (x, _y, z), (ex, ez) in zip(markers, expected_first_bar):
@@ -101,7 +104,7 @@ class EnvironmentTest(unittest.TestCase):
             self.assertGreaterEqual(len(rays), 6)
             ok, pose, indices = environment.match(rays)
         self.assertTrue(ok)
-        self.assertEqual(indices, numbers)
+        self.assertEqual(indices.tolist(), numbers)
         for found, true in zip(pose.position, position):
             self.assertAlmostEqual(found, true, places=3)
         dot = abs(sum(a * b for a, b in zip(pose.rotation, rotation)))
@@ -111,7 +114,7 @@ class EnvironmentTest(unittest.TestCase):
         with self.library.create_environment(LAYOUT_CODE) as environment:
             result = environment.match([])
         self.assertFalse(result.ok)
-        self.assertEqual(result.indices, [])
+        self.assertEqual(result.indices.shape, (0,))
 
     def test_malformed_vectors_are_rejected_before_the_call(self):
         with self.library.create_environment(SMALL_CODE) as environment:
@@ -124,9 +127,9 @@ class EnvironmentTest(unittest.TestCase):
         position = (0.0, 1.3, 0.0)
         with self.library.create_environment(LAYOUT_CODE) as environment:
             rays, numbers = synthetic_frame(environment.markers, position, (0.0, 0.0, 0.0, 1.0))
-            self.assertEqual(environment.match_by_position(rays, position), numbers)
+            self.assertEqual(environment.match_by_position(rays, position).tolist(), numbers)
             away = environment.match_by_position([(0.0, 1.0, 0.0)], (100.0, 1.3, 100.0))
-        self.assertEqual(away, [grid.MARKER_NOT_FOUND])
+        self.assertEqual(away.tolist(), [grid.MARKER_NOT_FOUND])
 
 
 class LifetimeTest(unittest.TestCase):
@@ -152,8 +155,8 @@ class LifetimeTest(unittest.TestCase):
         with grid.Library() as library, library.create_environment(SMALL_CODE) as environment:
             for counted in (library, environment):
                 interface = counted._live()
-                self.assertEqual(grid._call(interface, "AddRef"), 2)
-                self.assertEqual(grid._call(interface, "Release"), 1)
+                self.assertEqual(call(interface, "IInterface", "AddRef"), 2)
+                self.assertEqual(call(interface, "IInterface", "Release"), 1)
 
 
 if __name__ == "__main__":

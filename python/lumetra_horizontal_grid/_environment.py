@@ -1,0 +1,280 @@
+"""Library and Environment: the library objects behind reference-holding Python objects, with
+numpy arrays in and out.
+
+Axes: the environment's frame has y pointing up; the grid lies in the x-z plane, centred on the
+origin, its markers at one height y. A tracker's camera looks along its own -y axis for markers
+on a floor, along +y for markers under a ceiling. Rays are unit directions in the tracker's
+frame; a pose's rotation turns tracker-frame vectors into environment-frame vectors.
+"""
+
+from __future__ import annotations
+
+import ctypes
+from typing import Any, Callable, NamedTuple, Optional, Sequence, Union
+
+import numpy as np
+import numpy.typing as npt
+
+from . import _abi
+from ._errors import LumetraError
+from ._loader import load_library, load_simulation_library
+
+#: Marker index of a ray that no single marker lies near.
+MARKER_NOT_FOUND = 0xFFFFFFFE
+#: Marker index of a ray that was not identified or collided with another ray's marker.
+MARKER_UNIDENTIFIED = 0xFFFFFFFF
+
+_MAX_ELEMENTS = 0xFFFFFFFF  # element counts cross the boundary as 32-bit values
+
+FloatArray = npt.NDArray[np.float32]
+IndexArray = npt.NDArray[np.uint32]
+Vectors = Union[npt.ArrayLike, Sequence[Sequence[float]]]
+
+
+class Pose(NamedTuple):
+    """Tracker pose: position (x, y, z) and rotation quaternion (x, y, z, w), tracker to environment."""
+    position: FloatArray
+    rotation: FloatArray
+
+
+class MatchResult(NamedTuple):
+    """Result of Environment.match: success flag, pose, one marker index per ray."""
+    ok: bool
+    pose: Pose
+    indices: IndexArray
+
+
+class BatchResult(NamedTuple):
+    """Result of Environment.match_frames, one row per frame (indices: one per ray, all frames).
+    Positions and rotations are NaN where the library left the pose untouched."""
+    ok: npt.NDArray[np.bool_]
+    positions: FloatArray
+    rotations: FloatArray
+    indices: IndexArray
+    seconds: npt.NDArray[np.float64]
+
+
+def vectors(values: Vectors, what: str = "rays") -> FloatArray:
+    """`values` as a C-contiguous (n, 3) float32 array."""
+    array = np.ascontiguousarray(values, dtype=np.float32)
+    if array.size == 0:
+        array = array.reshape(0, 3)
+    if array.ndim != 2 or array.shape[1] != 3:
+        raise ValueError("%s must have shape (n, 3), not %s" % (what, array.shape))
+    if len(array) > _MAX_ELEMENTS:
+        raise ValueError("more than %d %s" % (_MAX_ELEMENTS, what))
+    return array
+
+
+def _vector3(value: Sequence[float]) -> _abi.Vector3:
+    x, y, z = value
+    return _abi.Vector3(float(x), float(y), float(z))
+
+
+class _Collector:
+    """Receives one out-array into a numpy array: the library calls allocate once, then fills it."""
+
+    def __init__(self, dtype: Any, shape: tuple = ()) -> None:
+        self.dtype, self.shape = dtype, shape
+        self.array: Optional[np.ndarray] = None
+        self.error: Optional[BaseException] = None
+        self.marshaler = _abi.ArrayOut(None, _abi.Allocate(self._allocate))  # alive for the call
+
+    def _allocate(self, _context: Any, count: int) -> Optional[int]:
+        # An exception cannot cross the C boundary: keep it and raise it after the call.
+        try:
+            self.array = np.empty((count,) + self.shape, dtype=self.dtype)
+        except BaseException as error:  # MemoryError, KeyboardInterrupt
+            self.error = error
+            return None
+        return self.array.ctypes.data if count else None
+
+    def result(self) -> np.ndarray:
+        if self.error is not None:
+            raise self.error
+        return self.array if self.array is not None else np.empty((0,) + self.shape, dtype=self.dtype)
+
+
+def thread_message(interface: int) -> str:
+    """The calling thread's message, read through the object's IExceptionData (not counted)."""
+    exception_data = _abi.Interface()
+    if _abi.call(interface, "IUnsafe", "QueryInterface", ctypes.byref(_abi.IEXCEPTION_DATA),
+                 ctypes.byref(exception_data)) != _abi.OK:
+        return ""
+    text = _Collector(np.uint8)
+    if _abi.call(exception_data.value, "IExceptionData", "getMessage", text.marshaler) != _abi.OK:
+        return ""
+    return text.result().tobytes().decode("utf-8", "replace")
+
+
+def _check(code: int, interface: int) -> None:
+    if code != _abi.OK:
+        raise LumetraError(code, thread_message(interface))
+
+
+class _Counted:
+    """Owns one reference to a library object and releases it once."""
+
+    _interface: Optional[int] = None
+
+    def __init__(self, interface: int, what: str) -> None:
+        self._interface = interface
+        self._what = what
+
+    def _live(self) -> int:
+        if self._interface is None:
+            raise ValueError("%s is closed" % self._what)
+        return self._interface
+
+    def close(self) -> None:
+        """Releases the reference; further use raises ValueError. Calling it again does nothing."""
+        interface, self._interface = self._interface, None
+        if interface is not None:
+            _abi.call(interface, "IInterface", "Release")
+
+    @property
+    def closed(self) -> bool:
+        return self._interface is None
+
+    def __enter__(self) -> Any:
+        return self
+
+    def __exit__(self, *_exception: Any) -> None:
+        self.close()
+
+    def __del__(self) -> None:
+        try:
+            self.close()
+        except Exception:  # interpreter shutdown: ctypes may already be gone
+            pass
+
+
+class Library(_Counted):
+    """The loaded shared library and one ILibrary object of it.
+
+    Without `path`, the library is found as lumetra_horizontal_grid describes; LumetraError names
+    every place tried. The shared library stays loaded for the life of the process.
+    """
+
+    def __init__(self, path: Optional[str] = None) -> None:
+        self._dll, self.path = load_library(path)
+        entry = self._dll.getLibraryInterface
+        entry.restype = _abi.ExceptionCode
+        entry.argtypes = [_abi.Interface, ctypes.POINTER(_abi.Interface)]
+        library = _abi.Interface()
+        code = entry(None, ctypes.byref(library))
+        if code != _abi.OK:
+            raise LumetraError(code, "getLibraryInterface failed")
+        super().__init__(library.value, "library")
+
+    def create_environment(self, code: Union[str, bytes]) -> "Environment":
+        """Creates an environment from its code (base64 text, str or bytes)."""
+        if isinstance(code, str):
+            code = code.encode("ascii", "strict")
+        library = self._live()
+        data = bytes(code)
+        if len(data) > _MAX_ELEMENTS:
+            raise ValueError("code longer than %d bytes" % _MAX_ELEMENTS)
+        buffer = ctypes.create_string_buffer(data, len(data))
+        environment = _abi.Interface()
+        _check(_abi.call(library, "IEnvironmentConstructor", "createEnvironment",
+                         _abi.ArrayIn(ctypes.cast(buffer, ctypes.c_void_p), len(data)),
+                         ctypes.byref(environment)), library)
+        return Environment(environment.value, self.path)
+
+
+class Environment(_Counted):
+    """A horizontal grid environment. Environments never change and outlive their Library."""
+
+    def __init__(self, interface: int, library_path: str) -> None:
+        super().__init__(interface, "environment")
+        self._library_path = library_path
+        # Function tables never change: read the hot functions once.
+        self._match: Callable[..., int] = _abi.function(interface, "IEnvironment", "match")
+        self._simulation: Optional[ctypes.CDLL] = None
+
+    @property
+    def markers(self) -> FloatArray:
+        """(n, 3) marker positions, three per bar; a marker's row is its marker number."""
+        environment = self._live()
+        markers = _Collector(np.float32, (3,))
+        _check(_abi.call(environment, "IEnvironment", "getMarkers", markers.marshaler), environment)
+        return markers.result()
+
+    @property
+    def is_mutable(self) -> bool:
+        environment = self._live()
+        result = _abi.LongBool()
+        _check(_abi.call(environment, "IEnvironment", "isMutable", ctypes.byref(result)), environment)
+        return result.value != 0
+
+    @property
+    def ceiling(self) -> bool:
+        """Whether the markers hang under a ceiling (trackers look up) rather than lie on a floor."""
+        return self.filter_ray((0, 1, 0), (0, 1, 0))
+
+    def filter_ray(self, ray: Sequence[float], reference: Sequence[float]) -> bool:
+        """Whether `ray` can show a marker: `reference` is the environment's up direction (+y)
+        in the ray's frame, and a ray passes when it points towards the marker plane (down for a
+        floor, up for a ceiling), i.e. by the sign of their dot product."""
+        environment = self._live()
+        result = _abi.LongBool()
+        _check(_abi.call(environment, "IEnvironment", "filterRay", _vector3(ray), _vector3(reference),
+                         ctypes.byref(result)), environment)
+        return result.value != 0
+
+    def match(self, rays: Vectors) -> MatchResult:
+        """Identifies the rays of one frame ((n, 3) unit directions in the tracker's frame).
+
+        When ok, indices holds one marker number (or MARKER_NOT_FOUND / MARKER_UNIDENTIFIED) per
+        ray and the pose is the tracker's. When not, indices may be empty and the pose the
+        identity at the origin.
+        """
+        environment = self._live()
+        array = vectors(rays)
+        indices = _Collector(np.uint32)
+        pose = _abi.PoseStruct(rotation=_abi.Quaternion(w=1.0))
+        matched = _abi.LongBool()
+        _check(self._match(environment, _abi.ArrayIn(array.ctypes.data, len(array)), indices.marshaler,
+                           ctypes.byref(pose), ctypes.byref(matched)), environment)
+        p, q = pose.position, pose.rotation
+        return MatchResult(matched.value != 0,
+                           Pose(np.array((p.x, p.y, p.z), np.float32), np.array((q.x, q.y, q.z, q.w), np.float32)),
+                           indices.result())
+
+    def match_frames(self, rays: Vectors, offsets: npt.ArrayLike) -> BatchResult:
+        """Identifies many frames in one call: frame f is rays[offsets[f]:offsets[f + 1]] (as
+        Frames.rays and Frames.offsets hold them). The loop over frames runs in the frame
+        simulator's library, so frames cost what they cost a C++ host."""
+        environment = self._live()
+        array = vectors(rays)
+        bounds = np.ascontiguousarray(offsets, dtype=np.uint64)
+        if bounds.ndim != 1 or len(bounds) < 1 or bounds[-1] > len(array) or np.any(np.diff(bounds.astype(np.int64)) < 0):
+            raise ValueError("offsets must rise from 0 to at most len(rays)")
+        count = len(bounds) - 1
+        indices = np.empty(len(array), np.uint32)
+        poses = np.empty((count, 7), np.float32)
+        ok = np.empty(count, np.uint32)
+        seconds = np.empty(count, np.float64)
+        code = self.simulation_library().lumetra_simulation_match(
+            ctypes.c_void_p(environment), array.ctypes.data, bounds.ctypes.data, count, indices.ctypes.data,
+            poses.ctypes.data, ok.ctypes.data, seconds.ctypes.data)
+        _check(code, environment)
+        return BatchResult(ok != 0, poses[:, :3], poses[:, 3:], indices, seconds)
+
+    def match_by_position(self, rays: Vectors, position: Sequence[float]) -> IndexArray:
+        """Identifies the rays when the tracker's position is known; one marker index per ray."""
+        environment = self._live()
+        array = vectors(rays)
+        indices = _Collector(np.uint32)
+        _check(_abi.call(environment, "IEnvironment", "matchByPosition",
+                         _abi.ArrayIn(array.ctypes.data, len(array)), _vector3(position), indices.marshaler),
+               environment)
+        return indices.result()
+
+    def simulation_library(self) -> ctypes.CDLL:
+        """The frame simulator's library (loaded on first use), with its functions typed."""
+        if self._simulation is None:
+            from ._simulation_abi import declare
+            self._simulation = declare(load_simulation_library(self._library_path))
+        return self._simulation
