@@ -64,6 +64,7 @@ case "${1:-run}" in
         cmake -S examples -B "$staging/build" -G Ninja -DCMAKE_CXX_COMPILER=g++ \
             -DCMAKE_PREFIX_PATH="$staging/prefix" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
         cmake --build "$staging/build"
+        "$staging/build/host"
         "$staging/build/match_one_frame"
         ;;
     python)

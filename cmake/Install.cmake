@@ -1,11 +1,11 @@
-# Installation: the shared library, the host header with the math headers it includes, a CMake
+# Installation: the shared library, the host headers with the math headers they include, a CMake
 # package configuration and a pkg-config file. Hosts load the library at run time (dlopen), so
 # the package hands out the library file's path rather than something to link against.
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
 set(LUMETRA_PACKAGE_NAME LumetraVeskEnvironmentHorizontalGrid)
-set(LUMETRA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR}/${LUMETRA_PACKAGE_NAME})
+set(LUMETRA_INSTALL_INCLUDEDIR ${CMAKE_INSTALL_INCLUDEDIR})
 set(LUMETRA_INSTALL_LIBDIR ${CMAKE_INSTALL_LIBDIR})
 set(LUMETRA_INSTALL_CMAKEDIR ${CMAKE_INSTALL_LIBDIR}/cmake/${LUMETRA_PACKAGE_NAME})
 set(LUMETRA_LIBRARY_FILE_NAME
@@ -14,11 +14,26 @@ set(LUMETRA_LIBRARY_FILE_NAME
 install(TARGETS LumetraVeskEnvironmentHorizontalGrid
     LIBRARY DESTINATION ${LUMETRA_INSTALL_LIBDIR})
 
-# The host header includes "math/Pose.h", which pulls in the other three.
-install(FILES include/LumetraVeskEnvironmentHorizontalGrid.h
-    DESTINATION ${LUMETRA_INSTALL_INCLUDEDIR})
-install(FILES math/Vector.h math/Matrix.h math/Quaternion.h math/Pose.h
-    DESTINATION ${LUMETRA_INSTALL_INCLUDEDIR}/math)
+# Headers live under the package's own folder only: hosts write
+# #include <LumetraVeskEnvironmentHorizontalGrid/LumetraVeskEnvironmentHorizontalGridHost.h> with
+# <prefix>/include on the include path. The host header includes "math/Pose.h", which pulls in
+# three more math headers; their includes of each other become relative to their own folder, so
+# no generic name (math/Vector.h) lands on a host's include path. The layout is staged in the
+# build tree, where the tests build the README's host against it, and installed from there.
+set(LUMETRA_STAGED_HEADERS include/LumetraVeskEnvironmentHorizontalGrid.h
+    include/LumetraVeskEnvironmentHorizontalGridHost.h math/Vector.h math/Matrix.h math/Quaternion.h math/Pose.h)
+foreach(header ${LUMETRA_STAGED_HEADERS})
+    file(READ ${PROJECT_SOURCE_DIR}/${header} text)
+    get_filename_component(folder ${header} DIRECTORY)
+    get_filename_component(name ${header} NAME)
+    if(folder STREQUAL "math")
+        string(REPLACE "#include \"math/" "#include \"" text "${text}")
+        set(name math/${name})
+    endif()
+    file(CONFIGURE OUTPUT ${LUMETRA_STAGED_INCLUDEDIR}/${LUMETRA_PACKAGE_NAME}/${name} CONTENT "${text}" @ONLY)
+    set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/${header})
+endforeach()
+install(DIRECTORY ${LUMETRA_STAGED_INCLUDEDIR}/${LUMETRA_PACKAGE_NAME} DESTINATION ${CMAKE_INSTALL_INCLUDEDIR})
 
 configure_package_config_file(cmake/${LUMETRA_PACKAGE_NAME}Config.cmake.in
     ${PROJECT_BINARY_DIR}/${LUMETRA_PACKAGE_NAME}Config.cmake
