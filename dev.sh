@@ -7,7 +7,9 @@
 #   ./dev.sh bench      build and run the benchmarks
 #   ./dev.sh fuzz       fuzz each target for FUZZ_SECONDS (default 60), then replay the kept inputs
 #   ./dev.sh example    install the release library into a temporary prefix, build and run examples/
-#   ./dev.sh python     the Python module's tests against the release library (also part of test)
+#   ./dev.sh python     the Python package's tests against the release library (also part of test)
+#   ./dev.sh package    build the .deb and .tar.gz, unpack the .deb into a scratch root and run the
+#                       example hosts, the tool and the Python tests against what it installed
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -28,6 +30,10 @@ ensure_packages() {
     /usr/bin/python3 -c 'import numpy' 2>/dev/null || missing+=(python3-numpy)
     /usr/bin/python3 -c 'import setuptools' 2>/dev/null || missing+=(python3-setuptools)
     /usr/bin/python3 -m pip --version >/dev/null 2>&1 || missing+=(python3-pip)
+    # Packaging: man pages, the .deb's library dependencies, pkg-config for hosts.
+    command -v help2man >/dev/null || missing+=(help2man)
+    command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
+    command -v pkg-config >/dev/null || missing+=(pkg-config)
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing ${missing[*]}" >&2
         apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
@@ -74,8 +80,21 @@ case "${1:-run}" in
         LUMETRA_LIBRARY="$PWD/../build/release/libLumetraVeskEnvironmentHorizontalGrid.so" PYTHONDONTWRITEBYTECODE=1 \
             /usr/bin/python3 -m unittest discover --start-directory tests --top-level-directory . "${@:2}"
         ;;
+    package)
+        cmake --preset release >/dev/null
+        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid lumetra_simulation_c \
+            lumetra-horizontal-grid lumetra_man_pages
+        (cd build/release && cpack -G "DEB;TGZ" >/dev/null)
+        deb=$(ls build/release/lumetra-horizontal-grid_*.deb)
+        dpkg-deb --info "$deb" | sed -n '/Package:/,$p'
+        dpkg-deb --contents "$deb" | awk '{print $6 ($7 ? " " $7 " " $8 : "")}'
+        scratch=$(mktemp -d)
+        trap 'rm -rf "$scratch"' EXIT
+        dpkg-deb -x "$deb" "$scratch/root"
+        .ci/check-installed.sh "$scratch/root/usr" "$scratch/work"
+        ;;
     *)
-        sed -n '2,10p' "$0" >&2
+        sed -n '2,12p' "$0" >&2
         exit 2
         ;;
 esac

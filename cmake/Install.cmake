@@ -78,3 +78,26 @@ file(CONFIGURE OUTPUT ${PROJECT_BINARY_DIR}/python/_installed.py
     CONTENT "# Written by cmake --install: the environment library, relative to this folder.\nLIBRARY_RELATIVE_PATH = \"@LUMETRA_PYTHON_TO_LIBRARY@\"\n"
     @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/python/_installed.py DESTINATION ${LUMETRA_PYTHON_PACKAGEDIR})
+
+# The command-line tool, its man pages (made with help2man from its --help texts when help2man is
+# installed) and its bash completion.
+if(TARGET lumetra-horizontal-grid)
+    install(TARGETS lumetra-horizontal-grid RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR})
+    install(FILES tools/completion/lumetra-horizontal-grid.bash
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/bash-completion/completions RENAME lumetra-horizontal-grid)
+    find_program(LUMETRA_HELP2MAN help2man)
+    set(LUMETRA_MAN_DIR ${PROJECT_BINARY_DIR}/man)
+    file(MAKE_DIRECTORY ${LUMETRA_MAN_DIR})
+    if(LUMETRA_HELP2MAN AND NOT LUMETRA_SANITIZERS)
+        add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/man.stamp
+            COMMAND ${CMAKE_COMMAND} -DTOOL=$<TARGET_FILE:lumetra-horizontal-grid> -DVERSION=${PROJECT_VERSION}
+                    -DOUTPUT=${LUMETRA_MAN_DIR} -P ${PROJECT_SOURCE_DIR}/cmake/ManPages.cmake
+            COMMAND ${CMAKE_COMMAND} -E touch ${PROJECT_BINARY_DIR}/man.stamp
+            DEPENDS lumetra-horizontal-grid ${PROJECT_SOURCE_DIR}/cmake/ManPages.cmake
+            COMMENT "Man pages of lumetra-horizontal-grid")
+        add_custom_target(lumetra_man_pages ALL DEPENDS ${PROJECT_BINARY_DIR}/man.stamp)
+    endif()
+    install(DIRECTORY ${LUMETRA_MAN_DIR}/ DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+endif()
+
+include(cmake/Package.cmake)

@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Runs what a user runs against an installed tree: check-installed.sh <prefix> <scratch folder>
+#   the example hosts built with find_package, the README's host built with pkg-config, the tool,
+#   its man pages and completion, and the Python tests importing the installed package.
+# Nothing is taken from the build tree: no LUMETRA_LIBRARY, no source include paths.
+set -euo pipefail
+prefix=$(realpath "$1")
+work=$2
+source_dir=$(realpath "$(dirname "$0")/..")
+mkdir -p "$work"
+unset LUMETRA_LIBRARY LUMETRA_SIMULATION_LIBRARY
+code=AgV0cnVzcwoIMzOjP83MzD41+o49AAAAAAAAAAABAAAgQJqZGT8ABwYEAQgAAgUHAwIFAwkGAgkDAwUBAg==
+
+echo "== example hosts (find_package)"
+cmake -S "$source_dir/examples" -B "$work/examples" -G Ninja -DCMAKE_CXX_COMPILER=g++ \
+    -DCMAKE_PREFIX_PATH="$prefix" -DCMAKE_COMPILE_WARNING_AS_ERROR=ON >/dev/null
+cmake --build "$work/examples" >/dev/null
+"$work/examples/host"
+"$work/examples/match_one_frame" | head -1
+
+echo "== README host (pkg-config)"
+export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
+# shellcheck disable=SC2046
+g++ -std=c++20 "$source_dir/examples/host.cpp" -o "$work/host" $(pkg-config --cflags --libs LumetraVeskEnvironmentHorizontalGrid) \
+    -DLUMETRA_LIBRARY_PATH="\"$(pkg-config --variable=library LumetraVeskEnvironmentHorizontalGrid)\""
+"$work/host"
+
+echo "== tool, man pages, completion"
+tool="$prefix/bin/lumetra-horizontal-grid"
+"$tool" describe --summary "$code" | head -3
+"$tool" simulate --library "$prefix/lib/libLumetraVeskEnvironmentHorizontalGrid.so" -n 50 "$code" | tail -1
+for page in lumetra-horizontal-grid lumetra-horizontal-grid-simulate; do
+    grep -q '^\.SH NAME' "$prefix/share/man/man1/$page.1"
+done
+completions=$(PATH="$prefix/bin:$PATH" bash -c "source '$prefix/share/bash-completion/completions/lumetra-horizontal-grid'
+    COMP_WORDS=(lumetra-horizontal-grid sim); COMP_CWORD=1; _lumetra_horizontal_grid; echo \${COMPREPLY[*]}")
+[ "$completions" = simulate ] || { echo "completion gave '$completions'" >&2; exit 1; }
+
+echo "== Python package"
+site="$prefix/lib/python3/dist-packages"
+rm -rf "$work/python" && mkdir -p "$work/python" && cp -r "$source_dir/python/tests" "$work/python/"
+cd "$work/python"
+PYTHONPATH="$site" /usr/bin/python3 -c 'import lumetra_horizontal_grid as g; print(g.__file__, g.__version__, g.Library().path)'
+PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 \
+    LUMETRA_HEADER="$prefix/include/LumetraVeskEnvironmentHorizontalGrid/LumetraVeskEnvironmentHorizontalGrid.h" \
+    /usr/bin/python3 -m unittest discover --start-directory tests --top-level-directory . 2>&1 | tail -3
