@@ -9,7 +9,7 @@
 #   ./dev.sh example    install the release library into a temporary prefix, build and run examples/
 #   ./dev.sh python     the Python package's tests against the release library (also part of test)
 #   ./dev.sh package    build the .deb and .tar.gz, unpack the .deb into a scratch root and run the
-#                       example hosts, the tool and the Python tests against what it installed
+#                       example hosts, the tool, the Python tests and the README's walk-through on it
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -92,6 +92,7 @@ case "${1:-run}" in
         trap 'rm -rf "$scratch"' EXIT
         dpkg-deb -x "$deb" "$scratch/root"
         .ci/check-installed.sh "$scratch/root/usr" "$scratch/work"
+        .ci/walkthrough.sh "$scratch/root/usr" "$scratch/walkthrough"
         ;;
     *)
         sed -n '2,12p' "$0" >&2

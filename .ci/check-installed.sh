@@ -18,10 +18,10 @@ cmake --build "$work/examples" >/dev/null
 "$work/examples/host"
 "$work/examples/match_one_frame" | head -1
 
-echo "== README host (pkg-config)"
+echo "== README host (pkg-config, whose flags carry -std=c++20)"
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
 # shellcheck disable=SC2046
-g++ -std=c++20 "$source_dir/examples/host.cpp" -o "$work/host" $(pkg-config --cflags --libs LumetraVeskEnvironmentHorizontalGrid) \
+g++ "$source_dir/examples/host.cpp" -o "$work/host" $(pkg-config --cflags --libs LumetraVeskEnvironmentHorizontalGrid) \
     -DLUMETRA_LIBRARY_PATH="\"$(pkg-config --variable=library LumetraVeskEnvironmentHorizontalGrid)\""
 "$work/host"
 

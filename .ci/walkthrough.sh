@@ -1,0 +1,18 @@
+#!/usr/bin/env bash
+# Runs the README's walk-through (its ```sh walkthrough blocks, in order) in a scratch folder
+# against an installed tree: walkthrough.sh <prefix> <scratch folder>
+set -euo pipefail
+prefix=$(realpath "$1")
+work=$2
+source_dir=$(realpath "$(dirname "$0")/..")
+mkdir -p "$work"
+awk '/^```sh walkthrough$/ { inside = 1; next } /^```$/ { inside = 0 } inside' "$source_dir/README.md" \
+    >"$work/walkthrough.sh"
+[ -s "$work/walkthrough.sh" ] || { echo "no walkthrough in README.md" >&2; exit 1; }
+cp "$source_dir/examples/host.cpp" "$work/"
+unset LUMETRA_LIBRARY LUMETRA_SIMULATION_LIBRARY
+cd "$work"
+# As after installing the .deb: the tool on PATH, the Debian interpreter (numpy) as python3.
+PATH="$prefix/bin:/usr/bin:$PATH" PKG_CONFIG_PATH="$prefix/lib/pkgconfig" \
+    PYTHONPATH="$prefix/lib/python3/dist-packages" PYTHONDONTWRITEBYTECODE=1 \
+    bash -euo pipefail -x walkthrough.sh
