@@ -249,16 +249,18 @@ class Environment(_Counted):
         environment = self._live()
         array = vectors(rays)
         bounds = np.ascontiguousarray(offsets, dtype=np.uint64)
-        if bounds.ndim != 1 or len(bounds) < 1 or bounds[-1] > len(array) or np.any(np.diff(bounds.astype(np.int64)) < 0):
-            raise ValueError("offsets must rise from 0 to at most len(rays)")
+        if bounds.ndim != 1 or len(bounds) < 1:
+            raise ValueError("offsets must be a sequence of frame starts and the end")
         count = len(bounds) - 1
         indices = np.empty(len(array), np.uint32)
         poses = np.empty((count, 7), np.float32)
         ok = np.empty(count, np.uint32)
         seconds = np.empty(count, np.float64)
         code = self.simulation_library().lumetra_simulation_match(
-            ctypes.c_void_p(environment), array.ctypes.data, bounds.ctypes.data, count, indices.ctypes.data,
+            ctypes.c_void_p(environment), array.ctypes.data, len(array), bounds.ctypes.data, count, indices.ctypes.data,
             poses.ctypes.data, ok.ctypes.data, seconds.ctypes.data)
+        if code == 0x80070057:  # InvalidArgument: only the offsets can be
+            raise ValueError("offsets must rise from 0 to at most len(rays)")
         _check(code, environment)
         return BatchResult(ok != 0, poses[:, :3], poses[:, 3:], indices, seconds)
 

@@ -1,4 +1,4 @@
-"""Argument and result types of the frame simulator's C functions (python/capi)."""
+"""Argument and result types of the frame simulator's C functions (simulation/capi/SimulationCApi.h)."""
 
 from __future__ import annotations
 
@@ -20,7 +20,7 @@ _SIGNATURES = {
     "lumetra_simulation_ray_count": (_u64, _ptr),
     "lumetra_simulation_copy": (None, _ptr, _ptr, _ptr, _ptr, _ptr),
     "lumetra_simulation_free": (None, _ptr),
-    "lumetra_simulation_match": (_u32, _ptr, _ptr, _ptr, _u64, _ptr, _ptr, _ptr, _ptr),
+    "lumetra_simulation_match": (_u32, _ptr, _ptr, _u64, _ptr, _u64, _ptr, _ptr, _ptr, _ptr),
 }
 
 

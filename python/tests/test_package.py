@@ -105,8 +105,9 @@ class SimulationTest(unittest.TestCase):
             with self.assertRaises(grid.LumetraError) as raised:
                 simulator.frames(poses, drop=2)
             self.assertIn("drop", raised.exception.message)
-            with self.assertRaises(ValueError):
-                environment.match_frames(frames.rays, [0, len(frames.rays) + 1])
+            for offsets in ([0, len(frames.rays) + 1], [1, 2], [0, 5, 3]):
+                with self.assertRaises(ValueError):
+                    environment.match_frames(frames.rays, offsets)
 
 
 if __name__ == "__main__":

@@ -1,9 +1,4 @@
-// A C interface over simulation/ for the Python package (loaded with ctypes): random tracker
-// poses, the synthetic frames a tracker at each pose sees, and a loop that matches a batch of
-// frames through an environment's interface without returning to Python between frames.
-//
-// Every function catches everything: a failure returns nonzero (or null) and leaves its text for
-// lumetra_simulation_last_error() on the calling thread.
+// The C interface of SimulationCApi.h over the frame generator.
 
 #include <chrono>
 #include <cmath>
@@ -15,6 +10,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include "simulation/capi/SimulationCApi.h"
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
 #include "simulation/FrameGenerator.h"
@@ -55,10 +52,14 @@ void require(bool condition, const char* what) {
     if (!condition) throw std::invalid_argument(what);
 }
 
-bool isFinite(double value) { return std::isfinite(value); }
+/// Coordinates beyond this are refused, as the library refuses geometry beyond it.
+constexpr double largestCoordinate = 1e6;
+
+bool isCoordinate(double value) { return std::isfinite(value) && std::abs(value) <= largestCoordinate; }
 
 TrackerPose poseAt(const double* values) {
-    for (std::size_t i = 0; i < poseStride; ++i) require(isFinite(values[i]), "a pose value is not finite");
+    for (std::size_t i = 0; i < poseStride; ++i)
+        require(isCoordinate(values[i]), "a pose value is not finite or beyond +-1e6");
     TrackerPose pose;
     pose.position = {values[0], values[1], values[2]};
     pose.yaw = values[3];
@@ -78,20 +79,10 @@ struct FrameBatch {
 
 extern "C" {
 
-/// Options of lumetra_simulation_generate; see Lumetra::Testing::FrameOptions.
-struct lumetra_frame_options {
-    std::uint32_t ceiling;           ///< nonzero: the camera looks up (+y), else down (-y)
-    double fieldOfViewHalfAngle;     ///< radians about the camera axis, in (0, pi/2)
-    double angularNoise;             ///< radians, standard deviation, >= 0
-    double dropProbability;          ///< in [0, 1]
-    std::uint64_t spuriousRays;      ///< extra random rays per frame
-    std::uint64_t seed;              ///< frame i is generated with seed + i
-};
 
-[[gnu::visibility("default")]] const char* lumetra_simulation_last_error() { return lastError.c_str(); }
+const char* lumetra_simulation_last_error() { return lastError.c_str(); }
 
-/// `count` random poses as the tool draws them (poseStride doubles each).
-[[gnu::visibility("default")]] int lumetra_simulation_random_poses(std::uint64_t count, double halfWidth,
+int lumetra_simulation_random_poses(std::uint64_t count, double halfWidth,
                                                                    double halfDepth, double minDistance,
                                                                    double maxDistance, double maxTilt,
                                                                    double planeHeight, std::uint32_t ceiling,
@@ -99,7 +90,7 @@ struct lumetra_frame_options {
     return guarded([&] {
         require(out != nullptr || count == 0, "null output");
         for (double value : {halfWidth, halfDepth, minDistance, maxDistance, maxTilt, planeHeight})
-            require(isFinite(value), "a range value is not finite");
+            require(isCoordinate(value), "a range value is not finite or beyond +-1e6");
         require(halfWidth >= 0 && halfDepth >= 0 && maxTilt >= 0, "a range is negative");
         require(0 <= minDistance && minDistance <= maxDistance, "distances must satisfy 0 <= min <= max");
         Lumetra::Testing::PoseRange range{halfWidth, halfDepth, minDistance, maxDistance, maxTilt};
@@ -113,8 +104,7 @@ struct lumetra_frame_options {
     });
 }
 
-/// The world_from_tracker rotation (x, y, z, w) of each pose.
-[[gnu::visibility("default")]] int lumetra_simulation_rotations(std::uint64_t count, const double* poses,
+int lumetra_simulation_rotations(std::uint64_t count, const double* poses,
                                                                 double* out) {
     return guarded([&] {
         require((poses != nullptr && out != nullptr) || count == 0, "null pose or output array");
@@ -126,9 +116,7 @@ struct lumetra_frame_options {
     });
 }
 
-/// The frames seen from `poses` (poseStride doubles each); null on failure. Free with
-/// lumetra_simulation_free.
-[[gnu::visibility("default")]] void* lumetra_simulation_generate(const float* markers, std::uint64_t markerCount,
+void* lumetra_simulation_generate(const float* markers, std::uint64_t markerCount,
                                                                  const double* poses, std::uint64_t poseCount,
                                                                  const lumetra_frame_options* options) {
     FrameBatch* result = nullptr;
@@ -143,7 +131,8 @@ struct lumetra_frame_options {
         std::vector<Point3> points(markerCount);
         for (std::uint64_t i = 0; i < markerCount; ++i) {
             points[i] = {markers[3 * i], markers[3 * i + 1], markers[3 * i + 2]};
-            require(isFinite(points[i].x) && isFinite(points[i].y) && isFinite(points[i].z), "a marker is not finite");
+            require(isCoordinate(points[i].x) && isCoordinate(points[i].y) && isCoordinate(points[i].z),
+                    "a marker is not finite or beyond +-1e6");
         }
         Lumetra::Testing::FrameOptions frameOptions;
         frameOptions.ceiling = options->ceiling != 0;
@@ -163,13 +152,11 @@ struct lumetra_frame_options {
     return result;
 }
 
-[[gnu::visibility("default")]] std::uint64_t lumetra_simulation_ray_count(const void* frames) {
+std::uint64_t lumetra_simulation_ray_count(const void* frames) {
     return frames ? static_cast<const FrameBatch*>(frames)->rays : 0;
 }
 
-/// Copies the frames out: rays and world rays (3 floats per ray), marker numbers, and the offset
-/// of each frame's first ray (frame count + 1 entries). Arrays sized by lumetra_simulation_ray_count.
-[[gnu::visibility("default")]] void lumetra_simulation_copy(const void* frames, float* rays, float* worldRays,
+void lumetra_simulation_copy(const void* frames, float* rays, float* worldRays,
                                                             std::uint32_t* markerNumbers, std::uint64_t* offsets) {
     if (!frames || !rays || !worldRays || !markerNumbers || !offsets) return;
     std::uint64_t next = 0;
@@ -188,20 +175,23 @@ struct lumetra_frame_options {
     offsets[batch.frames.size()] = next;
 }
 
-[[gnu::visibility("default")]] void lumetra_simulation_free(void* frames) { delete static_cast<FrameBatch*>(frames); }
+void lumetra_simulation_free(void* frames) { delete static_cast<FrameBatch*>(frames); }
 
-/// Matches frameCount frames through `environment` (an IEnvironment interface pointer). Frame f
-/// is rays[offsets[f], offsets[f + 1]). Writes one marker index per ray (MarkerUnidentified where
-/// the library delivered none), matchedPoseStride floats per frame (NaN where the library left the
-/// pose untouched), the matched flag and the seconds spent in match. Returns the first result code
-/// that is not Ok (and stops), or 0.
-[[gnu::visibility("default")]] std::uint32_t lumetra_simulation_match(void* environment, const float* rays,
+std::uint32_t lumetra_simulation_match(void* environment, const float* rays,
+                                                                      std::uint64_t rayCount,
                                                                       const std::uint64_t* offsets,
                                                                       std::uint64_t frameCount, std::uint32_t* indices,
                                                                       float* poses, std::uint32_t* matched,
                                                                       double* seconds) {
-    if (!environment || !offsets || !indices || !poses || !matched || !seconds || (!rays && frameCount > 0 && offsets[frameCount] > 0))
+    if (!environment || !offsets || ((!indices || !rays) && rayCount > 0) ||
+        ((!poses || !matched || !seconds) && frameCount > 0))
         return static_cast<std::uint32_t>(ExceptionCode::InvalidPointer);
+    // Frames must follow each other within the rays: offsets rise from 0 to at most rayCount.
+    if (offsets[0] != 0 || offsets[frameCount] > rayCount)
+        return static_cast<std::uint32_t>(ExceptionCode::InvalidArgument);
+    for (std::uint64_t f = 0; f < frameCount; ++f)
+        if (offsets[f + 1] < offsets[f] || offsets[f + 1] - offsets[f] > std::numeric_limits<std::uint32_t>::max())
+            return static_cast<std::uint32_t>(ExceptionCode::InvalidArgument);
     auto& face = *static_cast<IEnvironment*>(environment);
     struct Target {
         MarkerIndex* data;
@@ -214,8 +204,6 @@ struct lumetra_frame_options {
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (std::uint64_t f = 0; f < frameCount; ++f) {
         const std::uint64_t first = offsets[f], end = offsets[f + 1];
-        if (end < first || end - first > std::numeric_limits<std::uint32_t>::max())
-            return static_cast<std::uint32_t>(ExceptionCode::InvalidArgument);
         const auto count = static_cast<std::uint32_t>(end - first);
         for (std::uint64_t r = first; r < end; ++r) indices[r] = MarkerUnidentified;
         Target target{indices + first, count};
