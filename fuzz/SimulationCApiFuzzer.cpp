@@ -41,6 +41,12 @@ private:
 
 bool hasMessage() { return std::strlen(lumetra_simulation_last_error()) > 0; }
 
+/// One environment for the whole run (created once, kept: never released).
+IEnvironment& environment() {
+    static IEnvironment& made = requireEnvironment(LumetraTest::sampleEnvironmentCodes[2]);
+    return made;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -66,7 +72,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     static const std::vector<Vector3> markers = [] {
         OutArray<Vector3> collected;
-        requireEnvironment(LumetraTest::sampleEnvironmentCodes[2]).getMarkers(collected.marshaler());
+        environment().getMarkers(collected.marshaler());
         return collected.elements;
     }();
     lumetra_frame_options options{input.next<std::uint8_t>() & 1u, input.next<double>(), input.next<double>(),
@@ -96,8 +102,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint32_t> indices(rayCount), matched(poseCount);
     std::vector<float> found(7 * poseCount);
     std::vector<double> seconds(poseCount);
-    IEnvironment& environment = requireEnvironment(LumetraTest::sampleEnvironmentCodes[2]);
-    const std::uint32_t code = lumetra_simulation_match(&environment, rays.data(), rayCount, offsets.data(), poseCount,
+    const std::uint32_t code = lumetra_simulation_match(&environment(), rays.data(), rayCount, offsets.data(), poseCount,
                                                         indices.data(), found.data(), matched.data(), seconds.data());
     bool valid = offsets.front() == 0 && offsets.back() <= rayCount;
     for (std::uint64_t f = 0; f < poseCount; ++f) valid = valid && offsets[f] <= offsets[f + 1];
