@@ -10,7 +10,8 @@ frame; a pose's rotation turns tracker-frame vectors into environment-frame vect
 from __future__ import annotations
 
 import ctypes
-from typing import Any, Callable, NamedTuple, Optional, Sequence, Union
+import threading
+from typing import Any, Callable, NamedTuple, Optional, Sequence, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -25,6 +26,7 @@ MARKER_NOT_FOUND = 0xFFFFFFFE
 MARKER_UNIDENTIFIED = 0xFFFFFFFF
 
 _MAX_ELEMENTS = 0xFFFFFFFF  # element counts cross the boundary as 32-bit values
+_IDENTITY_POSE = bytes(_abi.PoseStruct(rotation=_abi.Quaternion(w=1.0)))
 
 FloatArray = npt.NDArray[np.float32]
 IndexArray = npt.NDArray[np.uint32]
@@ -71,28 +73,50 @@ def _vector3(value: Sequence[float]) -> _abi.Vector3:
     return _abi.Vector3(float(x), float(y), float(z))
 
 
-class _Collector:
-    """Receives one out-array into a numpy array: the library calls allocate once, then fills it."""
+class _Received(threading.local):
+    """The out-array of the calling thread's current call. The library calls the allocator once,
+    on the calling thread, before it returns, so one slot per thread suffices."""
+    element: Any = ctypes.c_uint32
+    dtype: Any = np.uint32
+    shape: Tuple[int, ...] = ()
+    buffer: Any = None
+    error: Optional[BaseException] = None
 
-    def __init__(self, dtype: Any, shape: tuple = ()) -> None:
-        self.dtype, self.shape = dtype, shape
-        self.array: Optional[np.ndarray] = None
-        self.error: Optional[BaseException] = None
-        self.marshaler = _abi.ArrayOut(None, _abi.Allocate(self._allocate))  # alive for the call
 
-    def _allocate(self, _context: Any, count: int) -> Optional[int]:
-        # An exception cannot cross the C boundary: keep it and raise it after the call.
-        try:
-            self.array = np.empty((count,) + self.shape, dtype=self.dtype)
-        except BaseException as error:  # MemoryError, KeyboardInterrupt
-            self.error = error
-            return None
-        return self.array.ctypes.data if count else None
+_received = _Received()
 
-    def result(self) -> np.ndarray:
-        if self.error is not None:
-            raise self.error
-        return self.array if self.array is not None else np.empty((0,) + self.shape, dtype=self.dtype)
+
+@_abi.Allocate
+def _allocate(_context: Any, count: int) -> Optional[int]:
+    # An exception cannot cross the C boundary: keep it and raise it after the call.
+    try:
+        _received.buffer = (_received.element * count)()
+    except BaseException as error:  # MemoryError, KeyboardInterrupt
+        _received.error = error
+        return None
+    return ctypes.addressof(_received.buffer) if count else None
+
+
+#: The one allocator every call uses (a ctypes callback is costly to make).
+_ALLOCATOR = _abi.ArrayOut(None, _allocate)
+
+
+def _expect(element: Any, dtype: Any, shape: Tuple[int, ...] = ()) -> _abi.ArrayOut:
+    """Prepares the calling thread to receive an out-array of `element` (numpy `dtype`, each
+    `shape`); pass the result to the call, then collect it with _received_array()."""
+    _received.element, _received.dtype, _received.shape = element, dtype, shape
+    _received.buffer, _received.error = None, None
+    return _ALLOCATOR
+
+
+def _received_array() -> np.ndarray:
+    buffer, error = _received.buffer, _received.error
+    _received.buffer = _received.error = None
+    if error is not None:
+        raise error
+    if buffer is None:
+        return np.empty((0,) + _received.shape, dtype=_received.dtype)
+    return np.frombuffer(buffer, dtype=_received.dtype).reshape((-1,) + _received.shape)
 
 
 def thread_message(interface: int) -> str:
@@ -101,10 +125,9 @@ def thread_message(interface: int) -> str:
     if _abi.call(interface, "IUnsafe", "QueryInterface", ctypes.byref(_abi.IEXCEPTION_DATA),
                  ctypes.byref(exception_data)) != _abi.OK:
         return ""
-    text = _Collector(np.uint8)
-    if _abi.call(exception_data.value, "IExceptionData", "getMessage", text.marshaler) != _abi.OK:
+    if _abi.call(exception_data.value, "IExceptionData", "getMessage", _expect(ctypes.c_char, np.uint8)) != _abi.OK:
         return ""
-    return text.result().tobytes().decode("utf-8", "replace")
+    return _received_array().tobytes().decode("utf-8", "replace")
 
 
 def _check(code: int, interface: int) -> None:
@@ -197,9 +220,9 @@ class Environment(_Counted):
     def markers(self) -> FloatArray:
         """(n, 3) marker positions, three per bar; a marker's row is its marker number."""
         environment = self._live()
-        markers = _Collector(np.float32, (3,))
-        _check(_abi.call(environment, "IEnvironment", "getMarkers", markers.marshaler), environment)
-        return markers.result()
+        _check(_abi.call(environment, "IEnvironment", "getMarkers", _expect(_abi.Vector3, np.float32, (3,))),
+               environment)
+        return _received_array()
 
     @property
     def is_mutable(self) -> bool:
@@ -232,15 +255,16 @@ class Environment(_Counted):
         """
         environment = self._live()
         array = vectors(rays)
-        indices = _Collector(np.uint32)
-        pose = _abi.PoseStruct(rotation=_abi.Quaternion(w=1.0))
+        pose = _abi.PoseStruct.from_buffer_copy(_IDENTITY_POSE)
         matched = _abi.LongBool()
-        _check(self._match(environment, _abi.ArrayIn(array.ctypes.data, len(array)), indices.marshaler,
-                           ctypes.byref(pose), ctypes.byref(matched)), environment)
+        _check(self._match(environment, _abi.ArrayIn(array.ctypes.data, len(array)),
+                           _expect(ctypes.c_uint32, np.uint32), ctypes.byref(pose), ctypes.byref(matched)),
+               environment)
+        indices = _received_array()
         p, q = pose.position, pose.rotation
         return MatchResult(matched.value != 0,
                            Pose(np.array((p.x, p.y, p.z), np.float32), np.array((q.x, q.y, q.z, q.w), np.float32)),
-                           indices.result())
+                           indices)
 
     def match_frames(self, rays: Vectors, offsets: npt.ArrayLike) -> BatchResult:
         """Identifies many frames in one call: frame f is rays[offsets[f]:offsets[f + 1]] (as
@@ -268,11 +292,9 @@ class Environment(_Counted):
         """Identifies the rays when the tracker's position is known; one marker index per ray."""
         environment = self._live()
         array = vectors(rays)
-        indices = _Collector(np.uint32)
-        _check(_abi.call(environment, "IEnvironment", "matchByPosition",
-                         _abi.ArrayIn(array.ctypes.data, len(array)), _vector3(position), indices.marshaler),
-               environment)
-        return indices.result()
+        _check(_abi.call(environment, "IEnvironment", "matchByPosition", _abi.ArrayIn(array.ctypes.data, len(array)),
+                         _vector3(position), _expect(ctypes.c_uint32, np.uint32)), environment)
+        return _received_array()
 
     def simulation_library(self) -> ctypes.CDLL:
         """The frame simulator's library (loaded on first use), with its functions typed."""
