@@ -167,10 +167,10 @@ class Library {
 public:
     explicit Library(const std::string& path = LUMETRA_LIBRARY_PATH) : path_(path) {
         void* handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-        if (handle == nullptr) throw Error(ExceptionCode::Failed, "cannot load " + path + ": " + dlerror());
+        if (handle == nullptr) throw Error(ExceptionCode::Failed, "cannot load " + path + ": " + loaderError());
         entry_ = reinterpret_cast<GetLibraryInterfaceFunction>(dlsym(handle, "getLibraryInterface"));
         if (entry_ == nullptr)
-            throw Error(ExceptionCode::Failed, "no getLibraryInterface in " + path + ": " + dlerror());
+            throw Error(ExceptionCode::Failed, "no getLibraryInterface in " + path + ": " + loaderError());
     }
 
     const std::string& path() const noexcept { return path_; }
@@ -192,6 +192,11 @@ public:
     }
 
 private:
+    static std::string loaderError() {
+        const char* text = dlerror();
+        return text ? text : "unknown loader error";
+    }
+
     std::string path_;
     GetLibraryInterfaceFunction entry_ = nullptr;
 };
