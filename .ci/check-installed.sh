@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs what a user runs against an installed tree: check-installed.sh <prefix> <scratch folder>
 #   the example hosts built with find_package, the README's host built with pkg-config, the tool,
-#   its man pages and completion, and the Python tests importing the installed package.
+#   its man pages and completion, the Python tests importing the installed package, and the
+#   Python package installed by pip from the source (finding the library through pkg-config).
 # Nothing is taken from the build tree: no LUMETRA_LIBRARY, no source include paths.
 set -euo pipefail
 prefix=$(realpath "$1")
@@ -44,3 +45,11 @@ PYTHONPATH="$site" /usr/bin/python3 -c 'import lumetra_horizontal_grid as g; pri
 PYTHONPATH="$site" PYTHONDONTWRITEBYTECODE=1 \
     LUMETRA_HEADER="$prefix/include/LumetraVeskEnvironmentHorizontalGrid/LumetraVeskEnvironmentHorizontalGrid.h" \
     /usr/bin/python3 -m unittest discover --start-directory tests --top-level-directory . 2>&1 | tail -3
+
+echo "== Python package installed by pip from the source, offline"
+cp -r "$source_dir/python" "$work/python-source"
+rm -rf "$work/python-source/build" "$work/python-source/"*.egg-info
+/usr/bin/python3 -m pip install --quiet --root-user-action=ignore --no-build-isolation --no-index --prefix "$work/pip" "$work/python-source"
+pip_site=$(find "$work/pip" -type d -name dist-packages -o -type d -name site-packages | head -1)
+PYTHONPATH="$pip_site" /usr/bin/python3 -c 'import lumetra_horizontal_grid as g, os.path as p
+with g.Library() as library: print("pip:", p.relpath(g.__file__, "'"$work"'"), g.__version__, "finds", library.path)'

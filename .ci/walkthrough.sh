@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
-# Runs the README's walk-through (its ```sh walkthrough blocks, in order) in a scratch folder
-# against an installed tree: walkthrough.sh <prefix> <scratch folder>
+# Runs the README's walk-through in a scratch folder against an installed tree: its ```sh
+# walkthrough blocks as shell commands and its ```python walkthrough blocks as Python, in order.
+#   walkthrough.sh <prefix> <scratch folder>
 set -euo pipefail
 prefix=$(realpath "$1")
 work=$2
 source_dir=$(realpath "$(dirname "$0")/..")
 mkdir -p "$work"
-awk '/^```sh walkthrough$/ { inside = 1; next } /^```$/ { inside = 0 } inside' "$source_dir/README.md" \
-    >"$work/walkthrough.sh"
+awk '/^```sh walkthrough$/ { inside = "sh"; next }
+     /^```python walkthrough$/ { inside = "python"; print "python3 - <<'"'"'END_OF_PYTHON'"'"'"; next }
+     /^```$/ && inside { if (inside == "python") print "END_OF_PYTHON"; inside = ""; next }
+     inside' "$source_dir/README.md" >"$work/walkthrough.sh"
 [ -s "$work/walkthrough.sh" ] || { echo "no walkthrough in README.md" >&2; exit 1; }
 cp "$source_dir/examples/host.cpp" "$work/"
 unset LUMETRA_LIBRARY LUMETRA_SIMULATION_LIBRARY
