@@ -1,7 +1,8 @@
 #pragma once
 // Header-only helpers for C++ hosts of libLumetraVeskEnvironmentHorizontalGrid.so: load the
 // library with a clear error, hold references that release themselves, collect out-arrays into
-// std::vector (OutArray), and turn result codes into messages. Every failure throws Lumetra::Host::Error.
+// std::vector (OutArray), and turn result codes into messages. Every failure throws
+// Lumetra::Host::Error.
 //
 //     Lumetra::Host::Library library;                       // LUMETRA_LIBRARY_PATH, or a path
 //     auto environment = library.createEnvironment(code);  // Ref<IEnvironment>
