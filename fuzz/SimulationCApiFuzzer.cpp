@@ -102,8 +102,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<std::uint32_t> indices(rayCount), matched(poseCount);
     std::vector<float> found(7 * poseCount);
     std::vector<double> seconds(poseCount);
-    const std::uint32_t code = lumetra_simulation_match(&environment(), rays.data(), rayCount, offsets.data(), poseCount,
-                                                        indices.data(), found.data(), matched.data(), seconds.data());
+    const std::uint32_t code = lumetra_simulation_match(&environment(), rays.data(), rayCount, offsets.data(),
+                                                        poseCount, indices.data(), found.data(), matched.data(),
+                                                        seconds.data());
     bool valid = offsets.front() == 0 && offsets.back() <= rayCount;
     for (std::uint64_t f = 0; f < poseCount; ++f) valid = valid && offsets[f] <= offsets[f + 1];
     LUMETRA_FUZZ_CHECK(valid ? code == 0 : code == static_cast<std::uint32_t>(ExceptionCode::InvalidArgument),

@@ -144,7 +144,8 @@ void* lumetra_simulation_generate(const float* markers, std::uint64_t markerCoun
         batch->frames.reserve(poseCount);
         for (std::uint64_t i = 0; i < poseCount; ++i) {
             frameOptions.seed = options->seed + i;  // as the tool seeds its frames
-            batch->frames.push_back(Lumetra::Testing::generateFrame(points, poseAt(poses + i * poseStride), frameOptions));
+            const TrackerPose pose = poseAt(poses + i * poseStride);
+            batch->frames.push_back(Lumetra::Testing::generateFrame(points, pose, frameOptions));
             batch->rays += batch->frames.back().rays.size();
         }
         result = batch.release();
