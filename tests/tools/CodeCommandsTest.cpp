@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "environment/EnvironmentRecord.h"
+#include "serialization/Base64Converter.h"
 #include "simulation/EnvironmentCodeWriter.h"
 #include "simulation/MatchScenarios.h"
 #include "simulation/SampleEnvironmentCodes.h"
@@ -100,7 +101,7 @@ TEST(DescribeCommand, JsonCarriesTheCodeMarkersAndCatalogue) {
     EXPECT_EQ(json["barLength"].get<double>(), 1.0728674);  // the scheme's value, shortest form
     EXPECT_EQ(json["ceiling"], false);
     EXPECT_EQ(json["connectors"], true);
-    EXPECT_EQ(json["bars"], (Json::parse(R"([{"x": 2, "y": 1, "rotation": 1}])")));
+    EXPECT_EQ(json["bars"], (Json::parse(R"([{"x": 2, "y": 1, "rotationDegrees": 90}])")));
     ASSERT_EQ(json["markers"].size(), 3u);
     EXPECT_EQ(json["markers"][0].size(), 3u);
     // One bar alone is a feature of its own.
@@ -192,12 +193,18 @@ TEST(EncodeCommand, RefusesBadDescriptionsNamingTheField) {
         {edited([](Json& j) { j["schemeName"] = 7; }), "\"schemeName\" must be a string"},
         {edited([](Json& j) { j["size"]["x"] = -3; }), "\"size.x\" must lie between 0"},
         {edited([](Json& j) { j["size"] = {{"x", 5000}, {"y", 5000}}; }), "more than the 16777216 allowed"},
-        {edited([](Json& j) { j["bars"][0]["rotation"] = 4; }), "\"bars[0].rotation\" must lie between 0 and 3"},
+        {edited([](Json& j) { j["bars"][0]["rotationDegrees"] = 45; }), "\"bars[0].rotationDegrees\" must be 0, 90"},
+        {edited([](Json& j) { j["bars"][0]["rotation"] = 4; }), "may not stand beside"},
         {edited([](Json& j) { j["bars"][0]["x"] = 1.5; }), "\"bars[0].x\" must be a whole number"},
         {edited([](Json& j) { j["bars"][0]["x"] = 3; }), "lies outside the 3 x 2 grid"},
         {edited([](Json& j) { j["bars"][0] = {{"x", 2}, {"y", 1}, {"rotation", 0}}; }), "both lie at cell (2, 1)"},
         {edited([](Json& j) { j["bars"][0]["properties"] = 5; }), "disagrees"},
-        {edited([](Json& j) { j["bars"] = {{{"x", 0}, {"y", 0}}}; }), "\"bars[0].rotation\" is missing"},
+        {edited([](Json& j) { j["bars"][0].erase("rotationDegrees"); j["bars"][0]["rotation"] = 4; }),
+         "\"bars[0].rotation\" must lie between 0 and 3"},
+        {edited([](Json& j) { j["bars"] = {{{"x", 0}, {"y", 0}}}; }), "\"bars[0].rotationDegrees\" is missing"},
+        {edited([](Json& j) { j["barLenght"] = j["barLength"]; j.erase("barLength"); }),
+         "\"barLenght\" is not a field of an environment description (did you mean \"barLength\"?)"},
+        {edited([](Json& j) { j["size"]["x"] = 0; }), "has no cells"},
     };
     for (const auto& [json, message] : cases) {
         const ToolResult result = runTool({"encode"}, json);
@@ -216,6 +223,41 @@ TEST(GenerateCommand, WritesAValidLayoutOfTheChosenSize) {
     EXPECT_EQ(runTool({"generate", "--geometry", "short-floor", "--size", "9,7", "--seed", "4"}).out, result.out);
     EXPECT_NE(runTool({"generate", "--geometry", "round"}).status, 0);
     EXPECT_NE(runTool({"generate", "--size", "0,3"}).status, 0);
+}
+
+TEST(Tool, UsageErrorsExitTwoWithSuggestionsAndReadableBounds) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"coverage", "--nosie", "1", trussCode}, "unknown option --nosie (did you mean --noise?)"},
+        {{"describ", trussCode}, "unknown subcommand describ (did you mean describe?)"},
+        {{"coverage", trussCode, "--distance", "-1"}, "--distance: Value -1 must be greater than 0\n"},
+        {{"generate", "--seed", "-1"}, "--seed: Value -1 must not be negative"},
+        {{"suggest", trussCode, "--region", "3,0,1,1"}, "--region 3,0,1,1 is reversed"},
+        {{"render", trussCode, "--cell-pixels", "0"}, "--cell-pixels"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        const ToolResult result = runTool(arguments);
+        EXPECT_EQ(result.status, 2) << message;
+        EXPECT_NE(result.err.find("lumetra-horizontal-grid: error: " + message), std::string::npos) << result.err;
+    }
+    const ToolResult version = runTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("lumetra-horizontal-grid "), std::string::npos);
+    EXPECT_NE(version.out.find("(built as version"), std::string::npos) << version.out;
+}
+
+TEST(DescribeCommand, TellsWhatIsWrongWithPastedCodes) {
+    const std::vector<std::uint8_t> bytes = LumetraSerialization::Base64Converter::decode(trussCode);
+    const auto code = [](std::vector<std::uint8_t> data) { return LumetraTest::encodeBase64(data); };
+    const ToolResult cut = runTool({"describe", code({bytes.begin(), bytes.end() - 2})});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("truncated after 44 of at least 46 bytes: was it copied completely?"), std::string::npos)
+        << cut.err;
+    EXPECT_NE(runTool({"describe", "{\"schemeName\": 1}"}).err.find("this looks like JSON"), std::string::npos);
+    std::vector<std::uint8_t> longer = bytes;
+    longer.insert(longer.end(), {1, 2, 3});
+    const ToolResult appended = runTool({"describe", "--summary", code(longer)});
+    EXPECT_EQ(appended.status, 0);
+    EXPECT_NE(appended.err.find("warning: 3 bytes after the record are ignored"), std::string::npos) << appended.err;
 }
 
 TEST(Tool, EverySubcommandHasHelpAndBadOptionsFail) {

@@ -89,8 +89,8 @@ TEST(SimulateCommand, RefusesBadInput) {
 TEST(CoverageCommand, TableAndFigureOfARealSizedLayout) {
     const std::string code = LumetraTest::writeEnvironmentCode(floorLayout(20, 12, 1));
     const Json map = runJson({"coverage", code, "--json"});
-    ASSERT_EQ(map["x"].size(), 20u);
-    ASSERT_EQ(map["z"].size(), 12u);
+    ASSERT_EQ(map["worldX"].size(), 20u);
+    ASSERT_EQ(map["worldZ"].size(), 12u);
     ASSERT_EQ(map["shares"].size(), 12u);
     EXPECT_EQ(map["framesPerPosition"], 16);
     EXPECT_GT(map["coveredFraction"].get<double>(), 0.5);

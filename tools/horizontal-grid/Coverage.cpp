@@ -15,16 +15,16 @@ namespace Lumetra::Tools {
 void addCoverageOptions(CLI::App& command, CoverageOptions& options) {
     addTrackerOptions(command, options.tracker);
     CLI::Option* distance =
-        command.add_option("--distance", options.distance, "Distance of the tracker from the marker plane")
+        command.add_option("--distance", options.distance, "Distance of the tracker from the marker plane, metres")
             ->check(finiteNumber())
-            ->check(CLI::PositiveNumber)
+            ->check(positiveNumber())
             ->capture_default_str();
-    command.add_option("--height", options.height, "Height of the tracker (y, environment frame) instead of --distance")
+    command.add_option("--height", options.height, "Height of the tracker (world y, metres) instead of --distance")
         ->check(finiteNumber())
         ->excludes(distance);
-    command.add_option("--step", options.step, "Spacing of the tracker positions (default: one per cell)")
+    command.add_option("--step", options.step, "Spacing of the tracker positions, metres (default: one per cell)")
         ->check(finiteNumber())
-        ->check(CLI::NonNegativeNumber);
+        ->check(nonNegativeNumber());
     command.add_option("--yaws", options.yaws, "Headings tried at every position, evenly spread")
         ->check(CLI::Range(1, 360))
         ->capture_default_str();

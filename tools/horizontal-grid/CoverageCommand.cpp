@@ -42,8 +42,8 @@ Json coverageJson(const CoverageMap& map, double height) {
                 {"step", map.step},
                 {"framesPerPosition", map.framesPerPosition},
                 {"threshold", map.threshold},
-                {"x", map.xs},
-                {"z", map.zs},
+                {"worldX", map.xs},
+                {"worldZ", map.zs},
                 {"shares", std::move(rows)},
                 {"coveredFraction", map.coveredFraction()},
                 {"meanShare", map.meanShare()}};
@@ -58,7 +58,7 @@ int runCoverage(const CoverageCommandOptions& options) {
         fmt::print("{}\n", coverageJson(map, height).dump(2));
         return 0;
     }
-    fmt::print("percent of frames matched correctly, tracker at height {:g} ({:g} from the markers), {} frames per "
+    fmt::print("percent of frames matched correctly at world x (columns) and z (rows) in metres; tracker at height {:g} ({:g} from the markers), {} frames per "
                "position ({} headings x {} tilts)\n\n",
                height, std::abs(height - loaded.description.height), map.framesPerPosition, options.coverage.yaws,
                options.coverage.tiltsDegrees.size());

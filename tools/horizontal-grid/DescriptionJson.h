@@ -1,6 +1,7 @@
 #pragma once
 // The JSON form of an environment description: the fields of a version 2 code under their names
-// in the code, with bars as {"x", "y", "rotation"} ("properties" too when its upper bits are set).
+// in the code, with bars as {"x", "y", "rotationDegrees"} (cell column and row; "properties" too
+// when its upper bits are set). Quarter turns under the former name "rotation" are still read.
 // Floats are written in their shortest form that reads back to the same float.
 
 #include <nlohmann/json.hpp>

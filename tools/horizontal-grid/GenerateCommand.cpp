@@ -10,6 +10,7 @@
 #include "simulation/MatchScenarios.h"
 #include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
+#include "tools/horizontal-grid/Conventions.h"
 
 namespace Lumetra::Tools {
 namespace {
@@ -78,7 +79,7 @@ void addGenerateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--spacing", options->spacing,
                         "Cells kept free around every bar (default: what the geometry's bars need)")
         ->check(CLI::Range(0, 100));
-    command->add_option("--seed", options->seed, "Seed of the layout")->capture_default_str();
+    command->add_option("--seed", options->seed, "Seed of the layout")->check(notNegative())->capture_default_str();
     command->add_option("-o,--output", options->output, "Write the code to this file instead of standard output");
     selectOnParse(*command, selected, options, runGenerate);
 }

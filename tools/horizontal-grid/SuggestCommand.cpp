@@ -8,6 +8,7 @@
 #include "simulation/EnvironmentCodeWriter.h"
 #include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
+#include "tools/horizontal-grid/Conventions.h"
 #include "tools/horizontal-grid/Coverage.h"
 #include "tools/horizontal-grid/DescriptionJson.h"
 #include "tools/horizontal-grid/Suggestions.h"
@@ -30,6 +31,9 @@ struct SuggestOptions {
 
 LumetraMath::Rectangle candidateArea(const SuggestOptions& options) {
     if (options.region.empty()) return {{0, 0}, {2147483647, 2147483647}};
+    if (options.region[0] > options.region[2] || options.region[1] > options.region[3])
+        throw UsageError(fmt::format("--region {},{},{},{} is reversed: give the lower corner x0,y0 first", options.region[0],
+                                     options.region[1], options.region[2], options.region[3]));
     return {{options.region[0], options.region[1]}, {options.region[2], options.region[3]}};
 }
 
@@ -50,7 +54,7 @@ std::vector<Cell> deadCells(const LoadedCode& loaded, const std::vector<Cell>& c
 }
 
 Json suggestionJson(const Suggestion& s) {
-    return Json{{"x", s.bar._position.x}, {"y", s.bar._position.y}, {"rotation", s.bar.rotation()},
+    return Json{{"x", s.bar._position.x}, {"y", s.bar._position.y}, {"rotationDegrees", rotationDegrees(s.bar.rotation())},
                 {"newFeatures", s.newFeatures}, {"lostFeatures", s.lostFeatures}, {"net", s.net()}};
 }
 
@@ -111,19 +115,20 @@ void addSuggestCommand(CLI::App& tool, CommandRunner& selected) {
     CLI::App* command = tool.add_subcommand(
         "suggest", "Rank the bars that would add the most unique features; --apply N adds the best N");
     addInputOptions(*command, options->input, "code", "environment code");
-    command->add_option("--top", options->top, "Number of suggestions listed")->capture_default_str();
+    command->add_option("--top", options->top, "Number of suggestions listed")->check(notNegative())->capture_default_str();
     command->add_option("--apply", options->apply,
                         "Add the best N bars one after another and write the new code (bars are appended, so "
                         "existing marker numbers stay)")
+        ->check(notNegative())
         ->check(CLI::Range(std::size_t{0}, std::size_t{100000}));
     command->add_option("--region", options->region, "Only cells in x0,y0,x1,y1 (inclusive)")
         ->delimiter(',')
         ->expected(4);
     command->add_option("--clearance", options->clearance,
-                        "Smallest distance from a new marker to another bar's markers (default: the bar's own "
+                        "Smallest distance from a new marker to another bar's markers, metres (default: the bar's own "
                         "smallest marker spacing)")
         ->check(finiteNumber())
-        ->check(CLI::NonNegativeNumber);
+        ->check(nonNegativeNumber());
     command->add_option("--spacing", options->spacing, "Cells kept free around every bar (Chebyshev distance)")
         ->check(CLI::Range(0, 100))
         ->capture_default_str();
