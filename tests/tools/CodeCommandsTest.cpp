@@ -82,7 +82,8 @@ TEST(DescribeCommand, ShowsTheDocumentedExample) {
     const std::string& out = result.out;
     EXPECT_NE(out.find("version      2 (current)"), std::string::npos) << out;
     EXPECT_NE(out.find("scheme       \"truss\""), std::string::npos);
-    EXPECT_NE(out.find("grid         3 x 2 cells of 0.6"), std::string::npos);
+    EXPECT_NE(out.find("grid         3 x 2 cells of 0.6 m"), std::string::npos);
+    EXPECT_NE(out.find("room         at least 2.472 x 0.689 m"), std::string::npos) << out;
     EXPECT_NE(out.find("length 1.275, middle marker at 0.4"), std::string::npos);
     EXPECT_NE(out.find("under a ceiling at height 2.5"), std::string::npos);
     EXPECT_NE(out.find("(1, 0)   180 deg"), std::string::npos);
@@ -223,6 +224,20 @@ TEST(GenerateCommand, WritesAValidLayoutOfTheChosenSize) {
     EXPECT_EQ(runTool({"generate", "--geometry", "short-floor", "--size", "9,7", "--seed", "4"}).out, result.out);
     EXPECT_NE(runTool({"generate", "--geometry", "round"}).status, 0);
     EXPECT_NE(runTool({"generate", "--size", "0,3"}).status, 0);
+}
+
+TEST(GenerateCommand, RoomInMetresHoldsEveryMarker) {
+    for (const char* geometry : {"long-ceiling", "short-floor"}) {
+        const ToolResult room = runTool({"generate", "--room", "8x5", "--margin", "0.25", "--geometry", geometry});
+        ASSERT_EQ(room.status, 0) << room.err;
+        EXPECT_NE(room.err.find("room 8 x 5 m, margin 0.25 m: grid 12 x 7 cells"), std::string::npos) << room.err;
+        const Json json = Json::parse(runTool({"describe", "--json", "--summary", trimmed(room.out)}).out);
+        EXPECT_LE(json["room"]["neededWidth"].get<double>(), 7.5);
+        EXPECT_LE(json["room"]["neededDepth"].get<double>(), 4.5);
+        EXPECT_GT(json["bars"].size(), 3u);
+    }
+    EXPECT_EQ(runTool({"generate", "--room", "0.5x5"}).status, 2);
+    EXPECT_EQ(runTool({"generate", "--room", "8by5"}).status, 2);
 }
 
 TEST(Tool, UsageErrorsExitTwoWithSuggestionsAndReadableBounds) {

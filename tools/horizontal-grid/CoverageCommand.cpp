@@ -58,8 +58,8 @@ int runCoverage(const CoverageCommandOptions& options) {
         fmt::print("{}\n", coverageJson(map, height).dump(2));
         return 0;
     }
-    fmt::print("percent of frames matched correctly at world x (columns) and z (rows) in metres; tracker at height {:g} ({:g} from the markers), {} frames per "
-               "position ({} headings x {} tilts)\n\n",
+    fmt::print("percent of frames matched correctly at world x (columns) and z (rows) in metres; tracker at height "
+               "{:g} ({:g} from the markers), {} frames per position ({} headings x {} tilts)\n\n",
                height, std::abs(height - loaded.description.height), map.framesPerPosition, options.coverage.yaws,
                options.coverage.tiltsDegrees.size());
     printTable(map);

@@ -202,7 +202,7 @@ EnvironmentDescription descriptionFromJson(const Json& json) {
     d.bars.reserve(bars.size());
     for (std::size_t i = 0; i < bars.size(); ++i) d.bars.push_back(readBar(bars[i], "bars[" + std::to_string(i) + "]"));
 
-    reader.rejectUnknown({"version", "markers", "catalogue"});
+    reader.rejectUnknown({"version", "room", "markers", "catalogue"});
     return d;
 }
 

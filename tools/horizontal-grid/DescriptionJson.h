@@ -18,7 +18,7 @@ double shortestDouble(float value);
 Json descriptionToJson(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description);
 
 /// The description held by `json`. Fields that describe writes besides the code's own ("version",
-/// "markers", "catalogue") are ignored; "connectors" may be left out (false). Throws
+/// "room", "markers", "catalogue") are ignored; "connectors" may be left out (false). Throws
 /// std::runtime_error naming the field for a missing, unknown or mistyped field. The result is not
 /// validated: see validateEnvironmentDescription.
 Vesk::Environment::HorizontalGrid::EnvironmentDescription descriptionFromJson(const Json& json);

@@ -48,8 +48,8 @@ void addEncodeCommand(CLI::App& tool, CommandRunner& selected) {
     auto options = std::make_shared<EncodeOptions>();
     CLI::App* command = tool.add_subcommand(
         "encode", "Write the version 2 code of a JSON description (as describe --json writes it)");
-    command->footer("The fields are those of describe --json; its \"version\", \"markers\" and \"catalogue\" are "
-                    "ignored, \"connectors\" may be left out (false). A bar is {\"x\", \"y\", \"rotationDegrees\"}: its cell's "
+    command->footer("The fields are those of describe --json; its \"version\", \"room\", \"markers\" and \"catalogue\" "
+                    "are ignored, \"connectors\" may be left out (false). A bar is {\"x\", \"y\", \"rotationDegrees\"}: its cell's "
                     "column and row, and 0, 90, 180 or 270; its \"properties\" byte may stand for the rotation, and "
                     "\"rotation\" in quarter turns (0 to 3) is read too. Lengths are in metres.");
     addInputOptions(*command, options->input, "json", "JSON description");
