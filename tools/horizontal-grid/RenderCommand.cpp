@@ -16,7 +16,8 @@ int runRender(const RenderOptions& options) {
     std::optional<CoverageMap> coverage;
     if (options.coverage) {
         const LibraryMatcher matcher(options.coverageOptions.tracker.library, loaded.code);
-        coverage = computeCoverage(matcher, loaded.description, options.coverageOptions);
+        coverage = computeCoverage(matcher, loaded.description, options.coverageOptions,
+                                   options.coverageOptions.camera());
     }
     SvgOptions svg;
     svg.cellPixels = options.cellPixels;

@@ -40,7 +40,8 @@ LumetraMath::Rectangle candidateArea(const SuggestOptions& options) {
 /// The candidate cells whose nearest coverage position is not covered.
 std::vector<Cell> deadCells(const LoadedCode& loaded, const std::vector<Cell>& cells, const CoverageOptions& options) {
     const LibraryMatcher matcher(options.tracker.library, loaded.code);
-    const CoverageMap map = computeCoverage(matcher, loaded.description, options);
+    const CameraProfile camera = options.camera();
+    const CoverageMap map = computeCoverage(matcher, loaded.description, options, camera);
     const EnvironmentDescription& d = loaded.description;
     std::vector<Cell> dead;
     for (const Cell& cell : cells) {
@@ -48,8 +49,8 @@ std::vector<Cell> deadCells(const LoadedCode& loaded, const std::vector<Cell>& c
         const double z = (cell.y + 0.5 - 0.5 * static_cast<double>(d.size.y)) * d.cellSize;
         if (map.share(map.nearestColumn(x), map.nearestRow(z)) < map.threshold) dead.push_back(cell);
     }
-    fmt::print(stderr, "{} of {} candidate cells lie in dead zones ({:.1f}% of the floor covered)\n", dead.size(),
-               cells.size(), 100.0 * map.coveredFraction());
+    fmt::print(stderr, "{} of {} candidate cells lie in dead zones ({:.1f}% of the floor covered with the {})\n",
+               dead.size(), cells.size(), 100.0 * map.coveredFraction(), camera.describe());
     return dead;
 }
 
