@@ -151,10 +151,11 @@ void drawAxes(SvgWriter& svg, const View& view, double length, double fontSize) 
 }
 
 void drawBars(SvgWriter& svg, const View& view, const EnvironmentDescription& d, const std::vector<Vector2>& markers,
-              double cellPixels, bool numbers) {
+              double cellPixels, bool numbers, const std::vector<Box>& taken) {
     const double radius = 0.07 * cellPixels, fontSize = 0.2 * cellPixels;
-    // Marks first, so that no label lands on a marker or on a bar.
+    // Marks first, so that no label lands on a marker, a bar or the axes' letters.
     LabelPlacer labels(fontSize);
+    for (const Box& box : taken) labels.addObstacle(box);
     for (std::size_t i = 0; i < markers.size(); ++i) {
         const double x = view.x(markers[i].x), y = view.y(markers[i].y);
         labels.addObstacle({x - radius, y - radius, x + radius, y + radius});
@@ -264,7 +265,12 @@ std::string renderEnvironmentSvg(const EnvironmentDescription& d, const Environm
     if (options.room) drawRoom(svg, view, *options.room);
     drawContour(svg, view, environment);
     drawAxes(svg, view, axisLength, fontSize);
-    drawBars(svg, view, d, markers, options.cellPixels, options.markerNumbers);
+    const double axisEndX = view.x(axisLength), axisEndZ = view.y(axisLength);
+    const double letterX = axisEndX + std::copysign(0.9 * fontSize, axisEndX);
+    const std::vector<Box> axisLetters{{letterX - 0.5 * fontSize, -0.6 * fontSize, letterX + 0.5 * fontSize, 0.6 * fontSize},
+                                       {0, axisEndZ, 1.2 * fontSize, axisEndZ + 1.2 * fontSize},
+                                       {-0.4 * fontSize, -0.4 * fontSize, 0.4 * fontSize, 0.4 * fontSize}};
+    drawBars(svg, view, d, markers, options.cellPixels, options.markerNumbers, axisLetters);
 
     const double legendTop = boxY + boxHeight - legendHeight;
     svg.openGroup({{"id", "legend"}, {"font-family", "sans-serif"}, {"font-size", n(legendFontSize)}, {"fill", "#303030"}});
