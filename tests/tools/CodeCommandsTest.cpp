@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <filesystem>
 #include <random>
 
 #include <nlohmann/json.hpp>
@@ -261,6 +262,21 @@ TEST(Tool, UsageErrorsExitTwoWithSuggestionsAndReadableBounds) {
     EXPECT_EQ(version.status, 0);
     EXPECT_NE(version.out.find("lumetra-horizontal-grid "), std::string::npos);
     EXPECT_NE(version.out.find("(built as version"), std::string::npos) << version.out;
+}
+
+TEST(Tool, UsesTheInstalledLibraryBesideItself) {
+    const ScratchDirectory prefix;
+    const std::filesystem::path bin = prefix.file("bin"), lib = prefix.file("lib");
+    std::filesystem::create_directories(bin);
+    std::filesystem::copy_file(LUMETRA_TOOL_PATH, bin / "lumetra-horizontal-grid");
+    const std::string tool = (bin / "lumetra-horizontal-grid").string();
+    EXPECT_NE(runProgram(tool, {"--version"}).out.find("library " LUMETRA_LIBRARY_PATH " "), std::string::npos);
+    std::filesystem::create_directories(lib);
+    const std::filesystem::path installed = lib / std::filesystem::path(LUMETRA_LIBRARY_PATH).filename();
+    std::filesystem::copy_file(LUMETRA_LIBRARY_PATH, installed);
+    const ToolResult version = runProgram(tool, {"--version"});
+    EXPECT_NE(version.out.find("library " + installed.string() + " (built as version"), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find("; loads)"), std::string::npos) << version.out;
 }
 
 TEST(DescribeCommand, TellsWhatIsWrongWithPastedCodes) {
