@@ -46,6 +46,11 @@ CameraProfile CoverageOptions::camera() const {
 
 void addCoverageOptions(CLI::App& command, CoverageOptions& options) {
     addTrackerOptions(command, options.tracker);
+    // These figures come from --profile unless given: their defaults are the profile's.
+    for (const char* name : {"--noise", "--drop", "--spurious"}) {
+        CLI::Option* figure = command.get_option(name);
+        figure->default_str("")->description(figure->get_description() + " (default: the --profile's)");
+    }
     options.noiseOption = command.get_option("--noise");
     options.dropOption = command.get_option("--drop");
     options.spuriousOption = command.get_option("--spurious");
