@@ -1,7 +1,5 @@
 #include "tools/horizontal-grid/Conventions.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cmath>
 #include <filesystem>
@@ -116,9 +114,9 @@ const CLI::Validator& nonNegativeNumber() {
 const CLI::Validator& notNegative() {
     static const CLI::Validator validator(
         [](const std::string& text) {
-            return text.find_first_not_of(" \t") != std::string::npos && text[text.find_first_not_of(" \t")] == '-'
-                       ? "Value " + text + " must not be negative"
-                       : std::string();
+            const std::size_t first = text.find_first_not_of(" \t");
+            return first != std::string::npos && text[first] == '-' ? "Value " + text + " must not be negative"
+                                                                     : std::string();
         },
         "");
     return validator;
