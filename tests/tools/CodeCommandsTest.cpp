@@ -287,6 +287,7 @@ TEST(DescribeCommand, TellsWhatIsWrongWithPastedCodes) {
     EXPECT_NE(cut.err.find("truncated after 44 of at least 46 bytes: was it copied completely?"), std::string::npos)
         << cut.err;
     EXPECT_NE(runTool({"describe", "{\"schemeName\": 1}"}).err.find("this looks like JSON"), std::string::npos);
+    EXPECT_NE(runTool({"describe", "AgV0!nVz"}).err.find("character '!' at position 5"), std::string::npos);
     std::vector<std::uint8_t> longer = bytes;
     longer.insert(longer.end(), {1, 2, 3});
     const ToolResult appended = runTool({"describe", "--summary", code(longer)});

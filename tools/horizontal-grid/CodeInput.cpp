@@ -103,7 +103,13 @@ std::string failureHint(const std::string& code) {
     try {
         bytes = LumetraSerialization::Base64Converter::decode(code);
     } catch (const std::exception&) {
-        return "";
+        // Both alphabets are read, and padding.
+        const std::size_t bad = code.find_first_not_of(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/-_=");
+        if (bad == std::string::npos) return "";
+        const auto c = static_cast<unsigned char>(code[bad]);
+        return fmt::format(" — character {} at position {} (not counting spaces) cannot be part of a code",
+                           std::isprint(c) != 0 ? fmt::format("'{}'", code[bad]) : fmt::format("0x{:02x}", c), bad + 1);
     }
     if (recordLength(bytes)) return "";
     if (const auto needed = neededLength(bytes))
