@@ -39,6 +39,7 @@ TEST(RenderCommand, ExampleShowsBarsNumberedMarkersAxesAndContour) {
     EXPECT_EQ(count(svg, "<svg "), 1u);
     EXPECT_NE(svg.find("id=\"contour\""), std::string::npos);
     EXPECT_NE(svg.find("id=\"axes\""), std::string::npos);
+    EXPECT_NE(svg.find("smallest room holding every marker: 2.472 x 0.689 m"), std::string::npos);
     EXPECT_EQ(count(svg, "<g id=\"bar"), 3u);  // the group of all bars and one per bar
     EXPECT_EQ(count(svg, "<circle"), 2u * 3u + 1u);  // three markers per bar and the origin
     for (const char* number : {">0</text>", ">1</text>", ">5</text>"}) EXPECT_NE(svg.find(number), std::string::npos);

@@ -114,13 +114,16 @@ void drawRulers(SvgWriter& svg, const View& view, const WorldBox& box, double of
     svg.closeGroup();
 }
 
-void drawRoom(SvgWriter& svg, const View& view, const RoomSize& room) {
+/// The given room dashed, or (`needed`) the smallest room holding the markers dotted.
+void drawRoom(SvgWriter& svg, const View& view, const RoomSize& room, bool needed) {
     const double left = std::min(view.x(-0.5 * room.width), view.x(0.5 * room.width));
     svg.element("rect",
-                {{"id", "room"}, {"x", n(left)}, {"y", n(view.y(-0.5 * room.depth))}, {"width", n(view.scale * room.width)},
-                 {"height", n(view.scale * room.depth)}, {"fill", "none"}, {"stroke", "#000000"}, {"stroke-width", "3"},
-                 {"stroke-dasharray", "12,6"}},
-                fmt::format("room {:g} x {:g} m", room.width, room.depth));
+                {{"id", needed ? "room-needed" : "room"}, {"x", n(left)}, {"y", n(view.y(-0.5 * room.depth))},
+                 {"width", n(view.scale * room.width)}, {"height", n(view.scale * room.depth)}, {"fill", "none"},
+                 {"stroke", needed ? "#707070" : "#000000"}, {"stroke-width", needed ? "1.5" : "3"},
+                 {"stroke-dasharray", needed ? "3,4" : "12,6"}},
+                fmt::format("{} {:.3f} x {:.3f} m", needed ? "smallest room holding every marker:" : "room", room.width,
+                            room.depth));
 }
 
 void drawContour(SvgWriter& svg, const View& view, const Environment& environment) {
@@ -237,7 +240,14 @@ std::string renderEnvironmentSvg(const EnvironmentDescription& d, const Environm
         options.fromBelow ? "below (mirrored: world x points left)" : "above")};
     legend.push_back(options.markerNumbers ? "#n: bar numbers; plain numbers: marker numbers (orange: a bar's middle marker)"
                                            : "#n: bar numbers (orange: a bar's middle marker)");
+    // Without a room given, the smallest one centred on the grid that holds every marker.
+    const auto box = markerBox(markers);
+    const std::optional<RoomSize> needed =
+        options.room || !box ? std::nullopt : std::optional<RoomSize>(box->roomNeeded());
     if (options.room) legend.push_back(fmt::format("dashed: the room, {:g} x {:g} m", options.room->width, options.room->depth));
+    if (needed)
+        legend.push_back(fmt::format("dotted: the smallest room centred on the grid that holds every marker, {:.2f} x {:.2f} m",
+                                     needed->width, needed->depth));
     if (options.coverage != nullptr)
         legend.push_back(fmt::format("covered: {:.1f}% of the floor; colour: share of frames matched correctly (red "
                                      "line: {:.0f}%, from which a position counts as covered); hover for values",
@@ -262,7 +272,8 @@ std::string renderEnvironmentSvg(const EnvironmentDescription& d, const Environm
     if (options.coverage != nullptr) drawCoverage(svg, view, *options.coverage);
     drawCells(svg, view, d, world, fontSize * 0.7);
     drawRulers(svg, view, world, rulerOffset + 0.6 * fontSize, fontSize * 0.7);
-    if (options.room) drawRoom(svg, view, *options.room);
+    if (options.room) drawRoom(svg, view, *options.room, false);
+    if (needed) drawRoom(svg, view, *needed, true);
     drawContour(svg, view, environment);
     drawAxes(svg, view, axisLength, fontSize);
     const double axisEndX = view.x(axisLength), axisEndZ = view.y(axisLength);
