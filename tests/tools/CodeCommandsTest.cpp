@@ -3,11 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <bit>
+#include <filesystem>
 #include <random>
 
 #include <nlohmann/json.hpp>
 
 #include "environment/EnvironmentRecord.h"
+#include "serialization/Base64Converter.h"
 #include "simulation/EnvironmentCodeWriter.h"
 #include "simulation/MatchScenarios.h"
 #include "simulation/SampleEnvironmentCodes.h"
@@ -81,7 +83,8 @@ TEST(DescribeCommand, ShowsTheDocumentedExample) {
     const std::string& out = result.out;
     EXPECT_NE(out.find("version      2 (current)"), std::string::npos) << out;
     EXPECT_NE(out.find("scheme       \"truss\""), std::string::npos);
-    EXPECT_NE(out.find("grid         3 x 2 cells of 0.6"), std::string::npos);
+    EXPECT_NE(out.find("grid         3 x 2 cells of 0.6 m"), std::string::npos);
+    EXPECT_NE(out.find("room         at least 2.472 x 0.689 m"), std::string::npos) << out;
     EXPECT_NE(out.find("length 1.275, middle marker at 0.4"), std::string::npos);
     EXPECT_NE(out.find("under a ceiling at height 2.5"), std::string::npos);
     EXPECT_NE(out.find("(1, 0)   180 deg"), std::string::npos);
@@ -100,7 +103,7 @@ TEST(DescribeCommand, JsonCarriesTheCodeMarkersAndCatalogue) {
     EXPECT_EQ(json["barLength"].get<double>(), 1.0728674);  // the scheme's value, shortest form
     EXPECT_EQ(json["ceiling"], false);
     EXPECT_EQ(json["connectors"], true);
-    EXPECT_EQ(json["bars"], (Json::parse(R"([{"x": 2, "y": 1, "rotation": 1}])")));
+    EXPECT_EQ(json["bars"], (Json::parse(R"([{"x": 2, "y": 1, "rotationDegrees": 90}])")));
     ASSERT_EQ(json["markers"].size(), 3u);
     EXPECT_EQ(json["markers"][0].size(), 3u);
     // One bar alone is a feature of its own.
@@ -192,12 +195,18 @@ TEST(EncodeCommand, RefusesBadDescriptionsNamingTheField) {
         {edited([](Json& j) { j["schemeName"] = 7; }), "\"schemeName\" must be a string"},
         {edited([](Json& j) { j["size"]["x"] = -3; }), "\"size.x\" must lie between 0"},
         {edited([](Json& j) { j["size"] = {{"x", 5000}, {"y", 5000}}; }), "more than the 16777216 allowed"},
-        {edited([](Json& j) { j["bars"][0]["rotation"] = 4; }), "\"bars[0].rotation\" must lie between 0 and 3"},
+        {edited([](Json& j) { j["bars"][0]["rotationDegrees"] = 45; }), "\"bars[0].rotationDegrees\" must be 0, 90"},
+        {edited([](Json& j) { j["bars"][0]["rotation"] = 4; }), "may not stand beside"},
         {edited([](Json& j) { j["bars"][0]["x"] = 1.5; }), "\"bars[0].x\" must be a whole number"},
         {edited([](Json& j) { j["bars"][0]["x"] = 3; }), "lies outside the 3 x 2 grid"},
         {edited([](Json& j) { j["bars"][0] = {{"x", 2}, {"y", 1}, {"rotation", 0}}; }), "both lie at cell (2, 1)"},
         {edited([](Json& j) { j["bars"][0]["properties"] = 5; }), "disagrees"},
-        {edited([](Json& j) { j["bars"] = {{{"x", 0}, {"y", 0}}}; }), "\"bars[0].rotation\" is missing"},
+        {edited([](Json& j) { j["bars"][0].erase("rotationDegrees"); j["bars"][0]["rotation"] = 4; }),
+         "\"bars[0].rotation\" must lie between 0 and 3"},
+        {edited([](Json& j) { j["bars"] = {{{"x", 0}, {"y", 0}}}; }), "\"bars[0].rotationDegrees\" is missing"},
+        {edited([](Json& j) { j["barLenght"] = j["barLength"]; j.erase("barLength"); }),
+         "\"barLenght\" is not a field of an environment description (did you mean \"barLength\"?)"},
+        {edited([](Json& j) { j["size"]["x"] = 0; }), "has no cells"},
     };
     for (const auto& [json, message] : cases) {
         const ToolResult result = runTool({"encode"}, json);
@@ -216,6 +225,74 @@ TEST(GenerateCommand, WritesAValidLayoutOfTheChosenSize) {
     EXPECT_EQ(runTool({"generate", "--geometry", "short-floor", "--size", "9,7", "--seed", "4"}).out, result.out);
     EXPECT_NE(runTool({"generate", "--geometry", "round"}).status, 0);
     EXPECT_NE(runTool({"generate", "--size", "0,3"}).status, 0);
+}
+
+TEST(GenerateCommand, RoomInMetresHoldsEveryMarker) {
+    for (const char* geometry : {"long-ceiling", "short-floor"}) {
+        const ToolResult room = runTool({"generate", "--room", "8x5", "--margin", "0.25", "--geometry", geometry});
+        ASSERT_EQ(room.status, 0) << room.err;
+        EXPECT_NE(room.err.find("room 8 x 5 m, margin 0.25 m: grid 12 x 7 cells"), std::string::npos) << room.err;
+        // Bars that suggest adds stay inside the room too.
+        const ToolResult more = runTool({"suggest", trimmed(room.out), "--apply", "6", "--room", "8x5", "--margin", "0.25"});
+        ASSERT_EQ(more.status, 0) << more.err;
+        const Json json = Json::parse(runTool({"describe", "--json", "--summary", trimmed(more.out)}).out);
+        EXPECT_LE(json["room"]["neededWidth"].get<double>(), 7.5);
+        EXPECT_LE(json["room"]["neededDepth"].get<double>(), 4.5);
+        EXPECT_GT(json["bars"].size(), 6u);
+    }
+    EXPECT_EQ(runTool({"generate", "--room", "0.5x5"}).status, 2);
+    EXPECT_EQ(runTool({"generate", "--room", "8by5"}).status, 2);
+}
+
+TEST(Tool, UsageErrorsExitTwoWithSuggestionsAndReadableBounds) {
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
+        {{"coverage", "--nosie", "1", trussCode}, "unknown option --nosie (did you mean --noise?)"},
+        {{"describ", trussCode}, "unknown subcommand describ (did you mean describe?)"},
+        {{"coverage", trussCode, "--distance", "-1"}, "--distance: Value -1 must be greater than 0\n"},
+        {{"generate", "--seed", "-1"}, "--seed: Value -1 must not be negative"},
+        {{"suggest", trussCode, "--region", "3,0,1,1"}, "--region 3,0,1,1 is reversed"},
+        {{"render", trussCode, "--cell-pixels", "0"}, "--cell-pixels"},
+    };
+    for (const auto& [arguments, message] : cases) {
+        const ToolResult result = runTool(arguments);
+        EXPECT_EQ(result.status, 2) << message;
+        EXPECT_NE(result.err.find("lumetra-horizontal-grid: error: " + message), std::string::npos) << result.err;
+    }
+    const ToolResult version = runTool({"--version"});
+    EXPECT_EQ(version.status, 0);
+    EXPECT_NE(version.out.find("lumetra-horizontal-grid "), std::string::npos);
+    EXPECT_NE(version.out.find("(built as version"), std::string::npos) << version.out;
+}
+
+TEST(Tool, UsesTheInstalledLibraryBesideItself) {
+    const ScratchDirectory prefix;
+    const std::filesystem::path bin = prefix.file("bin"), lib = prefix.file("lib");
+    std::filesystem::create_directories(bin);
+    std::filesystem::copy_file(LUMETRA_TOOL_PATH, bin / "lumetra-horizontal-grid");
+    const std::string tool = (bin / "lumetra-horizontal-grid").string();
+    EXPECT_NE(runProgram(tool, {"--version"}).out.find("library " LUMETRA_LIBRARY_PATH " "), std::string::npos);
+    std::filesystem::create_directories(lib);
+    const std::filesystem::path installed = lib / std::filesystem::path(LUMETRA_LIBRARY_PATH).filename();
+    std::filesystem::copy_file(LUMETRA_LIBRARY_PATH, installed);
+    const ToolResult version = runProgram(tool, {"--version"});
+    EXPECT_NE(version.out.find("library " + installed.string() + " (built as version"), std::string::npos) << version.out;
+    EXPECT_NE(version.out.find("; loads)"), std::string::npos) << version.out;
+}
+
+TEST(DescribeCommand, TellsWhatIsWrongWithPastedCodes) {
+    const std::vector<std::uint8_t> bytes = LumetraSerialization::Base64Converter::decode(trussCode);
+    const auto code = [](std::vector<std::uint8_t> data) { return LumetraTest::encodeBase64(data); };
+    const ToolResult cut = runTool({"describe", code({bytes.begin(), bytes.end() - 2})});
+    EXPECT_EQ(cut.status, 1);
+    EXPECT_NE(cut.err.find("truncated after 44 of at least 46 bytes: was it copied completely?"), std::string::npos)
+        << cut.err;
+    EXPECT_NE(runTool({"describe", "{\"schemeName\": 1}"}).err.find("this looks like JSON"), std::string::npos);
+    EXPECT_NE(runTool({"describe", "AgV0!nVz"}).err.find("character '!' at position 5"), std::string::npos);
+    std::vector<std::uint8_t> longer = bytes;
+    longer.insert(longer.end(), {1, 2, 3});
+    const ToolResult appended = runTool({"describe", "--summary", code(longer)});
+    EXPECT_EQ(appended.status, 0);
+    EXPECT_NE(appended.err.find("warning: 3 bytes after the record are ignored"), std::string::npos) << appended.err;
 }
 
 TEST(Tool, EverySubcommandHasHelpAndBadOptionsFail) {

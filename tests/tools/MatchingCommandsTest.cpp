@@ -41,7 +41,7 @@ Json runJson(const std::vector<std::string>& arguments) {
 }
 
 double coveredFraction(const std::string& code) {
-    return runJson({"coverage", code, "--json"})["coveredFraction"].get<double>();
+    return runJson({"coverage", code, "--json", "--profile", "exact"})["coveredFraction"].get<double>();
 }
 
 TEST(SimulateCommand, MatchesMostFramesOfARealSizedLayoutCorrectly) {
@@ -88,18 +88,29 @@ TEST(SimulateCommand, RefusesBadInput) {
 
 TEST(CoverageCommand, TableAndFigureOfARealSizedLayout) {
     const std::string code = LumetraTest::writeEnvironmentCode(floorLayout(20, 12, 1));
-    const Json map = runJson({"coverage", code, "--json"});
-    ASSERT_EQ(map["x"].size(), 20u);
-    ASSERT_EQ(map["z"].size(), 12u);
+    const Json map = runJson({"coverage", code, "--json", "--profile", "exact"});
+    ASSERT_EQ(map["worldX"].size(), 20u);
+    ASSERT_EQ(map["worldZ"].size(), 12u);
     ASSERT_EQ(map["shares"].size(), 12u);
     EXPECT_EQ(map["framesPerPosition"], 16);
     EXPECT_GT(map["coveredFraction"].get<double>(), 0.5);
     EXPECT_LE(map["coveredFraction"].get<double>(), 1.0);
 
+    // Threads share the positions out; every position keeps its own frames.
+    const std::vector<std::string> harsh{"coverage", code, "--json", "--profile", "harsh", "--spurious", "0"};
+    std::vector<std::string> oneThread = harsh;
+    oneThread.insert(oneThread.end(), {"--threads", "1"});
+    const Json harshMap = runJson(harsh);
+    EXPECT_EQ(harshMap["shares"], runJson(oneThread)["shares"]);
+    EXPECT_EQ(harshMap["camera"], (Json{{"profile", "given"}, {"noiseDegrees", 0.1}, {"dropProbability", 0.1},
+                                        {"spuriousRays", 0}}));
+    EXPECT_EQ(harshMap["exactCoveredFraction"], map["coveredFraction"]);
+
     const ToolResult table = runTool({"coverage", code, "--step", "1.2", "--yaws", "2", "--tilts", "0,10,20"});
     ASSERT_EQ(table.status, 0) << table.err;
     EXPECT_NE(table.out.find("6 frames per position (2 headings x 3 tilts)"), std::string::npos) << table.out;
-    EXPECT_NE(table.out.find("covered: "), std::string::npos);
+    EXPECT_NE(table.out.find("typical camera (0.05 deg noise, 5% of markers dropped, 1 stray ray a frame); exact rays: "),
+              std::string::npos);
     EXPECT_NE(table.out.find("of 60 positions"), std::string::npos);  // 10 x 6 positions
 }
 
@@ -135,7 +146,8 @@ TEST(SuggestCommand, RanksBarsAndAppendsTheBest) {
 
 TEST(SuggestCommand, FillingTheDeadZoneRaisesTheCoveredFraction) {
     const std::string code = LumetraTest::writeEnvironmentCode(layoutWithDeadZone());
-    const ToolResult applied = runTool({"suggest", code, "--dead-zones", "--apply", "4", "--spacing", "2"});
+    const ToolResult applied =
+        runTool({"suggest", code, "--dead-zones", "--apply", "4", "--spacing", "2", "--profile", "exact"});
     ASSERT_EQ(applied.status, 0) << applied.err;
     const double before = coveredFraction(code), after = coveredFraction(trimmed(applied.out));
     std::printf("covered fraction %.3f before, %.3f after\n", before, after);

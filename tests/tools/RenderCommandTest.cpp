@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <random>
+#include <regex>
+#include <tuple>
 
 #include "simulation/EnvironmentCodeWriter.h"
 #include "simulation/MatchScenarios.h"
@@ -37,6 +39,7 @@ TEST(RenderCommand, ExampleShowsBarsNumberedMarkersAxesAndContour) {
     EXPECT_EQ(count(svg, "<svg "), 1u);
     EXPECT_NE(svg.find("id=\"contour\""), std::string::npos);
     EXPECT_NE(svg.find("id=\"axes\""), std::string::npos);
+    EXPECT_NE(svg.find("smallest room holding every marker: 2.472 x 0.689 m"), std::string::npos);
     EXPECT_EQ(count(svg, "<g id=\"bar"), 3u);  // the group of all bars and one per bar
     EXPECT_EQ(count(svg, "<circle"), 2u * 3u + 1u);  // three markers per bar and the origin
     for (const char* number : {">0</text>", ">1</text>", ">5</text>"}) EXPECT_NE(svg.find(number), std::string::npos);
@@ -51,10 +54,48 @@ TEST(RenderCommand, RealSizedLayoutWithCoverageAndAwkwardNames) {
         renderValid({LumetraTest::writeEnvironmentCode(layout), "--coverage", "--yaws", "2", "--tilts", "0"});
     EXPECT_EQ(count(svg, "<circle"), 3 * layout.bars.size() + 1);
     EXPECT_NE(svg.find("id=\"coverage\""), std::string::npos);
-    EXPECT_EQ(count(svg, "hsl("), 20u * 12u);  // one coloured square per cell
+    EXPECT_EQ(count(svg, "% of 2 frames matched correctly"), 20u * 12u);  // one square per cell, value on hover
+    EXPECT_NE(svg.find("id=\"colour-legend\""), std::string::npos);
     EXPECT_NE(svg.find("&lt;floor &amp; &quot;more&quot;&gt;"), std::string::npos);
     const std::string plain = renderValid({LumetraTest::writeEnvironmentCode(layout), "--no-numbers"});
-    EXPECT_EQ(count(svg, "</text>") - count(plain, "</text>"), 3 * layout.bars.size() + 1);  // and the coverage line
+    // Marker numbers, the coverage line and the five labels of the colour bar.
+    EXPECT_EQ(count(svg, "</text>") - count(plain, "</text>"), 3 * layout.bars.size() + 6);
+}
+
+/// The centres of the texts in the bars' group, with their lengths.
+std::vector<std::tuple<double, double, std::size_t>> barLabels(const std::string& svg) {
+    const std::string bars = svg.substr(svg.find("<g id=\"bars\""));
+    const std::regex text(R"re(<text x="([-0-9.e]+)" y="([-0-9.e]+)"[^>]*>([^<]*)</text>)re");
+    std::vector<std::tuple<double, double, std::size_t>> labels;
+    for (auto it = std::sregex_iterator(bars.begin(), bars.end(), text); it != std::sregex_iterator(); ++it)
+        labels.emplace_back(std::stod((*it)[1]), std::stod((*it)[2]), (*it)[3].length());
+    return labels;
+}
+
+TEST(RenderCommand, RoomRulersBarNumbersApartAndTheViewFromBelow) {
+    const std::string code = trimmed(runTool({"generate", "--room", "8x5", "--geometry", "short-floor"}).out);
+    const std::string above = renderValid({code, "--room", "8x5", "--cell-pixels", "30"});
+    for (const char* part : {"id=\"room\"", "id=\"rulers\"", ">-3 m</text>", ">#0</text>", "seen from above"})
+        EXPECT_NE(above.find(part), std::string::npos) << part;
+    const auto labels = barLabels(above);
+    ASSERT_GT(labels.size(), 40u);
+    const double font = 0.2 * 30;
+    for (std::size_t i = 0; i < labels.size(); ++i)
+        for (std::size_t j = i + 1; j < labels.size(); ++j) {
+            const auto [xi, yi, li] = labels[i];
+            const auto [xj, yj, lj] = labels[j];
+            const bool apart = std::abs(xi - xj) >= 0.3 * font * static_cast<double>(li + lj) || std::abs(yi - yj) >= font;
+            EXPECT_TRUE(apart) << "labels " << i << " and " << j << " overlap";
+        }
+    // From below, world x runs the other way: the first marker is drawn mirrored.
+    const std::string below = renderValid({code, "--view", "below"});
+    const std::regex circle(R"re(<g id="bar0">[\s\S]*?<circle cx="([-0-9.e]+)")re");
+    std::smatch fromAbove, fromBelow;
+    const std::string plainAbove = renderValid({code});
+    ASSERT_TRUE(std::regex_search(plainAbove, fromAbove, circle));
+    ASSERT_TRUE(std::regex_search(below, fromBelow, circle));
+    EXPECT_DOUBLE_EQ(std::stod(fromAbove[1]), -std::stod(fromBelow[1]));
+    EXPECT_NE(below.find("seen from below"), std::string::npos);
 }
 
 TEST(RenderCommand, RefusesBadInput) {

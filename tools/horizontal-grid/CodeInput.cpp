@@ -9,8 +9,12 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <optional>
+#include <span>
 #include <sstream>
 #include <stdexcept>
+
+#include <fmt/core.h>
 
 #include "serialization/Base64Converter.h"
 #include "serialization/Cursor.h"
@@ -60,20 +64,85 @@ void writeOutput(const std::string& path, const std::string& text) {
     if (!file) throw std::runtime_error("cannot write " + path + ": " + std::strerror(errno));
 }
 
+namespace {
+
+namespace Record = Vesk::Environment::HorizontalGrid::Serialization;
+
+/// Bytes the record at the start of `bytes` takes, or nothing when it cannot be read.
+std::optional<std::size_t> recordLength(std::span<const std::uint8_t> bytes) {
+    try {
+        LumetraSerialization::Cursor cursor(bytes);
+        Record::Versioned::read(cursor);
+        return bytes.size() - cursor.remaining();
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+/// For a record that ends too early: the fewest bytes it needs, found by completing it with zeros
+/// (the shortest value of every field). Nothing when no completion makes it readable.
+std::optional<std::size_t> neededLength(const std::vector<std::uint8_t>& bytes) {
+    constexpr std::size_t largestCompletion = std::size_t{1} << 24;
+    std::vector<std::uint8_t> padded(bytes);
+    const auto readsWith = [&](std::size_t extra) {
+        padded.resize(bytes.size() + extra, 0);
+        return recordLength(padded).has_value();
+    };
+    if (bytes.empty() || !readsWith(largestCompletion)) return std::nullopt;
+    std::size_t low = 0, high = largestCompletion;  // low does not read, high does
+    while (high - low > 1) {
+        const std::size_t middle = low + (high - low) / 2;
+        (readsWith(middle) ? high : low) = middle;
+    }
+    return bytes.size() + high;
+}
+
+/// What a person needs to hear beside the library's message about `code`.
+std::string failureHint(const std::string& code) {
+    std::vector<std::uint8_t> bytes;
+    try {
+        bytes = LumetraSerialization::Base64Converter::decode(code);
+    } catch (const std::exception&) {
+        // Both alphabets are read, and padding.
+        const std::size_t bad = code.find_first_not_of(
+            "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/-_=");
+        if (bad == std::string::npos) return "";
+        const auto c = static_cast<unsigned char>(code[bad]);
+        return fmt::format(" — character {} at position {} (not counting spaces) cannot be part of a code",
+                           std::isprint(c) != 0 ? fmt::format("'{}'", code[bad]) : fmt::format("0x{:02x}", c), bad + 1);
+    }
+    if (recordLength(bytes)) return "";
+    if (const auto needed = neededLength(bytes))
+        return fmt::format(" — the code is truncated after {} of at least {} bytes: was it copied completely?",
+                           bytes.size(), *needed);
+    return "";
+}
+
+}  // namespace
+
 LoadedCode decodeCode(std::string code) {
     std::erase_if(code, [](unsigned char c) { return std::isspace(c) != 0; });
     if (code.empty()) throw std::runtime_error("the environment code is empty");
+    if (code.front() == '{' || code.front() == '[')
+        throw std::runtime_error("this looks like JSON, not an environment code: use encode to make a code of it");
 
     LoadedCode loaded;
+    std::size_t extraBytes = 0;
     try {
         loaded.description = Vesk::Environment::HorizontalGrid::decodeEnvironmentCode(code);
         // The record decoded, so its first bytes hold a readable version number.
         const std::vector<std::uint8_t> bytes = LumetraSerialization::Base64Converter::decode(code);
         LumetraSerialization::Cursor cursor(bytes);
         loaded.version = static_cast<unsigned>(LumetraSerialization::UVarint::read(cursor));
+        extraBytes = bytes.size() - recordLength(bytes).value_or(bytes.size());
     } catch (const std::exception& error) {
-        throw std::runtime_error(std::string("invalid environment code: ") + error.what());
+        throw std::runtime_error(std::string("invalid environment code: ") + error.what() + failureHint(code));
     }
+    // The library reads the record and ignores what follows; a person wants to know.
+    if (extraBytes > 0)
+        fmt::print(stderr, "lumetra-horizontal-grid: warning: {} byte{} after the record {} ignored: was something "
+                           "appended to the code?\n",
+                   extraBytes, extraBytes == 1 ? "" : "s", extraBytes == 1 ? "is" : "are");
     loaded.code = std::move(code);
     return loaded;
 }

@@ -15,8 +15,22 @@
 
 namespace Lumetra::Tools {
 
+/// What the camera gets wrong: the figures of a --profile, or of explicit options.
+struct CameraProfile {
+    std::string name;
+    double noiseDegrees = 0;
+    double dropProbability = 0;
+    std::size_t spuriousRays = 0;
+
+    bool exact() const { return noiseDegrees == 0 && dropProbability == 0 && spuriousRays == 0; }
+    /// "typical camera (0.05 deg noise, 5% of markers dropped, 1 stray ray a frame)".
+    std::string describe() const;
+};
+
 struct CoverageOptions {
     TrackerOptions tracker;
+    std::string profile = "typical";
+    unsigned threads = 0;  ///< 0: one per core
     double distance = 1.7;       ///< of the tracker from the marker plane
     std::optional<double> height;  ///< of the tracker in the environment's frame (y up), instead of the distance
     double step = 0;      ///< lattice spacing; 0: one position per cell, at its centre
@@ -25,6 +39,13 @@ struct CoverageOptions {
     double threshold = 0.5;  ///< share of correct frames from which a position counts as covered
 
     double trackerHeight(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description) const;
+    /// The profile's figures, each replaced by --noise, --drop or --spurious when given.
+    CameraProfile camera() const;
+
+    // Set while the options are added: whether the user gave each figure.
+    const CLI::Option* noiseOption = nullptr;
+    const CLI::Option* dropOption = nullptr;
+    const CLI::Option* spuriousOption = nullptr;
 };
 
 void addCoverageOptions(CLI::App& command, CoverageOptions& options);
@@ -47,8 +68,9 @@ struct CoverageMap {
     std::size_t nearestRow(double z) const;
 };
 
+/// The map for frames as `camera` sees them, matched on all cores (or --threads).
 CoverageMap computeCoverage(const LibraryMatcher& matcher,
                             const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description,
-                            const CoverageOptions& options);
+                            const CoverageOptions& options, const CameraProfile& camera);
 
 }  // namespace Lumetra::Tools

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 
 #include <fmt/core.h>
 
@@ -31,7 +32,7 @@ void printTable(const CoverageMap& map) {
     }
 }
 
-Json coverageJson(const CoverageMap& map, double height) {
+Json coverageJson(const CoverageMap& map, double height, const CameraProfile& camera, const CoverageMap* exact) {
     Json rows = Json::array();
     for (std::size_t row = 0; row < map.zs.size(); ++row) {
         Json shares = Json::array();
@@ -42,31 +43,43 @@ Json coverageJson(const CoverageMap& map, double height) {
                 {"step", map.step},
                 {"framesPerPosition", map.framesPerPosition},
                 {"threshold", map.threshold},
-                {"x", map.xs},
-                {"z", map.zs},
+                {"worldX", map.xs},
+                {"worldZ", map.zs},
                 {"shares", std::move(rows)},
+                {"camera", Json{{"profile", camera.name},
+                                {"noiseDegrees", camera.noiseDegrees},
+                                {"dropProbability", camera.dropProbability},
+                                {"spuriousRays", camera.spuriousRays}}},
                 {"coveredFraction", map.coveredFraction()},
-                {"meanShare", map.meanShare()}};
+                {"meanShare", map.meanShare()},
+                {"exactCoveredFraction", exact != nullptr ? exact->coveredFraction() : map.coveredFraction()},
+                {"exactMeanShare", exact != nullptr ? exact->meanShare() : map.meanShare()}};
 }
 
 int runCoverage(const CoverageCommandOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const LibraryMatcher matcher(options.coverage.tracker.library, loaded.code);
-    const CoverageMap map = computeCoverage(matcher, loaded.description, options.coverage);
+    const CameraProfile camera = options.coverage.camera();
+    const CoverageMap map = computeCoverage(matcher, loaded.description, options.coverage, camera);
+    // The figure on perfect rays beside it: how much the camera's errors cost.
+    std::optional<CoverageMap> exact;
+    if (!camera.exact()) exact = computeCoverage(matcher, loaded.description, options.coverage, CameraProfile{"exact"});
     const double height = options.coverage.trackerHeight(loaded.description);
     if (options.json) {
-        fmt::print("{}\n", coverageJson(map, height).dump(2));
+        fmt::print("{}\n", coverageJson(map, height, camera, exact ? &*exact : nullptr).dump(2));
         return 0;
     }
-    fmt::print("percent of frames matched correctly, tracker at height {:g} ({:g} from the markers), {} frames per "
-               "position ({} headings x {} tilts)\n\n",
+    fmt::print("percent of frames matched correctly at world x (columns) and z (rows) in metres; tracker at height "
+               "{:g} ({:g} from the markers), {} frames per position ({} headings x {} tilts)\n\n",
                height, std::abs(height - loaded.description.height), map.framesPerPosition, options.coverage.yaws,
                options.coverage.tiltsDegrees.size());
     printTable(map);
     fmt::print("\ncovered: {:.1f}% of the floor ({} of {} positions with at least {:.0f}% of frames matched "
-               "correctly); mean {:.1f}%\n",
+               "correctly); mean {:.1f}%; {}",
                100.0 * map.coveredFraction(), map.coveredPositions(), map.shares.size(), 100.0 * map.threshold,
-               100.0 * map.meanShare());
+               100.0 * map.meanShare(), camera.describe());
+    if (exact) fmt::print("; exact rays: {:.1f}% (mean {:.1f}%)", 100.0 * exact->coveredFraction(), 100.0 * exact->meanShare());
+    fmt::print("\n");
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/DescriptionJson.h"
 #include "tools/horizontal-grid/EnvironmentModel.h"
+#include "tools/horizontal-grid/Room.h"
 
 namespace Lumetra::Tools {
 namespace {
@@ -35,10 +36,19 @@ Json catalogueJson(const CatalogueFigures& figures) {
     };
 }
 
+Json roomJson(const Environment& environment) {
+    const auto box = markerBox(environment.getMarkers2D());
+    if (!box) return nullptr;
+    const RoomSize needed = box->roomNeeded();
+    return Json{{"markersMinX", box->minX}, {"markersMaxX", box->maxX}, {"markersMinZ", box->minZ},
+                {"markersMaxZ", box->maxZ}, {"neededWidth", needed.width}, {"neededDepth", needed.depth}};
+}
+
 void printJson(const LoadedCode& loaded, const Environment& environment, const CatalogueFigures& figures,
                bool summary) {
     Json json{{"version", loaded.version}};
     json.update(descriptionToJson(loaded.description));
+    json["room"] = roomJson(environment);
     if (!summary) {
         Json markers = Json::array();
         for (const auto& marker : environment.getMarkers())
@@ -54,13 +64,24 @@ void printGeometry(const LoadedCode& loaded) {
     const EnvironmentDescription& d = loaded.description;
     fmt::print("version      {}{}\n", loaded.version, loaded.version == 2 ? " (current)" : " (upgraded to 2 on reading)");
     fmt::print("scheme       \"{}\"\n", d.schemeName);
-    fmt::print("grid         {} x {} cells of {} = {:g} x {:g}, centred on the origin\n", d.size.x, d.size.y,
+    fmt::print("grid         {} x {} cells of {} m = {:g} x {:g} m, centred on the origin\n", d.size.x, d.size.y,
                d.cellSize, static_cast<double>(d.size.x) * d.cellSize, static_cast<double>(d.size.y) * d.cellSize);
     fmt::print("bar          length {}, middle marker at {} of the length, slope {} rad ({:.2f} deg), "
                "offset ({}, {})\n",
                d.barLength, d.barProportion, d.barSlope, d.barSlope * 180.0 / std::numbers::pi, d.barOffset.x, d.barOffset.y);
     fmt::print("markers      {} at height {}\n", d.ceiling ? "under a ceiling" : "on the floor", d.height);
     fmt::print("connectors   {}\n", d.connectors ? "yes" : "no");
+}
+
+void printRoom(const EnvironmentDescription& d, const Environment& environment) {
+    const auto box = markerBox(environment.getMarkers2D());
+    if (!box) return;
+    const RoomSize needed = box->roomNeeded();
+    const double gridWidth = static_cast<double>(d.size.x) * d.cellSize, gridDepth = static_cast<double>(d.size.y) * d.cellSize;
+    fmt::print("extent       markers span {:.3f} x {:.3f} m (world x {:.3f} to {:.3f}, z {:.3f} to {:.3f})\n", box->width(),
+               box->depth(), box->minX, box->maxX, box->minZ, box->maxZ);
+    fmt::print("room         at least {:.3f} x {:.3f} m, centred on the grid{}\n", needed.width, needed.depth,
+               needed.width > gridWidth + 1e-6 || needed.depth > gridDepth + 1e-6 ? " (bars reach beyond the grid)" : "");
 }
 
 void printBarsAndMarkers(const EnvironmentDescription& d, const Environment& environment) {
@@ -104,6 +125,7 @@ int runDescribe(const DescribeOptions& options) {
         return 0;
     }
     printGeometry(loaded);
+    printRoom(loaded.description, *environment);
     if (!options.summary) printBarsAndMarkers(loaded.description, *environment);
     printCatalogue(figures, loaded.description.bars.size());
     return 0;

@@ -5,8 +5,12 @@
 #include <charconv>
 #include <cstdint>
 #include <limits>
+#include <optional>
 #include <stdexcept>
 #include <string>
+
+#include "tools/horizontal-grid/Conventions.h"
+#include "tools/horizontal-grid/EnvironmentModel.h"
 
 namespace Lumetra::Tools {
 
@@ -45,7 +49,13 @@ public:
 
     const Json& required(const std::string& name) {
         const Json* value = optional(name);
-        if (value == nullptr) fail(child(name), "is missing");
+        if (value == nullptr) {
+            // A misspelt field is reported as what it is, not as the field it was meant to be.
+            for (const auto& [key, ignored] : json_.items())
+                if (!isKnown(key) && closestName(key, {name}) == name)
+                    fail(child(key), "is not a field of an environment description (did you mean \"" + name + "\"?)");
+            fail(child(name), "is missing");
+        }
         return *value;
     }
 
@@ -54,13 +64,17 @@ public:
     /// Fails on a field that was never asked for, unless it is listed in `ignored`.
     void rejectUnknown(std::initializer_list<const char*> ignored = {}) const {
         for (const auto& [name, value] : json_.items()) {
-            if (std::find(known_.begin(), known_.end(), name) != known_.end()) continue;
+            if (isKnown(name)) continue;
             if (std::find(ignored.begin(), ignored.end(), name) != ignored.end()) continue;
-            fail(child(name), "is not a field of an environment description");
+            const std::string closest = closestName(name, known_);
+            fail(child(name), "is not a field of an environment description" +
+                                  (closest.empty() ? std::string() : " (did you mean \"" + closest + "\"?)"));
         }
     }
 
 private:
+    bool isKnown(const std::string& name) const { return std::find(known_.begin(), known_.end(), name) != known_.end(); }
+
     const Json& json_;
     std::string path_;
     std::vector<std::string> known_;
@@ -106,16 +120,29 @@ Bar readBar(const Json& json, const std::string& path) {
     Bar bar;
     bar._position.x = static_cast<int>(readInteger(reader.required("x"), reader.child("x"), intMin, intMax));
     bar._position.y = static_cast<int>(readInteger(reader.required("y"), reader.child("y"), intMin, intMax));
-    const Json* rotation = reader.optional("rotation");
+    const Json* degrees = reader.optional("rotationDegrees");
+    // Descriptions written before rotations were given in degrees hold quarter turns.
+    const Json* quarterTurns = reader.optional("rotation");
     const Json* properties = reader.optional("properties");
-    if (rotation == nullptr && properties == nullptr) fail(reader.child("rotation"), "is missing");
+    if (degrees != nullptr && quarterTurns != nullptr)
+        fail(reader.child("rotation"), "(quarter turns) may not stand beside \"rotationDegrees\"");
+    if (degrees == nullptr && quarterTurns == nullptr && properties == nullptr)
+        (void)reader.required("rotationDegrees");
     if (properties != nullptr)
         bar._properties = static_cast<std::uint8_t>(readInteger(*properties, reader.child("properties"), 0, 255));
-    if (rotation != nullptr) {
-        const auto turns = static_cast<std::uint8_t>(readInteger(*rotation, reader.child("rotation"), 0, 3));
-        if (properties != nullptr && bar.rotation() != turns)
-            fail(reader.child("rotation"), "disagrees with the low two bits of \"properties\"");
-        bar._properties = static_cast<std::uint8_t>((bar._properties & ~3u) | turns);
+    std::optional<std::uint8_t> turns;
+    if (quarterTurns != nullptr)
+        turns = static_cast<std::uint8_t>(readInteger(*quarterTurns, reader.child("rotation"), 0, 3));
+    if (degrees != nullptr) {
+        const std::int64_t value = readInteger(*degrees, reader.child("rotationDegrees"), 0, 270);
+        if (value % 90 != 0) fail(reader.child("rotationDegrees"), "must be 0, 90, 180 or 270");
+        turns = static_cast<std::uint8_t>(value / 90);
+    }
+    if (turns) {
+        if (properties != nullptr && bar.rotation() != *turns)
+            fail(reader.child(degrees != nullptr ? "rotationDegrees" : "rotation"),
+                 "disagrees with the low two bits of \"properties\"");
+        bar._properties = static_cast<std::uint8_t>((bar._properties & ~3u) | *turns);
     }
     reader.rejectUnknown();
     return bar;
@@ -126,7 +153,7 @@ Bar readBar(const Json& json, const std::string& path) {
 Json descriptionToJson(const EnvironmentDescription& d) {
     Json bars = Json::array();
     for (const Bar& bar : d.bars) {
-        Json entry{{"x", bar._position.x}, {"y", bar._position.y}, {"rotation", bar.rotation()}};
+        Json entry{{"x", bar._position.x}, {"y", bar._position.y}, {"rotationDegrees", rotationDegrees(bar.rotation())}};
         if ((bar._properties & ~3u) != 0) entry["properties"] = bar._properties;
         bars.push_back(std::move(entry));
     }
@@ -175,7 +202,7 @@ EnvironmentDescription descriptionFromJson(const Json& json) {
     d.bars.reserve(bars.size());
     for (std::size_t i = 0; i < bars.size(); ++i) d.bars.push_back(readBar(bars[i], "bars[" + std::to_string(i) + "]"));
 
-    reader.rejectUnknown({"version", "markers", "catalogue"});
+    reader.rejectUnknown({"version", "room", "markers", "catalogue"});
     return d;
 }
 

@@ -27,6 +27,10 @@ Json parseJson(const std::string& text) {
 
 int runEncode(const EncodeOptions& options) {
     const EnvironmentDescription description = descriptionFromJson(parseJson(readInput(options.input, "JSON description")));
+    // The record allows an empty grid, but nothing could ever be placed or matched on it.
+    if (description.size.x == 0 || description.size.y == 0)
+        throw std::runtime_error(fmt::format("the grid {} x {} has no cells: \"size.x\" and \"size.y\" must be at least 1",
+                                             description.size.x, description.size.y));
     // The checks and messages of the library, so that what encodes also loads.
     try {
         Vesk::Environment::HorizontalGrid::validateEnvironmentDescription(description);
@@ -44,9 +48,10 @@ void addEncodeCommand(CLI::App& tool, CommandRunner& selected) {
     auto options = std::make_shared<EncodeOptions>();
     CLI::App* command = tool.add_subcommand(
         "encode", "Write the version 2 code of a JSON description (as describe --json writes it)");
-    command->footer("The fields are those of describe --json; its \"version\", \"markers\" and \"catalogue\" are "
-                    "ignored, \"connectors\" may be left out (false), and a bar's \"properties\" byte may stand "
-                    "for its \"rotation\".");
+    command->footer("The fields are those of describe --json; its \"version\", \"room\", \"markers\" and \"catalogue\" "
+                    "are ignored, \"connectors\" may be left out (false). A bar is {\"x\", \"y\", \"rotationDegrees\"}: its cell's "
+                    "column and row, and 0, 90, 180 or 270; its \"properties\" byte may stand for the rotation, and "
+                    "\"rotation\" in quarter turns (0 to 3) is read too. Lengths are in metres.");
     addInputOptions(*command, options->input, "json", "JSON description");
     command->add_option("-o,--output", options->output, "Write the code to this file instead of standard output");
     selectOnParse(*command, selected, options, runEncode);

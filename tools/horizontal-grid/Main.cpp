@@ -1,12 +1,16 @@
 // lumetra-horizontal-grid: looks at, draws, tries and improves horizontal grid environment codes.
 
 #include <cstdio>
+#include <algorithm>
 #include <exception>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include <fmt/core.h>
 
 #include "tools/horizontal-grid/Commands.h"
+#include "tools/horizontal-grid/Conventions.h"
 
 int main(int argc, char** argv) {
     using namespace Lumetra::Tools;
@@ -16,6 +20,8 @@ int main(int argc, char** argv) {
                   "lumetra-horizontal-grid"};
     tool.require_subcommand(1, 1);
     tool.set_help_all_flag("--help-all", "Print the help of every subcommand");
+    tool.set_version_flag("--version", [] { return versionText(); }, "Print the versions of the tool and library");
+    tool.footer("Exit status: 0 on success, 1 when the input or the library fails, 2 on a usage error.");
 
     CommandRunner selected;
     addDescribeCommand(tool, selected);
@@ -28,16 +34,23 @@ int main(int argc, char** argv) {
     addDemoCommand(tool, selected);
 
     try {
+        checkOptionNames(tool, std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
         tool.parse(argc, argv);
     } catch (const CLI::ParseError& error) {
-        return tool.exit(error);
+        // Help and version are "errors" with status 0 that CLI11 prints itself.
+        if (error.get_exit_code() == 0) return tool.exit(error);
+        return reportUsageError(error.what());
+    } catch (const UsageError& error) {
+        return reportUsageError(error.what());
     }
     try {
         const int status = selected();
         if (std::fflush(stdout) != 0) throw std::runtime_error("cannot write the output");
         return status;
+    } catch (const UsageError& error) {
+        return reportUsageError(error.what());
     } catch (const std::exception& error) {
-        fmt::print(stderr, "lumetra-horizontal-grid: error: {}\n", error.what());
+        fmt::print(stderr, "{}: error: {}\n", toolName, error.what());
         return 1;
     }
 }

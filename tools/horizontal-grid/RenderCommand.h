@@ -1,10 +1,12 @@
 #pragma once
 // render's options and run, for the commands that draw a picture of their own (demo).
 
+#include <optional>
 #include <string>
 
 #include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Coverage.h"
+#include "tools/horizontal-grid/Room.h"
 
 namespace Lumetra::Tools {
 
@@ -14,6 +16,8 @@ struct RenderOptions {
     double cellPixels = 48;
     bool noNumbers = false;
     bool coverage = false;
+    std::string view = "above";
+    std::optional<RoomSize> room;
     CoverageOptions coverageOptions;
 };
 

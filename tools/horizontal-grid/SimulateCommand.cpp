@@ -100,16 +100,17 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
     addInputOptions(*command, options->input, "code", "environment code");
     addTrackerOptions(*command, options->tracker);
     command->add_option("-n,--frames", options->frames, "Number of random poses (without --pose and --poses)")
+        ->check(notNegative())
         ->check(CLI::Range(std::size_t{1}, std::size_t{10000000}))
         ->capture_default_str();
     CLI::Option* distance =
-        command->add_option("--distance", options->distances, "Distance of the tracker from the marker plane, or a range low,high")
+        command->add_option("--distance", options->distances, "Distance of the tracker from the marker plane, metres, or a range low,high")
             ->check(finiteNumber())
             ->delimiter(',')
             ->expected(1, 2)
-            ->check(CLI::PositiveNumber)
+            ->check(positiveNumber())
             ->capture_default_str();
-    command->add_option("--height", options->heights, "Tracker height or range (y, environment frame) instead of --distance")
+    command->add_option("--height", options->heights, "Tracker height or range (world y, metres) instead of --distance")
         ->check(finiteNumber())
         ->delimiter(',')
         ->expected(1, 2)

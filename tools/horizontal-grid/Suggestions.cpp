@@ -69,6 +69,7 @@ std::vector<SuggestionFinder::Vector2> SuggestionFinder::markersOf(const Bar& ba
 
 bool SuggestionFinder::keepsClear(const Bar& candidate, const Field& field) const {
     const std::vector<Vector2> markers = markersOf(candidate);
+    if (room_ && !markerBox(markers)->inside(*room_, margin_)) return false;
     const auto [x, y] = std::tuple(candidate._position.x, candidate._position.y);
     for (int v = y - reach_; v <= y + reach_; ++v) {
         for (int u = x - reach_; u <= x + reach_; ++u) {

@@ -4,11 +4,13 @@
 // spoil. A candidate must keep clear of the bars already there.
 
 #include <cstddef>
+#include <optional>
 #include <vector>
 
 #include "grid/Bar.h"
 #include "tools/horizontal-grid/EnvironmentModel.h"
 #include "tools/horizontal-grid/Progress.h"
+#include "tools/horizontal-grid/Room.h"
 
 namespace Lumetra::Tools {
 
@@ -34,6 +36,9 @@ public:
 
     double clearance() const { return clearance_; }
 
+    /// From now on a candidate also keeps its markers inside `room` less `margin`.
+    void keepInside(const RoomSize& room, double margin) { room_ = room, margin_ = margin; }
+
     /// The best rotation of every admissible empty cell among `cells`, best first: by net gain, then
     /// new features, then row, column and rotation.
     std::vector<Suggestion> rank(const EnvironmentDescription& layout, const std::vector<Cell>& cells) const;
@@ -53,6 +58,8 @@ private:
     int spacing_;
     ProgressMode progress_;
     int reach_;  ///< cells around a candidate where a bar could come too close
+    std::optional<RoomSize> room_;
+    double margin_ = 0;
 };
 
 /// The empty cells of the layout inside the inclusive rectangle of cells `area`.

@@ -45,6 +45,11 @@ void SvgWriter::element(std::string_view name, std::initializer_list<Attribute> 
     document_ += "/>\n";
 }
 
+void SvgWriter::element(std::string_view name, std::initializer_list<Attribute> attributes, std::string_view title) {
+    openTag(name, attributes);
+    document_ += "><title>" + escapeXml(title) + "</title></" + std::string(name) + ">\n";
+}
+
 void SvgWriter::text(double x, double y, std::string_view content, std::initializer_list<Attribute> attributes) {
     document_ += fmt::format("<text x=\"{}\" y=\"{}\"", number(x), number(y));
     for (const auto& [key, value] : attributes) document_ += fmt::format(" {}=\"{}\"", key, escapeXml(value));

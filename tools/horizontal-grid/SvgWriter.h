@@ -16,6 +16,8 @@ public:
     SvgWriter(double width, double height, double boxX, double boxY, double boxWidth, double boxHeight);
 
     void element(std::string_view name, std::initializer_list<Attribute> attributes);
+    /// An element with a <title> child, which viewers show when the pointer rests on it.
+    void element(std::string_view name, std::initializer_list<Attribute> attributes, std::string_view title);
     void text(double x, double y, std::string_view content, std::initializer_list<Attribute> attributes = {});
     void title(std::string_view content);
     void openGroup(std::initializer_list<Attribute> attributes = {});

@@ -38,7 +38,7 @@ const CLI::Validator& finiteNumber() {
 }
 
 void addTrackerOptions(CLI::App& command, TrackerOptions& options) {
-    command.add_option("--library", options.library, "The shared library to match with")->capture_default_str();
+    command.add_option("--library", options.library, "The shared library to match with (default: the installed one beside the tool, else the built one)")->capture_default_str();
     command.add_option("--fov", options.fieldOfViewDegrees, "Full opening angle of the camera, degrees")
         ->check(finiteNumber())
         ->check(CLI::Range(1.0, 179.0))
@@ -52,14 +52,16 @@ void addTrackerOptions(CLI::App& command, TrackerOptions& options) {
         ->check(CLI::Range(0.0, 1.0))
         ->capture_default_str();
     command.add_option("--spurious", options.spuriousRays, "Rays in random directions added to every frame")
+        ->check(notNegative())
         ->check(CLI::Range(0, 1000))
         ->capture_default_str();
     command.add_option("--seed", options.seed, "Seed of the random poses, noise, drops and spurious rays")
+        ->check(notNegative())
         ->capture_default_str();
     command.add_option("--tolerance", options.tolerance,
-                       "Largest position error of a correct match (default: a quarter of a cell)")
+                       "Largest position error of a correct match, metres (default: a quarter of a cell)")
         ->check(finiteNumber())
-        ->check(CLI::NonNegativeNumber);
+        ->check(nonNegativeNumber());
     command.add_option("--progress", options.progress, "Progress bar on standard error: auto (on a terminal), always, never")
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->capture_default_str();

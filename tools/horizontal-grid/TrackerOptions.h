@@ -9,12 +9,13 @@
 
 #include "environment/EnvironmentRecord.h"
 #include "simulation/FrameGenerator.h"
+#include "tools/horizontal-grid/Conventions.h"
 #include "tools/horizontal-grid/Progress.h"
 
 namespace Lumetra::Tools {
 
 struct TrackerOptions {
-    std::string library = LUMETRA_LIBRARY_PATH;
+    std::string library = defaultLibraryPath();
     double fieldOfViewDegrees = 115;  ///< full opening angle of the camera's cone
     double noiseDegrees = 0;          ///< standard deviation of each ray's direction error
     double dropProbability = 0;
