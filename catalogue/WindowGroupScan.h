@@ -68,15 +68,14 @@ void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& s
             const std::int64_t left = right - windowWidth + 1;
             if (right != width - 1 && !search.containsBars(cells(left, bottom, left, top))) continue;
             parts.clear();
-            search.appendBars(cells(prevCol + 1, prevRow + 1, right, top), parts);
-            const std::size_t sizeA = parts.size();
-            search.appendBars(cells(prevCol + 1, bottom, right, prevRow), parts);
-            const std::size_t sizeB = parts.size() - sizeA;
-            search.appendBars(cells(left, prevRow + 1, prevCol, top), parts);
-            const std::size_t sizeC = parts.size() - sizeA - sizeB;
-            search.appendBars(cells(left, bottom, prevCol, prevRow), parts);
             partIds.clear();
-            for (const Bar& bar : parts) partIds.push_back(static_cast<std::size_t>(field.barIdAt(bar._position)));
+            search.appendBars(cells(prevCol + 1, prevRow + 1, right, top), parts, partIds);
+            const std::size_t sizeA = parts.size();
+            search.appendBars(cells(prevCol + 1, bottom, right, prevRow), parts, partIds);
+            const std::size_t sizeB = parts.size() - sizeA;
+            search.appendBars(cells(left, prevRow + 1, prevCol, top), parts, partIds);
+            const std::size_t sizeC = parts.size() - sizeA - sizeB;
+            search.appendBars(cells(left, bottom, prevCol, prevRow), parts, partIds);
 
             const std::array<RequiredRun, 1> newCells{{{0, sizeA}}};
             if (sizeA > 0) offerGroupsOf(0, newCells);

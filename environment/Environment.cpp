@@ -4,6 +4,7 @@
 #include <cmath>
 #include <cstddef>
 #include <limits>
+#include <utility>
 
 #include "catalogue/FeatureCalculator.h"
 #include "environment/MarkerSpacing.h"
@@ -31,7 +32,7 @@ Environment::Environment(const float& length, const float& proportion, const flo
       VeskEnvironmentFlat(ceilingMounted, height),
       barSlope(slope),
       cellSize(pitch),
-      field(bars, size) {
+      field(std::move(bars), size) {
     float sine = 0.0f;
     float cosine = 0.0f;
     ::sincosf(barSlope, &sine, &cosine);
@@ -53,11 +54,11 @@ Environment::Environment(const float& length, const float& proportion, const flo
     gridCenter = {(static_cast<float>(size.x) * 0.5f - 0.5f) * cellSize,
                   (static_cast<float>(size.y) * 0.5f - 0.5f) * cellSize};
 
-    combinations = FeatureCalculator::getFlatCombinationsForBarsOnGrid(bars, false, catalogueGroupLimit);
+    combinations = FeatureCalculator::getFlatCombinationsForBarsOnGrid(field.bars(), false, catalogueGroupLimit);
     minCombinationSize = std::numeric_limits<unsigned long>::max();
     for (const auto& [key, barIds] : combinations) minCombinationSize = std::min(minCombinationSize, barIds.size());
 
-    markerEllipse = computeEllipse(bars, barGeometries, slopeRotation, cellSize, barLength);
+    markerEllipse = computeEllipse(field.bars(), barGeometries, slopeRotation, cellSize, barLength);
 
     const std::vector<Vector2> markers = getMarkers2D();
     markersSearch = LumetraMath::Grid2DSearch<float>(markers, 1.5f);
