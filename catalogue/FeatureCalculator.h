@@ -25,9 +25,6 @@ public:
 
     /// Without a limit on the groups examined.
     static constexpr std::size_t unlimitedGroups = OfferedGroupBudget::unlimited;
-    /// A limit for catalogues built from outside data: about one to three seconds of work on a
-    /// small server core (a fully dense 40 × 40 grid examines some 23 million groups).
-    static constexpr std::size_t environmentGroupLimit = 20'000'000;
 
     /// Catalogues the field, which must outlive the calculator and stay unchanged. With `onlyLargest`
     /// a window's groups are only its largest ones (four bars, or all when fewer). Throws
