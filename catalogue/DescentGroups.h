@@ -94,7 +94,7 @@ private:
             if (!grown.fits()) continue;
             chosen_[depth] = i;
             if (picksAfter == 0)
-                visit_(GroupIndices(chosen_.data(), size_));
+                visit_(GroupIndices(chosen_.data(), std::min(size_, largestGroupSize)));  // bounded for the optimiser
             else
                 extend(depth + 1, i + 1, now, grown);
         }

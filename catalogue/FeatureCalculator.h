@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -47,6 +48,10 @@ public:
     static FlatFeatureMap getFlatCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
                                                            std::size_t maxOfferedGroups = unlimitedGroups);
     /// The same catalogue as an ordered map of lists.
+    /// Of the catalogue of `bars` built with `largestOnly`, the entry with the smallest key that
+    /// `catalogue` also holds: what walking the whole catalogue in key order would find first.
+    static std::optional<FlatFeatureMap::Entry> firstCataloguedCombination(const std::vector<Bar>& bars,
+                                                                         const FlatFeatureMap& catalogue);
     static FeatureMap getCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
                                                    std::size_t maxOfferedGroups = unlimitedGroups);
 
