@@ -96,11 +96,13 @@ public:
 
     const std::vector<Bar>& bars() const { return grid_.bars(); }
 
-    /// Calls visit(group, barIds) for every group the catalogue examines.
+    /// Calls visit(group, barIds) for every group the catalogue examines, except groups of four
+    /// bars spanning `shorterSpanLimit` cells or more in both directions.
     template <typename Visit>
-    void forEachGroup(bool largestOnly, std::size_t maxOfferedGroups, Visit&& visit) const {
+    void forEachGroup(bool largestOnly, std::size_t maxOfferedGroups, Visit&& visit,
+                      std::int64_t shorterSpanLimit = Combination::side) const {
         OfferedGroupBudget budget(maxOfferedGroups);
-        forEachWindowGroup(grid_, search_, largestOnly, budget, visit);
+        forEachWindowGroup(grid_, search_, largestOnly, budget, visit, shorterSpanLimit);
     }
 
 private:
@@ -154,29 +156,40 @@ std::optional<FlatFeatureMap::Entry> FeatureCalculator::firstCataloguedCombinati
                                                                                  const FlatFeatureMap& catalogue) {
     if (bars.empty()) return std::nullopt;
     // The groups are sorted into layers first; only the layers up to the first one holding a
-    // catalogued feature are keyed.
+    // catalogued feature are keyed. A first pass leaves out the four-bar groups of the later layers,
+    // which are the most numerous and seldom needed.
     const CompactGrid grid(bars);
     std::array<std::vector<std::array<std::uint32_t, largestGroupSize>>, layerCount> layers;
-    grid.forEachGroup(true, unlimitedGroups, [&layers](std::span<const Bar> group, std::span<const std::size_t> ids) {
-        std::array<std::uint32_t, largestGroupSize> stored{};
-        for (std::size_t k = 0; k < ids.size(); ++k) stored[k] = static_cast<std::uint32_t>(ids[k]);
-        layers[layerOf(group)].push_back(stored);
-    });
     FeatureMapBuilder observed(bars.size());
     std::array<Bar, largestGroupSize> group;
     std::array<std::size_t, largestGroupSize> groupIds;
-    for (std::size_t layer = 0; layer < layerCount; ++layer) {
-        if (layers[layer].empty()) continue;
-        const std::size_t size = layer / Combination::side + 1;
-        observed.clear();
-        for (const auto& ids : layers[layer]) {
-            for (std::size_t k = 0; k < size; ++k) {
-                groupIds[k] = ids[k];
-                group[k] = grid.bars()[ids[k]];
+    constexpr std::int64_t firstPassSpan = 2;
+    std::size_t done = 0;  // layers below this one were keyed
+    for (const std::int64_t spanLimit : {firstPassSpan, std::int64_t{Combination::side}}) {
+        const auto store = [&](std::span<const Bar> members, std::span<const std::size_t> ids) {
+            const std::size_t layer = layerOf(members);
+            if (layer < done) return;
+            std::array<std::uint32_t, largestGroupSize> stored{};
+            for (std::size_t k = 0; k < ids.size(); ++k) stored[k] = static_cast<std::uint32_t>(ids[k]);
+            layers[layer].push_back(stored);
+        };
+        grid.forEachGroup(true, unlimitedGroups, store, spanLimit);
+        const std::size_t end = (largestGroupSize - 1) * Combination::side + static_cast<std::size_t>(spanLimit);
+        for (std::size_t layer = done; layer < end; ++layer) {
+            if (layers[layer].empty()) continue;
+            const std::size_t size = layer / Combination::side + 1;
+            observed.clear();
+            for (const auto& ids : layers[layer]) {
+                for (std::size_t k = 0; k < size; ++k) {
+                    groupIds[k] = ids[k];
+                    group[k] = grid.bars()[ids[k]];
+                }
+                observed.offer(std::span<const Bar>(group.data(), size),
+                               std::span<const std::size_t>(groupIds.data(), size));
             }
-            observed.offer(std::span<const Bar>(group.data(), size), std::span<const std::size_t>(groupIds.data(), size));
+            if (std::optional<FlatFeatureMap::Entry> first = observed.firstIn(catalogue)) return first;
         }
-        if (std::optional<FlatFeatureMap::Entry> first = observed.firstIn(catalogue)) return first;
+        done = end;
     }
     return std::nullopt;
 }

@@ -26,10 +26,12 @@
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
 /// Calls offer(std::span<const Bar> group, std::span<const std::size_t> barIds) for every group of
-/// the field, as described above; barIds[k] is the field's list position of group[k].
+/// the field, as described above; barIds[k] is the field's list position of group[k]. Groups of four
+/// bars spanning `shorterSpanLimit` cells or more in both directions are skipped (forEachDescentGroup).
 template <typename Offer>
 void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& search, bool largestOnly,
-                        OfferedGroupBudget& budget, Offer&& offer) {
+                        OfferedGroupBudget& budget, Offer&& offer,
+                        std::int64_t shorterSpanLimit = Combination::side) {
     constexpr std::int64_t windowSide = Combination::side;
     const std::int64_t width = field.width();
     const std::int64_t height = field.height();
@@ -56,7 +58,7 @@ void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& s
             }
             offer(std::span<const Bar>(group.data(), indices.size()),
                   std::span<const std::size_t>(groupIds.data(), indices.size()));
-        });
+        }, shorterSpanLimit);
     };
 
     std::int64_t prevRow = -1;
