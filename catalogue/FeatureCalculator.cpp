@@ -139,6 +139,34 @@ std::size_t layerOf(std::span<const Bar> group) {
     return (group.size() - 1) * Combination::side + std::min<std::size_t>(shorter, Combination::side - 1);
 }
 
+/// The working lists of the lookup of observed groups.
+struct LookupLists {
+    std::array<std::vector<std::array<std::uint32_t, largestGroupSize>>, layerCount> layers;
+    FeatureMapBuilder observed{0};
+
+    /// Empties the lists for one lookup, and gives their memory back after it if they grew large.
+    class Lease {
+    public:
+        Lease(LookupLists& lists, std::size_t barCount) : lists_(lists) {
+            for (auto& layer : lists_.layers) layer.clear();
+            lists_.observed.reset(barCount);
+        }
+        ~Lease() {
+            constexpr std::size_t keptGroups = std::size_t{1} << 14;
+            std::size_t groups = 0;
+            for (const auto& layer : lists_.layers) groups += layer.capacity();
+            if (groups <= keptGroups) return;
+            for (auto& layer : lists_.layers) std::vector<std::array<std::uint32_t, largestGroupSize>>().swap(layer);
+            lists_.observed.release();
+        }
+        Lease(const Lease&) = delete;
+        Lease& operator=(const Lease&) = delete;
+
+    private:
+        LookupLists& lists_;
+    };
+};
+
 }  // namespace
 
 FlatFeatureMap FeatureCalculator::getFlatCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
@@ -159,8 +187,12 @@ std::optional<FlatFeatureMap::Entry> FeatureCalculator::firstCataloguedCombinati
     // catalogued feature are keyed. A first pass leaves out the four-bar groups of the later layers,
     // which are the most numerous and seldom needed.
     const CompactGrid grid(bars);
-    std::array<std::vector<std::array<std::uint32_t, largestGroupSize>>, layerCount> layers;
-    FeatureMapBuilder observed(bars.size());
+    // The lists of this thread's previous lookup, cleared: matching then seldom allocates. A lookup
+    // that needed large lists gives them back on the way out.
+    thread_local LookupLists lists;
+    const LookupLists::Lease lease(lists, bars.size());
+    auto& layers = lists.layers;
+    FeatureMapBuilder& observed = lists.observed;
     std::array<Bar, largestGroupSize> group;
     std::array<std::size_t, largestGroupSize> groupIds;
     constexpr std::int64_t firstPassSpan = 2;
@@ -178,7 +210,7 @@ std::optional<FlatFeatureMap::Entry> FeatureCalculator::firstCataloguedCombinati
         for (std::size_t layer = done; layer < end; ++layer) {
             if (layers[layer].empty()) continue;
             const std::size_t size = layer / Combination::side + 1;
-            observed.clear();
+            observed.reset(bars.size());
             for (const auto& ids : layers[layer]) {
                 for (std::size_t k = 0; k < size; ++k) {
                     groupIds[k] = ids[k];

@@ -49,9 +49,14 @@ void sortByUpperHalf(std::vector<std::uint64_t>& items) {
 
 }  // namespace
 
-FeatureMapBuilder::FeatureMapBuilder(std::size_t barCount) : barCount_(barCount) {
+FeatureMapBuilder::FeatureMapBuilder(std::size_t barCount) { reset(barCount); }
+
+void FeatureMapBuilder::reset(std::size_t barCount) {
     if (barCount > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("too many bars for a feature catalogue");
+    barCount_ = barCount;
+    occurrences_.clear();
+    keys_.clear();
 }
 
 void FeatureMapBuilder::offer(std::span<const Bar> group, std::span<const std::size_t> barIds) {

@@ -36,10 +36,13 @@ public:
     /// The entry of build() with the smallest key that `catalogue` holds, if any, without building
     /// the others.
     std::optional<FlatFeatureMap::Entry> firstIn(const FlatFeatureMap& catalogue) const;
-    /// Forgets every offered group.
-    void clear() {
-        occurrences_.clear();
-        keys_.clear();
+    /// Forgets every offered group and takes groups of a field of `barCount` bars from now on,
+    /// keeping the memory of its lists.
+    void reset(std::size_t barCount);
+    /// Forgets every offered group and gives back the memory of its lists.
+    void release() {
+        std::vector<Occurrence>().swap(occurrences_);
+        std::vector<std::array<std::uint32_t, 4>>().swap(keys_);
     }
 
 private:
