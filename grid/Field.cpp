@@ -127,10 +127,11 @@ template <typename Visit>
 void Field::BarsWithinAreaSearch::forEachBar(const LumetraMath::Rectangle& area, Visit&& visit) const {
     for (int x = area.lower.x; x <= area.upper.x; ++x)
         forEachWord(cells_, bit(x, area.lower.y), bit(x, area.upper.y), [&](std::size_t w, std::uint64_t word) {
-            for (; word != 0; word &= word - 1) {
-                const std::uint64_t below = cells_[w] & ((word & -word) - 1);
-                visit(ids_[bitsBefore_[w] + static_cast<std::uint32_t>(std::popcount(below))]);
-            }
+            if (word == 0) return true;
+            // The word's bits are consecutive cells: one count gives the first bar's place, the
+            // others follow it.
+            std::uint32_t place = bitsBefore_[w] + static_cast<std::uint32_t>(std::popcount(cells_[w] & ((word & -word) - 1)));
+            for (; word != 0; word &= word - 1) visit(ids_[place++]);
             return true;
         });
 }
