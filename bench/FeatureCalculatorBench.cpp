@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "catalogue/FeatureCalculator.h"
+#include "catalogue/WindowGroupScan.h"
 
 namespace {
 
@@ -50,6 +51,22 @@ void catalogueOfLayout(benchmark::State& state, std::vector<Bar> bars, bool larg
     state.counters["keys"] = static_cast<double>(entries);
 }
 
+/// The catalogue's cost against the number of groups it examines, the measure its work limit counts:
+/// a side × side grid at density%, with counters for the groups and the groups per second.
+void BM_CatalogueWork(benchmark::State& state) {
+    const int side = static_cast<int>(state.range(0));
+    const std::vector<Bar> bars = randomLayout(side, static_cast<int>(state.range(1)), 8);
+    for (auto _ : state) benchmark::DoNotOptimize(FeatureCalculator::getFlatCombinationsForBarsOnGrid(bars, false).size());
+    const Field field(bars, {static_cast<unsigned long>(side), static_cast<unsigned long>(side)});
+    OfferedGroupBudget budget(OfferedGroupBudget::unlimited);
+    double groups = 0;
+    forEachWindowGroup(field, Field::BarsWithinAreaSearch(field), false, budget,
+                       [&groups](std::span<const Bar>, std::span<const std::size_t>) { ++groups; });
+    state.counters["groups"] = groups;
+    state.counters["groupsPerSecond"] = benchmark::Counter(groups * static_cast<double>(state.iterations()),
+                                                           benchmark::Counter::kIsRate);
+}
+
 void BM_Catalogue_20x20_30percent(benchmark::State& state) { catalogueOfLayout(state, randomLayout(20, 30, 1), false); }
 void BM_Catalogue_80x80_25percent(benchmark::State& state) { catalogueOfLayout(state, randomLayout(80, 25, 2), false); }
 void BM_Catalogue_Dense8x8(benchmark::State& state) { catalogueOfLayout(state, randomLayout(8, 100, 3), false); }
@@ -85,6 +102,10 @@ BENCHMARK(BM_Catalogue_80x80_25percent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_CatalogueAsMap_20x20_30percent)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Catalogue_Dense8x8)->Unit(benchmark::kMillisecond);
 BENCHMARK(BM_Catalogue_Dense16x16)->Unit(benchmark::kMillisecond)->Iterations(3);
+BENCHMARK(BM_CatalogueWork)
+    ->Args({16, 100})->Args({19, 100})->Args({24, 100})->Args({30, 100})->Args({36, 100})
+    ->Args({80, 25})->Args({200, 25})->Args({400, 10})
+    ->Unit(benchmark::kMillisecond)->Iterations(1)->Repetitions(3)->ReportAggregatesOnly(true);
 BENCHMARK(BM_ObservedCatalogue)->Arg(8)->Arg(16)->Arg(32)->Unit(benchmark::kMicrosecond);
 BENCHMARK(BM_PotentialFeatures_20x20_30percent)->Unit(benchmark::kMillisecond);
 

@@ -36,8 +36,9 @@ namespace detail {
 template <typename Visit>
 class DescentGroupEnumeration {
 public:
-    DescentGroupEnumeration(std::span<const Bar> list, std::span<const RequiredRun> required, Visit& visit)
-        : list_(list), required_(required), visit_(visit) {
+    DescentGroupEnumeration(std::span<const Bar> list, std::span<const RequiredRun> required, Visit& visit,
+                            std::int64_t shorterSpanLimit)
+        : list_(list), required_(required), visit_(visit), shorterSpanLimit_(shorterSpanLimit) {
         if (required.size() > 32) throw std::invalid_argument("at most 32 required runs");
         allRuns_ = required.empty() ? 0u : ~std::uint32_t{0} >> (32 - required.size());
     }
@@ -59,6 +60,7 @@ private:
                     std::min<std::int64_t>(minY, bar._position.y), std::max<std::int64_t>(maxY, bar._position.y)};
         }
         bool fits() const { return maxX - minX < Combination::side && maxY - minY < Combination::side; }
+        std::int64_t shorterSpan() const { return std::min(maxX - minX, maxY - minY); }
     };
 
     /// Number of runs in a set; sets hold one or two runs, so clearing bit by bit beats the library
@@ -91,10 +93,11 @@ private:
             const std::uint32_t now = covered | runsHolding(i);
             if (runCount(allRuns_ & ~now) > picksAfter) continue;
             const Box grown = depth == 0 ? Box::of(list_[i]) : box.with(list_[i]);
-            if (!grown.fits()) continue;
+            // A part's shorter span never exceeds the whole group's.
+            if (!grown.fits() || (size_ == largestGroupSize && grown.shorterSpan() >= shorterSpanLimit_)) continue;
             chosen_[depth] = i;
             if (picksAfter == 0)
-                visit_(GroupIndices(chosen_.data(), size_));
+                visit_(GroupIndices(chosen_.data(), std::min(size_, largestGroupSize)));  // bounded for the optimiser
             else
                 extend(depth + 1, i + 1, now, grown);
         }
@@ -103,6 +106,7 @@ private:
     std::span<const Bar> list_;
     std::span<const RequiredRun> required_;
     Visit& visit_;
+    std::int64_t shorterSpanLimit_;
     std::uint32_t allRuns_ = 0;
     std::size_t size_ = 0;
     std::array<std::size_t, largestGroupSize> chosen_{};
@@ -112,11 +116,13 @@ private:
 
 /// Calls visit(GroupIndices) for every group the descent over `list` would register, in its order.
 /// With `largestOnly` the descent stops at its first level of at most four bars: only groups of
-/// min(4, list size) bars are visited.
+/// min(4, list size) bars are visited. Groups of four bars whose cells span `shorterSpanLimit` or
+/// more in both directions (the shorter side of their box minus one) are skipped.
 template <typename Visit>
 void forEachDescentGroup(std::span<const Bar> list, std::span<const RequiredRun> required, bool largestOnly,
-                         Visit&& visit) {
-    detail::DescentGroupEnumeration<std::remove_reference_t<Visit>> enumeration(list, required, visit);
+                         Visit&& visit, std::int64_t shorterSpanLimit = Combination::side) {
+    detail::DescentGroupEnumeration<std::remove_reference_t<Visit>> enumeration(list, required, visit,
+                                                                                shorterSpanLimit);
     for (std::size_t size = std::min(list.size(), largestGroupSize); size > 0; --size) {
         enumeration.run(size);
         if (largestOnly) break;

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <map>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -25,9 +26,6 @@ public:
 
     /// Without a limit on the groups examined.
     static constexpr std::size_t unlimitedGroups = OfferedGroupBudget::unlimited;
-    /// A limit for catalogues built from outside data: about one to three seconds of work on a
-    /// small server core (a fully dense 40 × 40 grid examines some 23 million groups).
-    static constexpr std::size_t environmentGroupLimit = 20'000'000;
 
     /// Catalogues the field, which must outlive the calculator and stay unchanged. With `onlyLargest`
     /// a window's groups are only its largest ones (four bars, or all when fewer). Throws
@@ -50,6 +48,10 @@ public:
     static FlatFeatureMap getFlatCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
                                                            std::size_t maxOfferedGroups = unlimitedGroups);
     /// The same catalogue as an ordered map of lists.
+    /// Of the catalogue of `bars` built with `largestOnly`, the entry with the smallest key that
+    /// `catalogue` also holds: what walking the whole catalogue in key order would find first.
+    static std::optional<FlatFeatureMap::Entry> firstCataloguedCombination(const std::vector<Bar>& bars,
+                                                                         const FlatFeatureMap& catalogue);
     static FeatureMap getCombinationsForBarsOnGrid(const std::vector<Bar>& bars, bool largestOnly,
                                                    std::size_t maxOfferedGroups = unlimitedGroups);
 

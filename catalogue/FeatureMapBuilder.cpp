@@ -1,6 +1,7 @@
 #include "catalogue/FeatureMapBuilder.h"
 
 #include <algorithm>
+#include <functional>
 #include <limits>
 #include <stdexcept>
 #include <utility>
@@ -48,9 +49,14 @@ void sortByUpperHalf(std::vector<std::uint64_t>& items) {
 
 }  // namespace
 
-FeatureMapBuilder::FeatureMapBuilder(std::size_t barCount) : barCount_(barCount) {
+FeatureMapBuilder::FeatureMapBuilder(std::size_t barCount) { reset(barCount); }
+
+void FeatureMapBuilder::reset(std::size_t barCount) {
     if (barCount > std::numeric_limits<std::uint32_t>::max())
         throw std::length_error("too many bars for a feature catalogue");
+    barCount_ = barCount;
+    occurrences_.clear();
+    keys_.clear();
 }
 
 void FeatureMapBuilder::offer(std::span<const Bar> group, std::span<const std::size_t> barIds) {
@@ -70,23 +76,37 @@ void FeatureMapBuilder::offer(std::span<const Bar> group, std::span<const std::s
     for (std::size_t k = 0; k < group.size(); ++k) occurrence.barIds[k] = static_cast<std::uint32_t>(barIds[k]);
 }
 
-FlatFeatureMap FeatureMapBuilder::build() && {
-    // Groups in order of pattern: a pattern offered once is a feature, listed under its four keys.
+std::vector<bool> FeatureMapBuilder::offeredOnce(std::size_t& count) const {
+    // Groups in order of pattern: a pattern offered once is a feature.
     std::vector<std::uint64_t> patterns;  // pattern << 32 | group
     patterns.reserve(keys_.size());
     for (std::uint64_t group = 0; group < keys_.size(); ++group)
         patterns.push_back(std::uint64_t{*std::min_element(keys_[group].begin(), keys_[group].end())} << 32 | group);
     sortByUpperHalf(patterns);
-    std::vector<bool> feature(keys_.size(), false);
-    std::size_t featureCount = 0;
+    std::vector<bool> once(keys_.size(), false);
+    count = 0;
     for (std::size_t run = 0, next = 0; run < patterns.size(); run = next) {
         for (next = run + 1; next < patterns.size() && patterns[next] >> 32 == patterns[run] >> 32;) ++next;
         if (next - run > 1) continue;
-        feature[static_cast<std::uint32_t>(patterns[run])] = true;
-        ++featureCount;
+        once[static_cast<std::uint32_t>(patterns[run])] = true;
+        ++count;
     }
-    std::vector<std::uint64_t>().swap(patterns);
+    return once;
+}
 
+FlatFeatureMap::Entry FeatureMapBuilder::entry(std::uint32_t key, std::size_t group, unsigned turn) const {
+    FlatFeatureMap::Entry result;
+    result.first = key;
+    const Occurrence& occurrence = occurrences_[group];
+    for (std::size_t k = 0; k < occurrence.size; ++k)
+        result.second.push_back(occurrence.barIds[occurrence.orders >> (8 * turn + 2 * k) & 3u]);
+    return result;
+}
+
+FlatFeatureMap FeatureMapBuilder::build() && {
+    // Every feature is listed under its four keys.
+    std::size_t featureCount = 0;
+    const std::vector<bool> feature = offeredOnce(featureCount);
     std::vector<std::uint64_t> items;  // key << 32 | group << 2 | turn
     items.reserve(4 * featureCount);
     for (std::uint64_t group = 0; group < keys_.size(); ++group) {
@@ -110,12 +130,36 @@ FlatFeatureMap FeatureMapBuilder::build() && {
         const auto low = static_cast<std::uint32_t>(items[i]);
         const Occurrence& occurrence = occurrences_[low >> 2];
         // Written in place: an entry assembled elsewhere and copied in stalls on the copy.
-        FlatFeatureMap::Entry& entry = entries.emplace_back();
-        entry.first = static_cast<std::uint32_t>(items[i] >> 32);
+        FlatFeatureMap::Entry& written = entries.emplace_back();
+        written.first = static_cast<std::uint32_t>(items[i] >> 32);
         for (std::size_t k = 0; k < occurrence.size; ++k)
-            entry.second.push_back(occurrence.barIds[occurrence.orders >> (8 * (low & 3) + 2 * k) & 3u]);
+            written.second.push_back(occurrence.barIds[occurrence.orders >> (8 * (low & 3) + 2 * k) & 3u]);
     }
     return FlatFeatureMap(std::move(entries));
+}
+
+std::optional<FlatFeatureMap::Entry> FeatureMapBuilder::firstIn(const FlatFeatureMap& catalogue) const {
+    std::size_t featureCount = 0;
+    const std::vector<bool> feature = offeredOnce(featureCount);
+    // The features' keys as a heap, smallest on top: the first key the catalogue holds usually comes
+    // after a few, so the rest is never put in order. Keys are distinct, as in build().
+    std::vector<std::uint64_t> items;  // key << 32 | group << 2 | turn
+    items.reserve(4 * featureCount);
+    for (std::uint64_t group = 0; group < keys_.size(); ++group) {
+        if (!feature[group]) continue;
+        for (std::uint64_t turn = 0; turn < 4; ++turn)
+            items.push_back(std::uint64_t{keys_[group][turn]} << 32 | group << 2 | turn);
+    }
+    const auto above = std::greater<std::uint64_t>();
+    std::make_heap(items.begin(), items.end(), above);
+    for (auto end = items.end(); end != items.begin(); --end) {
+        const std::uint64_t item = items.front();
+        const auto key = static_cast<std::uint32_t>(item >> 32);
+        if (catalogue.contains(key))
+            return entry(key, static_cast<std::uint32_t>(item) >> 2, static_cast<std::uint32_t>(item) & 3u);
+        std::pop_heap(items.begin(), end, above);
+    }
+    return std::nullopt;
 }
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

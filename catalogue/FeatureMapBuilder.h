@@ -8,6 +8,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <span>
 #include <vector>
 
@@ -32,7 +33,24 @@ public:
     /// that was offered exactly once. Uses up the builder.
     FlatFeatureMap build() &&;
 
+    /// The entry of build() with the smallest key that `catalogue` holds, if any, without building
+    /// the others.
+    std::optional<FlatFeatureMap::Entry> firstIn(const FlatFeatureMap& catalogue) const;
+    /// Forgets every offered group and takes groups of a field of `barCount` bars from now on,
+    /// keeping the memory of its lists.
+    void reset(std::size_t barCount);
+    /// Forgets every offered group and gives back the memory of its lists.
+    void release() {
+        std::vector<Occurrence>().swap(occurrences_);
+        std::vector<std::array<std::uint32_t, 4>>().swap(keys_);
+    }
+
 private:
+    /// Per offered group, whether its pattern was offered exactly once.
+    std::vector<bool> offeredOnce(std::size_t& count) const;
+    /// The entry of `group` under `turn`.
+    FlatFeatureMap::Entry entry(std::uint32_t key, std::size_t group, unsigned turn) const;
+
     /// What the entries of an offered group need.
     struct Occurrence {
         std::array<std::uint32_t, largestGroupSize> barIds;  // field indices, in offered order

@@ -26,10 +26,12 @@
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
 /// Calls offer(std::span<const Bar> group, std::span<const std::size_t> barIds) for every group of
-/// the field, as described above; barIds[k] is the field's list position of group[k].
+/// the field, as described above; barIds[k] is the field's list position of group[k]. Groups of four
+/// bars spanning `shorterSpanLimit` cells or more in both directions are skipped (forEachDescentGroup).
 template <typename Offer>
 void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& search, bool largestOnly,
-                        OfferedGroupBudget& budget, Offer&& offer) {
+                        OfferedGroupBudget& budget, Offer&& offer,
+                        std::int64_t shorterSpanLimit = Combination::side) {
     constexpr std::int64_t windowSide = Combination::side;
     const std::int64_t width = field.width();
     const std::int64_t height = field.height();
@@ -56,7 +58,7 @@ void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& s
             }
             offer(std::span<const Bar>(group.data(), indices.size()),
                   std::span<const std::size_t>(groupIds.data(), indices.size()));
-        });
+        }, shorterSpanLimit);
     };
 
     std::int64_t prevRow = -1;
@@ -68,15 +70,14 @@ void forEachWindowGroup(const Field& field, const Field::BarsWithinAreaSearch& s
             const std::int64_t left = right - windowWidth + 1;
             if (right != width - 1 && !search.containsBars(cells(left, bottom, left, top))) continue;
             parts.clear();
-            search.appendBars(cells(prevCol + 1, prevRow + 1, right, top), parts);
-            const std::size_t sizeA = parts.size();
-            search.appendBars(cells(prevCol + 1, bottom, right, prevRow), parts);
-            const std::size_t sizeB = parts.size() - sizeA;
-            search.appendBars(cells(left, prevRow + 1, prevCol, top), parts);
-            const std::size_t sizeC = parts.size() - sizeA - sizeB;
-            search.appendBars(cells(left, bottom, prevCol, prevRow), parts);
             partIds.clear();
-            for (const Bar& bar : parts) partIds.push_back(static_cast<std::size_t>(field.barIdAt(bar._position)));
+            search.appendBars(cells(prevCol + 1, prevRow + 1, right, top), parts, partIds);
+            const std::size_t sizeA = parts.size();
+            search.appendBars(cells(prevCol + 1, bottom, right, prevRow), parts, partIds);
+            const std::size_t sizeB = parts.size() - sizeA;
+            search.appendBars(cells(left, prevRow + 1, prevCol, top), parts, partIds);
+            const std::size_t sizeC = parts.size() - sizeA - sizeB;
+            search.appendBars(cells(left, bottom, prevCol, prevRow), parts, partIds);
 
             const std::array<RequiredRun, 1> newCells{{{0, sizeA}}};
             if (sizeA > 0) offerGroupsOf(0, newCells);

@@ -22,13 +22,21 @@ std::vector<VerticeSet> GroupGenerator::findGroups() const {
     for (unsigned long v = 0; v < compatibility.size() && v < VerticeSet::Capacity; ++v)
         if (!compatibility[v].empty()) connected.insert(v);
     std::size_t budget = MaxSteps;
-    return extendGroup(connected, VerticeSet{}, VerticeSet{}, 0, budget);
+    std::vector<VerticeSet> found;
+    collectGroups(connected, VerticeSet{}, VerticeSet{}, 0, budget, found);
+    return found;
 }
 
 std::vector<VerticeSet> GroupGenerator::extendGroup(VerticeSet candidates, VerticeSet excluded,
                                                     VerticeSet group, unsigned long from,
                                                     std::size_t& budget) const {
     std::vector<VerticeSet> found;
+    collectGroups(candidates, excluded, group, from, budget, found);
+    return found;
+}
+
+void GroupGenerator::collectGroups(VerticeSet candidates, VerticeSet excluded, VerticeSet group,
+                                   unsigned long from, std::size_t& budget, std::vector<VerticeSet>& found) const {
     unsigned long v = from;
     while (!candidates.empty() && budget > 0) {
         --budget;
@@ -37,15 +45,11 @@ std::vector<VerticeSet> GroupGenerator::extendGroup(VerticeSet candidates, Verti
         if (v >= VerticeSet::Capacity) break;  // callers pass no candidates below `from`
         const VerticeSet extended = group | VerticeSet::single(v);
         const VerticeSet adjacent = neighbours(v);
-        if ((adjacent & (candidates | excluded)).empty()) {
+        if ((adjacent & (candidates | excluded)).empty())
             found.push_back(extended);
-        } else {
-            const std::vector<VerticeSet> deeper =
-                extendGroup(candidates & adjacent, excluded & adjacent, extended, v, budget);
-            found.insert(found.end(), deeper.begin(), deeper.end());
-        }
+        else
+            collectGroups(candidates & adjacent, excluded & adjacent, extended, v, budget, found);
         candidates.erase(v);
         excluded.insert(v);
     }
-    return found;
 }

@@ -27,6 +27,9 @@ public:
                                         unsigned long from, std::size_t& budget) const;
 
 private:
+    /// extendGroup appending to `found`, so that the whole search fills one list.
+    void collectGroups(VerticeSet candidates, VerticeSet excluded, VerticeSet group, unsigned long from,
+                       std::size_t& budget, std::vector<VerticeSet>& found) const;
     VerticeSet neighbours(unsigned long v) const;
     /// Whether some excluded pattern is compatible with every candidate: then every set grown
     /// from here could take it too, so none would be maximal.

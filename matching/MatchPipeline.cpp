@@ -289,17 +289,15 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
 }
 
 std::optional<std::vector<unsigned long>> Environment::detectFeatures(const std::vector<Bar>& bars) const {
-    // Observed keys are walked in ascending order; the first one the catalogue knows names the bars.
-    const FlatFeatureMap observed = FeatureCalculator::getFlatCombinationsForBarsOnGrid(bars, true);
-    for (const auto& [key, places] : observed) {
-        const auto catalogued = combinations.find(key);
-        if (catalogued == combinations.end()) continue;
-        std::vector<unsigned long> ids(bars.size(), openBarId);
-        for (std::size_t i = 0; i < places.size() && i < catalogued->second.size(); ++i)
-            ids[places[i]] = catalogued->second[i];
-        return ids;
-    }
-    return std::nullopt;
+    // The smallest observed key the catalogue knows names the bars.
+    const std::optional<FlatFeatureMap::Entry> observed =
+        FeatureCalculator::firstCataloguedCombination(bars, combinations);
+    if (!observed) return std::nullopt;
+    const FeatureBarIds& places = observed->second;
+    const FeatureBarIds& catalogued = combinations.find(observed->first)->second;
+    std::vector<unsigned long> ids(bars.size(), openBarId);
+    for (std::size_t i = 0; i < places.size() && i < catalogued.size(); ++i) ids[places[i]] = catalogued[i];
+    return ids;
 }
 
 JuxtapositionResult Environment::juxtapose(const std::vector<Bar>& bars, std::vector<unsigned long>& barIds) const {

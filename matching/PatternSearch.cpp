@@ -185,17 +185,18 @@ std::optional<ConflictMatrix> VeskEnvironment::buildMarkersConflictMatrix(const 
     for (const Pattern& pattern : patterns)
         for (std::size_t m = 0; m < 3; ++m)
             if (pattern[m] < markerCount) words = std::max(words, pattern[m] / 64 + 1);
-    std::vector<std::vector<std::uint64_t>> rayBits(patterns.size(), std::vector<std::uint64_t>(words, 0));
+    // Pattern p's words are rayBits[p · words] onwards, all in one list.
+    std::vector<std::uint64_t> rayBits(patterns.size() * words, 0);
     for (std::size_t p = 0; p < patterns.size(); ++p)
         for (std::size_t m = 0; m < 3; ++m) {
             const unsigned long ray = patterns[p][m];
-            if (ray < markerCount) rayBits[p][ray / 64] |= std::uint64_t{1} << (ray % 64);
+            if (ray < markerCount) rayBits[p * words + ray / 64] |= std::uint64_t{1} << (ray % 64);
         }
 
     for (std::size_t i = 0; i < patterns.size(); ++i)
         for (std::size_t j = i + 1; j < patterns.size(); ++j)
             for (unsigned long w = 0; w < words; ++w)
-                if ((rayBits[i][w] & rayBits[j][w]) != 0) {
+                if ((rayBits[i * words + w] & rayBits[j * words + w]) != 0) {
                     matrix.markConflict(i, j);
                     break;
                 }

@@ -134,15 +134,18 @@ TEST_F(AreaSearch, ClipsToTheGrid) {
     EXPECT_FALSE(search.containsBars(Rectangle{{0, 6}, {3, 9}}));
 }
 
+// Small dense grids, and large grids with few bars (a sparse cell index, bit rows spanning words).
 TEST(AreaSearchProperty, AgreesWithFilteringTheBarList) {
     std::mt19937 random(7);
-    for (int round = 0; round < 200; ++round) {
-        std::uniform_int_distribution<int> side(1, 9);
+    for (int round = 0; round < 240; ++round) {
+        const bool large = round % 6 == 5;
+        std::uniform_int_distribution<int> side(large ? 100 : 1, large ? 400 : 9);
         const int width = side(random), height = side(random);
-        const auto bars = Testing::randomLayout(random, width, height, 0.4);
+        const auto bars = large ? Testing::randomBars(random, width, height, 40)
+                                : Testing::randomLayout(random, width, height, 0.4);
         const Field field(bars, {static_cast<unsigned long>(width), static_cast<unsigned long>(height)});
         const Field::BarsWithinAreaSearch search(field);
-        std::uniform_int_distribution<int> corner(-3, 11);
+        std::uniform_int_distribution<int> corner(-3, large ? 420 : 11);
         for (int query = 0; query < 20; ++query) {
             const Rectangle area{{corner(random), corner(random)}, {corner(random), corner(random)}};
             std::vector<Bar> expected;
@@ -155,6 +158,35 @@ TEST(AreaSearchProperty, AgreesWithFilteringTheBarList) {
             EXPECT_EQ(search.containsBars(area), !expected.empty());
         }
     }
+}
+
+TEST(FieldCells, SparseIndexOfALargeGridAnswersAndEditsLikeTheDenseOne) {
+    std::mt19937 random(11);
+    std::vector<Bar> bars = Testing::randomBars(random, 500, 400, 60);
+    bars.push_back(Bar{bars[3]._position, 2});  // hides bars[3]
+    Field sparse(bars, {500, 400});
+    Field dense({500, 400});
+    for (const Bar& b : bars) dense.addBar(b);
+    std::vector<LumetraMath::vector<int, 2>> cells{{0, 0}, {499, 399}, {500, 0}, {-1, 3}};
+    for (const Bar& b : bars) cells.push_back(b._position);
+    const auto expectSame = [&] {
+        for (const auto& cell : cells) EXPECT_EQ(sparse.barIdAt(cell), dense.barIdAt(cell)) << cell.x << "," << cell.y;
+        EXPECT_EQ(sparse.bars(), dense.bars());
+    };
+    expectSame();
+    EXPECT_EQ(sparse.barIdAt(bars[3]._position), 60);
+    for (int i : {0, 7, 3, 20}) {
+        sparse.removeBar(bars[static_cast<std::size_t>(i)]);
+        dense.removeBar(bars[static_cast<std::size_t>(i)]);
+    }
+    for (const Bar& b : {bar(1, 1), bar(250, 399, 3), bars[0]}) {
+        sparse.addBar(b);
+        dense.addBar(b);
+        cells.push_back(b._position);
+    }
+    expectSame();
+    sparse.clear();
+    for (const auto& cell : cells) EXPECT_EQ(sparse.barIdAt(cell), -1);
 }
 
 }  // namespace
