@@ -25,7 +25,7 @@ targets=("$@")
 [ ${#targets[@]} -gt 0 ] || targets=(fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c)
 seconds=${FUZZ_SECONDS:-60}
 build_dir=${FUZZ_BUILD_DIR:-build/fuzz}
-timeout=${FUZZ_TIMEOUT:-10}
+timeout=${FUZZ_TIMEOUT:-60}
 
 fuzzer_runtime_present() {
     command -v clang++-14 >/dev/null &&
