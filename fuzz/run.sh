@@ -8,7 +8,7 @@
 #   merge    fuzz, then fold the inputs that add coverage into fuzz/corpus/<target>/
 # Targets: fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c (default: all).
 # Environment: FUZZ_SECONDS (default 60) fuzzing time per target; FUZZ_BUILD_DIR (default
-# build/fuzz); FUZZ_TIMEOUT (default 10) seconds one input may take before it counts as a hang.
+# build/fuzz); FUZZ_TIMEOUT (default 60) seconds one input may take before it counts as a hang.
 #
 # Found inputs are written under $FUZZ_BUILD_DIR/findings/<target>/ and never into the repository
 # by `run`. A crash stops the script with the input's path: minimise it with
