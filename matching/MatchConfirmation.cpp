@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "matching/MarkerReprojection.h"
@@ -17,6 +18,10 @@ using Pose = LumetraMath::poseP3Q<float>;
 /// Reprojected numbers withdrawn before an identification is given up: a few far, noisy rays are
 /// worth keeping the frame for, a crafted frame of hundreds is not worth a refinement each.
 constexpr int maxWithdrawnNumbers = 8;
+
+/// Gauss-Newton steps over the group's rays before the other rays are numbered: the levelled pose
+/// is close, and two steps leave an error far below the marker spacing.
+constexpr std::uint32_t groupRefinementSteps = 2;
 
 MarkerPlane markerPlane(const Environment& environment) {
     return {environment.getMarkersSearch(), environment.getMarkersHeight(),
@@ -90,7 +95,8 @@ std::optional<Identification> completeIdentification(const Environment& environm
         // A group of one bar leaves a rotation about the bar open: its rays alone refine nothing,
         // and the levelled pose numbers the rest.
         const Correspondences group = numberedRays(plane, rays, numbers);
-        const std::optional<RefinedPose> fromGroup = refinePose(group.rays, group.markers, levelled);
+        const std::optional<RefinedPose> fromGroup =
+            refinePoseRoughly(group.rays, group.markers, levelled, groupRefinementSteps);
         if (fromGroup) found.pose = fromGroup->pose;
         std::vector<bool> inGroup(rays.size());
         for (std::size_t i = 0; i < rays.size(); ++i) inGroup[i] = numbers[i] != MarkerUnidentified;
@@ -104,7 +110,11 @@ std::optional<Identification> completeIdentification(const Environment& environm
             found.pose = fromAll->pose;
             const Miss miss = largestMiss(*fromAll, all);
             found.largestMiss = static_cast<float>(miss.distance) / environment.getMinMarkerDistance();
-            if (!steps.confirm || found.largestMiss <= confirmationMargin) break;
+            if (!steps.confirm) break;
+            // A pose that explains fewer than half of the rays is no view of this place: a small
+            // group can fit a wrong place well and leave every other ray without a marker.
+            if (2 * all.rays.size() < rays.size()) return std::nullopt;
+            if (found.largestMiss <= confirmationMargin) break;
             if (inGroup[miss.ray] || withdrawn == maxWithdrawnNumbers) return std::nullopt;
             numbers[miss.ray] = MarkerNotFound;
         }

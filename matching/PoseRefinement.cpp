@@ -17,8 +17,9 @@ using M3 = LumetraMath::matrix<double, 3, 3>;
 
 constexpr std::uint32_t maxIterations = 20;
 constexpr int maxHalvings = 8;
-/// A step smaller than this (radians, position scaled by the mean marker distance) has converged.
-constexpr double convergedStep = 1e-9;
+/// A step smaller than this (radians, position scaled by the mean marker distance) is the last: it
+/// is taken without another evaluation, and what it leaves is of the order of its square.
+constexpr double convergedStep = 1e-6;
 /// A pivot of the unit-diagonal normal matrix below this marks a direction the rays do not fix.
 constexpr double rankPivotLimit = 1e-12;
 
@@ -136,11 +137,10 @@ Q turned(const Q& q, const V3& d) {
     return {r.x / norm, r.y / norm, r.z / norm, r.w / norm};
 }
 
-}  // namespace
-
-std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
-                                      std::span<const LumetraMath::vector<float, 3>> markers,
-                                      const LumetraMath::poseP3Q<float>& start) {
+std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>> rays,
+                                  std::span<const LumetraMath::vector<float, 3>> markers,
+                                  const LumetraMath::poseP3Q<float>& start, std::uint32_t stepLimit,
+                                  bool acceptUnsettled) {
     if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
 
     V3 position = LumetraMath::vectorCast<double>(start.position);
@@ -163,7 +163,10 @@ std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float,
     bool converged = false;
     while (!converged) {
         if (!factorize(current, l, scale)) return std::nullopt;
-        if (refined.iterations == maxIterations) return std::nullopt;
+        if (refined.iterations == stepLimit) {
+            if (acceptUnsettled) break;
+            return std::nullopt;
+        }
         ++refined.iterations;
         double step[6];
         solve(l, scale, current.b, step);
@@ -216,6 +219,20 @@ std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float,
         !std::isfinite(refined.rmsAngle) || !std::isfinite(refined.covariance[0]))
         return std::nullopt;
     return refined;
+}
+
+}  // namespace
+
+std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
+                                      std::span<const LumetraMath::vector<float, 3>> markers,
+                                      const LumetraMath::poseP3Q<float>& start) {
+    return refine(rays, markers, start, maxIterations, false);
+}
+
+std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
+                                             std::span<const LumetraMath::vector<float, 3>> markers,
+                                             const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
+    return refine(rays, markers, start, steps, true);
 }
 
 double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,

@@ -36,6 +36,12 @@ std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float,
                                       std::span<const LumetraMath::vector<float, 3>> markers,
                                       const LumetraMath::poseP3Q<float>& start);
 
+/// refinePose stopped after at most `steps` steps even when the pose has not settled: a pose good
+/// enough to number more rays by, not to report. The other refusals stay.
+std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
+                                             std::span<const LumetraMath::vector<float, 3>> markers,
+                                             const LumetraMath::poseP3Q<float>& start, std::uint32_t steps);
+
 /// The angle (radians, as its sine) by which `ray` would miss `marker` under the pose refined from
 /// the other rays alone, to first order: its residual divided by its own share of the fit. A wrong
 /// correspondence shows here at full size even where the fit has absorbed most of it. Infinite
