@@ -37,6 +37,16 @@ struct JuxtapositionResult {
 /// equal magnitudes of x and y count as y.
 unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& direction);
 
+/// Where a call of `match` spent its groups, for the accuracy evaluation.
+struct MatchTrace {
+    bool patternsFound = false;       ///< the frame had patterns and groups of them to try
+    unsigned groupsTried = 0;
+    unsigned rejectedByFit = 0;       ///< groups whose bars did not fit grid cells
+    unsigned notCatalogued = 0;       ///< groups whose arrangement the catalogue does not hold
+    bool juxtapositionFailed = false;  ///< the search ended at a group that could not be placed
+    unsigned notConfirmed = 0;        ///< placed groups whose pose did not confirm the numbers
+};
+
 /// The closing steps `match` runs once a group is placed on the field. Hosts always get both; the
 /// accuracy evaluation switches them off to measure what they add.
 struct MatchSteps {
@@ -49,6 +59,8 @@ struct MatchSteps {
     /// When set, receives the largest miss of a numbered ray (as a pose fitted without it casts
     /// it), in units of the smallest marker spacing, for the refined identification written.
     float* largestMiss = nullptr;
+    /// When set, receives where the search spent its groups.
+    MatchTrace* trace = nullptr;
 };
 
 class Environment : public VeskEnvironment, public VeskEnvironmentFlat {

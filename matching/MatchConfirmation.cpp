@@ -42,23 +42,18 @@ struct Correspondences {
     std::vector<std::size_t> rayIndices;
 };
 
-/// The numbered rays whose number no other ray claims: two claims on one marker cannot both be
+/// The numbered rays but those `excluded` (when given): two claims on one marker cannot both be
 /// right, so neither may bend the pose (both are cleared afterwards).
 Correspondences numberedRays(const MarkerPlane& plane, const std::vector<Vector3>& rays,
-                             const std::vector<MarkerIndex>& numbers) {
+                             const std::vector<MarkerIndex>& numbers, const std::vector<bool>& excluded = {}) {
     const auto& markers = plane.markers.getPoints();
-    std::vector<MarkerIndex> sorted(numbers);
-    std::sort(sorted.begin(), sorted.end());
-    const auto claimedOnce = [&sorted](MarkerIndex number) {
-        const auto [first, last] = std::equal_range(sorted.begin(), sorted.end(), number);
-        return last - first == 1;
-    };
     Correspondences found;
     found.rays.reserve(rays.size());
     found.markers.reserve(rays.size());
     found.rayIndices.reserve(rays.size());
     for (std::size_t i = 0; i < rays.size(); ++i) {
-        if (numbers[i] >= MarkerNotFound || numbers[i] >= markers.size() || !claimedOnce(numbers[i])) continue;
+        if (numbers[i] >= MarkerNotFound || numbers[i] >= markers.size() || (!excluded.empty() && excluded[i]))
+            continue;
         found.rays.push_back(rays[i]);
         found.markers.push_back({markers[numbers[i]].x, plane.height, markers[numbers[i]].y});
         found.rayIndices.push_back(i);
@@ -66,22 +61,17 @@ Correspondences numberedRays(const MarkerPlane& plane, const std::vector<Vector3
     return found;
 }
 
-struct Miss {
-    double distance = 0;
-    std::size_t ray = 0;
-};
-
-/// The numbered ray that, cast from the pose fitted without it, passes its marker at the largest
-/// distance. A wrong number shows at full size here even where a weakly fixed pose has bent to it.
-Miss largestMiss(const RefinedPose& refined, const Correspondences& numbered) {
-    Miss largest;
-    for (std::size_t i = 0; i < numbered.rays.size(); ++i) {
-        const double distance =
-            LumetraMath::length(LumetraMath::vectorCast<double>(numbered.markers[i] - refined.pose.position));
-        const double miss = leaveOneOutAngle(refined, numbered.rays[i], numbered.markers[i]) * distance;
-        if (!(miss <= largest.distance)) largest = {miss, numbered.rayIndices[i]};
-    }
-    return largest;
+/// Marks the rays whose number another ray also claims.
+std::vector<bool> claimedTwice(const std::vector<MarkerIndex>& numbers) {
+    std::vector<std::pair<MarkerIndex, std::size_t>> sorted;
+    sorted.reserve(numbers.size());
+    for (std::size_t i = 0; i < numbers.size(); ++i)
+        if (numbers[i] < MarkerNotFound) sorted.push_back({numbers[i], i});
+    std::sort(sorted.begin(), sorted.end());
+    std::vector<bool> marked(numbers.size());
+    for (std::size_t i = 1; i < sorted.size(); ++i)
+        if (sorted[i].first == sorted[i - 1].first) marked[sorted[i].second] = marked[sorted[i - 1].second] = true;
+    return marked;
 }
 
 }  // namespace
@@ -101,22 +91,24 @@ std::optional<Identification> completeIdentification(const Environment& environm
         std::vector<bool> inGroup(rays.size());
         for (std::size_t i = 0; i < rays.size(); ++i) inGroup[i] = numbers[i] != MarkerUnidentified;
         numberRemainingRays(plane, found.pose, rays, numbers);
+        const std::vector<bool> colliding = claimedTwice(numbers);
         // A reprojected number the pose cannot confirm is withdrawn (the ray keeps MarkerNotFound)
         // and the pose refined without it; a group number it cannot confirm rejects the group.
         for (int withdrawn = 0;; ++withdrawn) {
-            const Correspondences all = numberedRays(plane, rays, numbers);
+            const Correspondences all = numberedRays(plane, rays, numbers, colliding);
             const std::optional<RefinedPose> fromAll = refinePose(all.rays, all.markers, found.pose);
             if (!fromAll) return std::nullopt;
             found.pose = fromAll->pose;
-            const Miss miss = largestMiss(*fromAll, all);
+            const LargestMiss miss = largestLeaveOneOutMiss(*fromAll, all.rays, all.markers);
             found.largestMiss = static_cast<float>(miss.distance) / environment.getMinMarkerDistance();
+            const std::size_t worst = all.rayIndices[miss.index];
             if (!steps.confirm) break;
             // A pose that explains fewer than half of the rays is no view of this place: a small
             // group can fit a wrong place well and leave every other ray without a marker.
             if (2 * all.rays.size() < rays.size()) return std::nullopt;
             if (found.largestMiss <= confirmationMargin) break;
-            if (inGroup[miss.ray] || withdrawn == maxWithdrawnNumbers) return std::nullopt;
-            numbers[miss.ray] = MarkerNotFound;
+            if (inGroup[worst] || withdrawn == maxWithdrawnNumbers) return std::nullopt;
+            numbers[worst] = MarkerNotFound;
         }
     } else {
         numberRemainingRays(plane, found.pose, rays, numbers);

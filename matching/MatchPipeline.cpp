@@ -241,6 +241,9 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
     std::optional<PatternGroups> candidates =
         findPatternGroups(points, barProportion, markerEllipse, minCombinationSize);
     if (!candidates) return false;
+    MatchTrace unused;
+    MatchTrace& trace = steps.trace ? *steps.trace : unused;
+    trace.patternsFound = true;
     const std::vector<Pattern>& patterns = candidates->patterns;
     const std::vector<Vector3> rayLengths = findPatternRayLengths(rays, candidates->groups, patterns);
 
@@ -248,13 +251,23 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
         const HomographyResult levelled =
             findHomography(rays, rayLengths, patterns, group, groupDirection(group, candidates->quadAngles));
         moveCentralPatternFirst(group, patterns, rays, levelled.rotation);
+        ++trace.groupsTried;
 
         const std::optional<ObservedArrangement> observed = layOnCells(*this, rays, patterns, group, levelled);
-        if (!observed) continue;
+        if (!observed) {
+            ++trace.rejectedByFit;
+            continue;
+        }
         std::optional<std::vector<unsigned long>> barIds = detectFeatures(observed->bars);
-        if (!barIds) continue;
+        if (!barIds) {
+            ++trace.notCatalogued;
+            continue;
+        }
         const JuxtapositionResult placement = juxtapose(observed->bars, *barIds);
-        if (!placement.success) return false;
+        if (!placement.success) {
+            trace.juxtapositionFailed = true;
+            return false;
+        }
 
         const LumetraMath::poseP3Q<float> levelledPose =
             trackerPose(*this, levelled, observed->centralCenter, placement.rotation, *field.barAt((*barIds)[0]));
@@ -266,7 +279,10 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
         // A pose that fails to confirm the numbers rejects the group, as a poor fit does.
         std::optional<Identification> identified =
             completeIdentification(*this, rays, std::move(numbers), levelledPose, steps);
-        if (!identified) continue;
+        if (!identified) {
+            ++trace.notConfirmed;
+            continue;
+        }
         if (steps.largestMiss) *steps.largestMiss = identified->largestMiss;
         pose = identified->pose;
         markerIndices = std::move(identified->numbers);

@@ -65,63 +65,126 @@ bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::v
     return true;
 }
 
+/// The normal equations without building the residual axes: with G = [-(I - u u^T) / distance, [u]x]
+/// the derivative of the direction u to the marker and P = I - d d^T the projection square to the
+/// turned ray d, J^T J = G^T P G = G^T G - (G^T d)(G^T d)^T and J^T r = G^T (P u). G^T G sums to
+/// a few 3 x 3 moments of the directions, so a ray costs a quarter of the full products.
 Normals evaluate(std::span<const LumetraMath::vector<float, 3>> rays,
                  std::span<const LumetraMath::vector<float, 3>> markers, const V3& position, const M3& rotation) {
     Normals n;
-    RayResiduals ray;
+    double inverse2 = 0, count = 0;
+    double weighted[6] = {}, plain[6] = {};  // sums of u u^T / distance^2 and of u u^T: xx, xy, xz, yy, yz, zz
+    V3 across{};                              // sum of u / distance
+    double outer[6][6] = {};                  // sum of (G^T d)(G^T d)^T, upper triangle
     for (std::size_t i = 0; i < rays.size(); ++i) {
-        if (!rayResiduals(rays[i], markers[i], position, rotation, ray)) return n;
-        for (std::size_t k = 0; k < 2; ++k) {
-            const double* j = ray.jacobian[k];
-            for (std::size_t r = 0; r < 6; ++r) {
-                n.b[r] += j[r] * ray.residual[k];
-                for (std::size_t c = r; c < 6; ++c) n.a[r][c] += j[r] * j[c];
-            }
+        V3 d = rotation * LumetraMath::vectorCast<double>(rays[i]);
+        d = d * (1.0 / LumetraMath::length(d));
+        const V3 toMarker = LumetraMath::vectorCast<double>(markers[i]) - position;
+        const double inverse = 1.0 / LumetraMath::length(toMarker);
+        const V3 u = toMarker * inverse;
+        const double c = LumetraMath::dot(d, u);
+        if (!(c > 0)) return n;
+        const V3 w = u - d * c;  // the residual: the direction to the marker square to the ray
+        const V3 bp = (w - u * LumetraMath::dot(u, w)) * -inverse, br = LumetraMath::cross(w, u);
+        const V3 gp = (d - u * c) * -inverse, gr = LumetraMath::cross(d, u);
+        const double b[6] = {bp.x, bp.y, bp.z, br.x, br.y, br.z};
+        const double g[6] = {gp.x, gp.y, gp.z, gr.x, gr.y, gr.z};
+        for (std::size_t r = 0; r < 6; ++r) {
+            n.b[r] += b[r];
+            for (std::size_t k = r; k < 6; ++k) outer[r][k] += g[r] * g[k];
         }
-        const double sine2 = ray.residual[0] * ray.residual[0] + ray.residual[1] * ray.residual[1];
+        const double uu[6] = {u.x * u.x, u.x * u.y, u.x * u.z, u.y * u.y, u.y * u.z, u.z * u.z};
+        const double inverseSquared = inverse * inverse;
+        for (std::size_t k = 0; k < 6; ++k) {
+            weighted[k] += uu[k] * inverseSquared;
+            plain[k] += uu[k];
+        }
+        inverse2 += inverseSquared;
+        count += 1;
+        across += u * inverse;
+        const double sine2 = LumetraMath::dot(w, w);
         n.cost += sine2;
         n.largestSine2 = std::max(n.largestSine2, sine2);
     }
+    // G^T G: (I - u u^T) / distance^2, -[u]x / distance and I - u u^T, summed over the rays.
+    constexpr std::size_t moment[3][3] = {{0, 1, 2}, {1, 3, 4}, {2, 4, 5}};
+    for (std::size_t r = 0; r < 3; ++r)
+        for (std::size_t k = r; k < 3; ++k) {
+            const double identity = r == k ? 1.0 : 0.0;
+            n.a[r][k] = identity * inverse2 - weighted[moment[r][k]] - outer[r][k];
+            n.a[r + 3][k + 3] = identity * count - plain[moment[r][k]] - outer[r + 3][k + 3];
+        }
+    const double cross[3][3] = {{0, -across.z, across.y}, {across.z, 0, -across.x}, {-across.y, across.x, 0}};
+    for (std::size_t r = 0; r < 3; ++r)
+        for (std::size_t k = 0; k < 3; ++k) n.a[r][k + 3] = -cross[r][k] - outer[r][k + 3];
     n.valid = std::isfinite(n.cost);
     return n;
 }
 
-/// Cholesky factor of the normal matrix scaled to a unit diagonal (scale[i] = 1 / sqrt(a_ii)), or
-/// false when a scaled pivot falls below the rank limit or is not finite.
-bool factorize(const Normals& n, double l[6][6], double scale[6]) {
+/// Cholesky factor L of the normal matrix scaled to a unit diagonal, D A D = L L^T with
+/// D = diag(scale), scale[i] = 1 / sqrt(a_ii); reciprocals of L's diagonal spare the solves their
+/// divisions.
+struct Factor {
+    double l[6][6] = {};
+    double inverseDiagonal[6] = {};
+    double scale[6] = {};
+};
+
+/// False when a scaled pivot falls below the rank limit or is not finite.
+bool factorize(const Normals& n, Factor& f) {
     for (std::size_t i = 0; i < 6; ++i) {
         if (!(n.a[i][i] > 0) || !std::isfinite(n.a[i][i])) return false;
-        scale[i] = 1.0 / std::sqrt(n.a[i][i]);
+        f.scale[i] = 1.0 / std::sqrt(n.a[i][i]);
     }
     for (std::size_t i = 0; i < 6; ++i) {
         for (std::size_t j = 0; j <= i; ++j) {
-            double sum = n.a[j][i] * scale[i] * scale[j];
-            for (std::size_t k = 0; k < j; ++k) sum -= l[i][k] * l[j][k];
+            double sum = n.a[j][i] * f.scale[i] * f.scale[j];
+            for (std::size_t k = 0; k < j; ++k) sum -= f.l[i][k] * f.l[j][k];
             if (i == j) {
                 if (!(sum > rankPivotLimit)) return false;
-                l[i][i] = std::sqrt(sum);
+                f.l[i][i] = std::sqrt(sum);
+                f.inverseDiagonal[i] = 1.0 / f.l[i][i];
             } else {
-                l[i][j] = sum / l[j][j];
+                f.l[i][j] = sum * f.inverseDiagonal[j];
             }
         }
     }
     return true;
 }
 
-/// x with (D^-1 L L^T D^-1) x = b, where D = diag(1 / scale).
-void solve(const double l[6][6], const double scale[6], const double b[6], double x[6]) {
+/// x with A x = b.
+void solve(const Factor& f, const double b[6], double x[6]) {
     double y[6];
     for (std::size_t i = 0; i < 6; ++i) {
-        double sum = b[i] * scale[i];
-        for (std::size_t k = 0; k < i; ++k) sum -= l[i][k] * y[k];
-        y[i] = sum / l[i][i];
+        double sum = b[i] * f.scale[i];
+        for (std::size_t k = 0; k < i; ++k) sum -= f.l[i][k] * y[k];
+        y[i] = sum * f.inverseDiagonal[i];
     }
     for (std::size_t i = 6; i-- > 0;) {
         double sum = y[i];
-        for (std::size_t k = i + 1; k < 6; ++k) sum -= l[k][i] * x[k];
-        x[i] = sum / l[i][i];
+        for (std::size_t k = i + 1; k < 6; ++k) sum -= f.l[k][i] * x[k];
+        x[i] = sum * f.inverseDiagonal[i];
     }
-    for (std::size_t i = 0; i < 6; ++i) x[i] *= scale[i];
+    for (std::size_t i = 0; i < 6; ++i) x[i] *= f.scale[i];
+}
+
+/// A^-1 = D (L^-1)^T L^-1 D, upper triangle row by row.
+void invert(const Factor& f, double inverse[21]) {
+    double m[6][6] = {};  // L^-1, lower triangular
+    for (std::size_t j = 0; j < 6; ++j) {
+        m[j][j] = f.inverseDiagonal[j];
+        for (std::size_t i = j + 1; i < 6; ++i) {
+            double sum = 0;
+            for (std::size_t k = j; k < i; ++k) sum += f.l[i][k] * m[k][j];
+            m[i][j] = -sum * f.inverseDiagonal[i];
+        }
+    }
+    for (std::size_t r = 0; r < 6; ++r)
+        for (std::size_t c = r; c < 6; ++c) {
+            double sum = 0;
+            for (std::size_t k = c; k < 6; ++k) sum += m[k][r] * m[k][c];
+            inverse[upperTriangleIndex(r, c)] = sum * f.scale[r] * f.scale[c];
+        }
 }
 
 /// exp(d) * q for a small world-frame rotation vector d, renormalised.
@@ -158,18 +221,18 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
 
     Normals current = evaluate(rays, markers, position, LumetraMath::toRotationMatrix(rotation));
     if (!current.valid) return std::nullopt;
-    double l[6][6] = {}, scale[6];
+    Factor factor;
     RefinedPose refined;
     bool converged = false;
     while (!converged) {
-        if (!factorize(current, l, scale)) return std::nullopt;
+        if (!factorize(current, factor)) return std::nullopt;
         if (refined.iterations == stepLimit) {
             if (acceptUnsettled) break;
             return std::nullopt;
         }
         ++refined.iterations;
         double step[6];
-        solve(l, scale, current.b, step);
+        solve(factor, current.b, step);
         V3 dp{-step[0], -step[1], -step[2]}, dr{-step[3], -step[4], -step[5]};
         const double size = std::max(LumetraMath::length(dp) / meanDistance, LumetraMath::length(dr));
         if (!std::isfinite(size)) return std::nullopt;
@@ -196,21 +259,14 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
         // No shorter step lowers the sum either: the pose sits at the minimum to rounding.
         if (!lowered) converged = true;
     }
-    if (!factorize(current, l, scale)) return std::nullopt;
+    // Every way out of the loop leaves `factor` the factor of `current`'s normal matrix.
 
     // Angles from their sines: below a degree they agree to a relative 5e-5.
     refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(current.cost / static_cast<double>(rays.size()))));
     refined.maxAngle = std::asin(std::min(1.0, std::sqrt(current.largestSine2)));
     const double variance = current.cost / static_cast<double>(std::max<std::size_t>(2 * rays.size() - 6, 1));
-    for (std::size_t c = 0; c < 6; ++c) {
-        double unit[6] = {}, column[6];
-        unit[c] = 1;
-        solve(l, scale, unit, column);
-        for (std::size_t r = 0; r <= c; ++r) {
-            refined.inverseNormal[upperTriangleIndex(r, c)] = column[r];
-            refined.covariance[upperTriangleIndex(r, c)] = column[r] * variance;
-        }
-    }
+    invert(factor, refined.inverseNormal);
+    for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * variance;
     refined.pose.position = LumetraMath::vectorCast<float>(position);
     refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
                              static_cast<float>(rotation.z), static_cast<float>(rotation.w)};
@@ -235,13 +291,13 @@ std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector
     return refine(rays, markers, start, steps, true);
 }
 
-double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
-                        const LumetraMath::vector<float, 3>& marker) {
-    const auto& q = refined.pose.rotation;
-    const M3 rotation = LumetraMath::toRotationMatrix(Q{q.x, q.y, q.z, q.w});
+namespace {
+
+/// leaveOneOutAngle at a pose already turned into double precision.
+double leaveOneOut(const RefinedPose& refined, const M3& rotation, const V3& position,
+                   const LumetraMath::vector<float, 3>& ray, const LumetraMath::vector<float, 3>& marker) {
     RayResiduals r;
-    if (!rayResiduals(ray, marker, LumetraMath::vectorCast<double>(refined.pose.position), rotation, r))
-        return std::numeric_limits<double>::infinity();
+    if (!rayResiduals(ray, marker, position, rotation, r)) return std::numeric_limits<double>::infinity();
     // The ray's share of the fit: H = J C J^T with C the inverse normal matrix; the residual it
     // would leave unfitted is (I - H)^-1 r.
     double cj[6][2];
@@ -263,7 +319,33 @@ double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<fl
     if (!(determinant > 1e-9)) return std::numeric_limits<double>::infinity();
     const double x = (m11 * r.residual[0] - m01 * r.residual[1]) / determinant;
     const double y = (m00 * r.residual[1] - m10 * r.residual[0]) / determinant;
-    return std::hypot(x, y);
+    return std::sqrt(x * x + y * y);
+}
+
+M3 rotationOf(const RefinedPose& refined) {
+    const auto& q = refined.pose.rotation;
+    return LumetraMath::toRotationMatrix(Q{q.x, q.y, q.z, q.w});
+}
+
+}  // namespace
+
+double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
+                        const LumetraMath::vector<float, 3>& marker) {
+    return leaveOneOut(refined, rotationOf(refined), LumetraMath::vectorCast<double>(refined.pose.position), ray,
+                       marker);
+}
+
+LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const LumetraMath::vector<float, 3>> rays,
+                                   std::span<const LumetraMath::vector<float, 3>> markers) {
+    const M3 rotation = rotationOf(refined);
+    const V3 position = LumetraMath::vectorCast<double>(refined.pose.position);
+    LargestMiss largest;
+    for (std::size_t i = 0; i < rays.size() && i < markers.size(); ++i) {
+        const double distance = LumetraMath::length(LumetraMath::vectorCast<double>(markers[i]) - position);
+        const double miss = leaveOneOut(refined, rotation, position, rays[i], markers[i]) * distance;
+        if (!(miss <= largest.distance)) largest = {miss, i};
+    }
+    return largest;
 }
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

@@ -49,6 +49,16 @@ std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector
 double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
                         const LumetraMath::vector<float, 3>& marker);
 
+/// The ray whose leaveOneOutAngle times its distance to the marker is largest (the distance by
+/// which it would pass the marker), over rays[i] against markers[i]; the distance is infinite for
+/// a ray the others cannot check.
+struct LargestMiss {
+    double distance = 0;
+    std::size_t index = 0;
+};
+LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const LumetraMath::vector<float, 3>> rays,
+                                   std::span<const LumetraMath::vector<float, 3>> markers);
+
 /// Element (row, column) of a 6 x 6 symmetric matrix stored as its upper triangle row by row.
 constexpr std::size_t upperTriangleIndex(std::size_t row, std::size_t column) {
     if (row > column) return upperTriangleIndex(column, row);

@@ -43,6 +43,16 @@ double oracleError(const std::vector<Point3>& markers, const View& view) {
     return refined ? positionError(refined->pose, view.pose) : std::numeric_limits<double>::infinity();
 }
 
+/// The index into lossNames of a view the library did not match right.
+std::size_t lossOf(const Vesk::Environment::HorizontalGrid::MatchTrace& trace) {
+    if (!trace.patternsFound) return 0;
+    if (trace.juxtapositionFailed) return 3;
+    if (trace.notConfirmed > 0) return 4;
+    if (trace.groupsTried > 0 && trace.rejectedByFit == trace.groupsTried) return 1;
+    if (trace.notCatalogued > 0) return 2;
+    return 5;
+}
+
 }  // namespace
 
 AccuracyRow evaluateAccuracy(const MatchGeometry& geometry, double noise, const AccuracySettings& settings) {
@@ -67,14 +77,18 @@ AccuracyRow evaluateAccuracy(const MatchGeometry& geometry, double noise, const 
         const std::size_t wrong = outcome.matched ? wrongNumbers(outcome.markerIndices, frame) : 0;
         row.wrongRays += wrong;
         row.wrongFrames += wrong > 0;
+        std::vector<MarkerIndex> numbers;
+        Pose pose;
         if (outcome.matched && wrong == 0) {
             ++row.correct;
             row.errors.push_back(positionError(outcome.pose, view->pose));
+        } else {
+            Vesk::Environment::HorizontalGrid::MatchTrace trace;
+            inProcess->match(frame.rays, numbers, pose, MatchSteps{.trace = &trace});
+            ++row.losses[lossOf(trace)];
         }
         row.oracleErrors.push_back(oracleError(markers, *view));
 
-        std::vector<MarkerIndex> numbers;
-        Pose pose;
         if (inProcess->match(frame.rays, numbers, pose, MatchSteps{.refine = false, .confirm = false})) {
             const std::size_t plainWrong = wrongNumbers(numbers, frame);
             row.plainWrongRays += plainWrong;

@@ -43,7 +43,15 @@ struct AccuracyRow {
     std::vector<double> rightMisses, wrongMisses;
     /// Identifications with a ray that no other ray could check (an infinite miss).
     std::size_t rightUnbounded = 0, wrongUnbounded = 0;
+    /// Views without success, by where the search ended (see lossNames).
+    std::size_t losses[6] = {};
 };
+
+/// Where a view without success was lost: no patterns or groups, every group off the grid cells,
+/// no group's arrangement catalogued, the search ended at a group that could not be placed, no
+/// placed group confirmed, or otherwise (two rays claiming one marker).
+inline constexpr const char* lossNames[6] = {"no patterns", "fit", "not catalogued", "placement", "not confirmed",
+                                             "other"};
 
 /// One row of the table: `settings.frames` views of `geometry` at angular noise `noise`.
 AccuracyRow evaluateAccuracy(const MatchGeometry& geometry, double noise, const AccuracySettings& settings);

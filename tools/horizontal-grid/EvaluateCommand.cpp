@@ -2,6 +2,7 @@
 // against the plain pipeline (levelled pose, no refinement, no confirmation) and the best pose the
 // true markers allow.
 
+#include <iterator>
 #include <memory>
 
 #include <fmt/core.h>
@@ -28,6 +29,12 @@ double percent(std::size_t part, std::size_t whole) {
     return whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
 }
 
+nlohmann::json losses(const Testing::AccuracyRow& row) {
+    nlohmann::json out = nlohmann::json::object();
+    for (std::size_t i = 0; i < std::size(Testing::lossNames); ++i) out[Testing::lossNames[i]] = row.losses[i];
+    return out;
+}
+
 nlohmann::json rowJson(const Testing::AccuracyRow& row) {
     using Testing::quantile;
     return {{"geometry", row.geometry},
@@ -47,7 +54,8 @@ nlohmann::json rowJson(const Testing::AccuracyRow& row) {
             {"wrongMissMin", row.wrongMisses.empty() ? 0.0 : row.wrongMisses.front()},
             {"wrongMissCount", row.wrongMisses.size()},
             {"rightMissUnbounded", row.rightUnbounded},
-            {"wrongMissUnbounded", row.wrongUnbounded}};
+            {"wrongMissUnbounded", row.wrongUnbounded},
+            {"losses", losses(row)}};
 }
 
 int runEvaluate(const EvaluateOptions& options) {
@@ -91,6 +99,14 @@ int runEvaluate(const EvaluateOptions& options) {
                    1e3 * j["oracleP50"].get<double>(), 1e3 * j["oracleP95"].get<double>(),
                    j["rightMissMax"].get<double>(),
                    row.wrongMisses.empty() ? std::string("-") : fmt::format("{:.3f}", row.wrongMisses.front()));
+    }
+    fmt::print("\nviews without success, by where the search ended\n{:<12} {:>6}", "geometry", "noise");
+    for (const char* name : Testing::lossNames) fmt::print(" {:>14}", name);
+    fmt::print("\n");
+    for (const auto& row : rows) {
+        fmt::print("{:<12} {:>6.2f}", row.geometry, row.noise / radiansPerDegree);
+        for (const std::size_t count : row.losses) fmt::print(" {:>14}", count);
+        fmt::print("\n");
     }
     return 0;
 }
