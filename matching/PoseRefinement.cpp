@@ -294,7 +294,17 @@ std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector
 namespace {
 
 /// leaveOneOutAngle at a pose already turned into double precision.
-double leaveOneOut(const RefinedPose& refined, const M3& rotation, const V3& position,
+/// The inverse normal matrix in full.
+struct InverseNormal {
+    double c[6][6];
+
+    explicit InverseNormal(const RefinedPose& refined) {
+        for (std::size_t a = 0; a < 6; ++a)
+            for (std::size_t b = 0; b < 6; ++b) c[a][b] = refined.inverseNormal[upperTriangleIndex(a, b)];
+    }
+};
+
+double leaveOneOut(const InverseNormal& inverse, const M3& rotation, const V3& position,
                    const LumetraMath::vector<float, 3>& ray, const LumetraMath::vector<float, 3>& marker) {
     RayResiduals r;
     if (!rayResiduals(ray, marker, position, rotation, r)) return std::numeric_limits<double>::infinity();
@@ -304,7 +314,7 @@ double leaveOneOut(const RefinedPose& refined, const M3& rotation, const V3& pos
     for (std::size_t a = 0; a < 6; ++a)
         for (std::size_t k = 0; k < 2; ++k) {
             double sum = 0;
-            for (std::size_t b = 0; b < 6; ++b) sum += refined.inverseNormal[upperTriangleIndex(a, b)] * r.jacobian[k][b];
+            for (std::size_t b = 0; b < 6; ++b) sum += inverse.c[a][b] * r.jacobian[k][b];
             cj[a][k] = sum;
         }
     double h[2][2];
@@ -331,18 +341,19 @@ M3 rotationOf(const RefinedPose& refined) {
 
 double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
                         const LumetraMath::vector<float, 3>& marker) {
-    return leaveOneOut(refined, rotationOf(refined), LumetraMath::vectorCast<double>(refined.pose.position), ray,
-                       marker);
+    return leaveOneOut(InverseNormal(refined), rotationOf(refined),
+                       LumetraMath::vectorCast<double>(refined.pose.position), ray, marker);
 }
 
 LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const LumetraMath::vector<float, 3>> rays,
                                    std::span<const LumetraMath::vector<float, 3>> markers) {
     const M3 rotation = rotationOf(refined);
     const V3 position = LumetraMath::vectorCast<double>(refined.pose.position);
+    const InverseNormal inverse(refined);
     LargestMiss largest;
     for (std::size_t i = 0; i < rays.size() && i < markers.size(); ++i) {
         const double distance = LumetraMath::length(LumetraMath::vectorCast<double>(markers[i]) - position);
-        const double miss = leaveOneOut(refined, rotation, position, rays[i], markers[i]) * distance;
+        const double miss = leaveOneOut(inverse, rotation, position, rays[i], markers[i]) * distance;
         if (!(miss <= largest.distance)) largest = {miss, i};
     }
     return largest;
