@@ -83,11 +83,13 @@ std::optional<Identification> completeIdentification(const Environment& environm
     Identification found{levelled, {}, 0.0f};
     if (steps.refine) {
         // A group of one bar leaves a rotation about the bar open: its rays alone refine nothing,
-        // and the levelled pose numbers the rest.
-        const Correspondences group = numberedRays(plane, rays, numbers);
-        const std::optional<RefinedPose> fromGroup =
-            refinePoseRoughly(group.rays, group.markers, levelled, groupRefinementSteps);
-        if (fromGroup) found.pose = fromGroup->pose;
+        // and the levelled pose numbers the rest. With no rest, the full refinement follows at once.
+        if (std::find(numbers.begin(), numbers.end(), MarkerUnidentified) != numbers.end()) {
+            const Correspondences group = numberedRays(plane, rays, numbers);
+            const std::optional<RefinedPose> fromGroup =
+                refinePoseRoughly(group.rays, group.markers, levelled, groupRefinementSteps);
+            if (fromGroup) found.pose = fromGroup->pose;
+        }
         std::vector<bool> inGroup(rays.size());
         for (std::size_t i = 0; i < rays.size(); ++i) inGroup[i] = numbers[i] != MarkerUnidentified;
         numberRemainingRays(plane, found.pose, rays, numbers);
