@@ -41,6 +41,7 @@ unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& directi
 struct MatchTrace {
     bool patternsFound = false;       ///< the frame had patterns and groups of them to try
     unsigned groupsTried = 0;
+    unsigned patternsTried = 0;       ///< summed over the groups tried
     unsigned rejectedByFit = 0;       ///< groups whose bars did not fit grid cells
     unsigned notCatalogued = 0;       ///< groups whose arrangement the catalogue does not hold
     bool juxtapositionFailed = false;  ///< the search ended at a group that could not be placed
