@@ -191,12 +191,17 @@ struct IEnvironment : IInterface {
     /// On Ok: *result is True when the identification is complete and consistent; the pose is
     /// written in place (its rotation turns tracker-frame vectors into environment-frame
     /// vectors) and markerIndices receives one MarkerIndex (4 bytes) per ray, in ray order.
-    /// An identification counts only when its pose confirms it: every numbered ray passes within
-    /// a fifth of the smallest marker spacing of its marker (a pose error below that can never
-    /// name a wrong marker). When *result is False, the allocator is still called once: with the
-    /// ray count when an identification was found but two rays claimed the same marker (those
-    /// entries hold MarkerUnidentified; the pose is written), otherwise (no identification, or
-    /// one its pose does not confirm) with 0 and the pose left untouched.
+    /// The pose is the least-squares fit of every numbered ray to its marker. An identification
+    /// counts only when that pose confirms it: at least half of the rays are numbered, and every
+    /// numbered ray, cast from the pose fitted to the other rays alone, passes its marker within
+    /// 0.15 of the smallest marker spacing (right numbers miss by the ray noise times the
+    /// distance, wrong ones by about a marker spacing). A ray numbered from the pose rather than
+    /// from the recognised bars that misses by more gets MarkerNotFound instead (up to 8 such rays;
+    /// a recognised bar's ray that misses rejects the bars). When *result is False, the allocator is
+    /// still called once: with the ray count when an identification was found but two rays claimed
+    /// the same marker (those entries hold MarkerUnidentified; the pose is written, fitted without
+    /// them), otherwise (no identification, or none its pose confirms) with 0 and the pose left
+    /// untouched.
     /// Frames of more than MaxMatchRays rays are not searched: *result is False at once.
     /// InvalidPointer when pose, result or allocate is null, or rays.data is null with a
     /// nonzero size; OutOfMemory. On failure *result and the out array are not written.

@@ -22,13 +22,4 @@ MarkerIndex markerHitByRay(const MarkerPlane& plane, const LumetraMath::vector<f
     return found.size() == 1 ? static_cast<MarkerIndex>(found.front()) : MarkerNotFound;
 }
 
-bool rayPassesNearMarker(const MarkerPlane& plane, const LumetraMath::vector<float, 3>& origin,
-                         const LumetraMath::vector<float, 3>& direction, MarkerIndex marker, float tolerance) {
-    const auto& markers = plane.markers.getPoints();
-    const auto hit = markerPlaneHit(plane, origin, direction);
-    if (!hit || marker >= markers.size()) return false;
-    const LumetraMath::vector<float, 2> miss = *hit - markers[marker];
-    return tolerance * tolerance >= miss.x * miss.x + miss.y * miss.y;
-}
-
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

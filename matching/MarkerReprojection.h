@@ -27,9 +27,4 @@ std::optional<LumetraMath::vector<float, 2>> markerPlaneHit(const MarkerPlane& p
 MarkerIndex markerHitByRay(const MarkerPlane& plane, const LumetraMath::vector<float, 3>& origin,
                            const LumetraMath::vector<float, 3>& direction);
 
-/// Whether the ray meets the plane within `tolerance` of marker `marker` (boundary included).
-/// False for a marker number the plane does not hold.
-bool rayPassesNearMarker(const MarkerPlane& plane, const LumetraMath::vector<float, 3>& origin,
-                         const LumetraMath::vector<float, 3>& direction, MarkerIndex marker, float tolerance);
-
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

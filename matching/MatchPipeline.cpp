@@ -14,7 +14,7 @@
 #include "environment/Environment.h"
 #include "matching/ConflictMatrix.h"
 #include "matching/DuplicateClearing.h"
-#include "matching/MarkerReprojection.h"
+#include "matching/MatchConfirmation.h"
 #include "matching/PoseFromHomography.h"
 #include "math/Quaternion.h"
 
@@ -33,6 +33,10 @@ constexpr float patternEllipseScale = 0.75f;
 constexpr float lengthTolerance = 0.5f;
 constexpr float quadAngleThreshold = 0.0f;
 constexpr float maxMeanFitError = 0x1.99999ap-4f;  // 0.1
+/// Patterns summed over the groups one frame may try. Real views of dense layouts up to a 150
+/// degree field of view tried at most 585 (short bars, 0.05 degrees of noise); a crafted frame of
+/// thousands of large groups would otherwise level and look up every one.
+constexpr std::size_t maxPatternsTried = 4096;
 
 
 /// Each ray's intersection with the plane one unit below the tracker (mirrored for upward rays).
@@ -220,16 +224,6 @@ LumetraMath::poseP3Q<float> trackerPose(const Environment& environment, const Ho
     return pose;
 }
 
-/// Whether the pose passes every numbered ray within `margin` of its marker.
-bool poseConfirmsNumbers(const MarkerPlane& plane, const Vector3& position,
-                         const LumetraMath::matrix<float, 3, 3>& toWorld, const std::vector<Vector3>& rays,
-                         const std::vector<MarkerIndex>& numbers, float margin) {
-    for (std::size_t i = 0; i < rays.size(); ++i)
-        if (numbers[i] < MarkerNotFound && !rayPassesNearMarker(plane, position, toWorld * rays[i], numbers[i], margin))
-            return false;
-    return true;
-}
-
 }  // namespace
 
 unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& direction) {
@@ -239,6 +233,11 @@ unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& directi
 
 bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
                         LumetraMath::poseP3Q<float>& pose) const {
+    return match(rays, markerIndices, pose, MatchSteps{});
+}
+
+bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
+                        LumetraMath::poseP3Q<float>& pose, const MatchSteps& steps) const {
     const unsigned long rayCount = rays.size();
     if (rayCount < 3 * minCombinationSize || rayCount > Lumetra::Vesk::Environment::MaxMatchRays) return false;
 
@@ -246,43 +245,55 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
     std::optional<PatternGroups> candidates =
         findPatternGroups(points, barProportion, markerEllipse, minCombinationSize);
     if (!candidates) return false;
+    MatchTrace unused;
+    MatchTrace& trace = steps.trace ? *steps.trace : unused;
+    trace.patternsFound = true;
     const std::vector<Pattern>& patterns = candidates->patterns;
     const std::vector<Vector3> rayLengths = findPatternRayLengths(rays, candidates->groups, patterns);
 
+    std::size_t patternsTried = 0;
     for (Group& group : candidates->groups) {
+        patternsTried += group.size();
+        if (patternsTried > maxPatternsTried) return false;
+        trace.patternsTried = static_cast<unsigned>(patternsTried);
         const HomographyResult levelled =
             findHomography(rays, rayLengths, patterns, group, groupDirection(group, candidates->quadAngles));
         moveCentralPatternFirst(group, patterns, rays, levelled.rotation);
+        ++trace.groupsTried;
 
         const std::optional<ObservedArrangement> observed = layOnCells(*this, rays, patterns, group, levelled);
-        if (!observed) continue;
+        if (!observed) {
+            ++trace.rejectedByFit;
+            continue;
+        }
         std::optional<std::vector<unsigned long>> barIds = detectFeatures(observed->bars);
-        if (!barIds) continue;
+        if (!barIds) {
+            ++trace.notCatalogued;
+            continue;
+        }
         const JuxtapositionResult placement = juxtapose(observed->bars, *barIds);
-        if (!placement.success) return false;
+        if (!placement.success) {
+            trace.juxtapositionFailed = true;
+            return false;
+        }
 
-        const LumetraMath::poseP3Q<float> found =
+        const LumetraMath::poseP3Q<float> levelledPose =
             trackerPose(*this, levelled, observed->centralCenter, placement.rotation, *field.barAt((*barIds)[0]));
         std::vector<MarkerIndex> numbers(rayCount, MarkerUnidentified);
         for (std::size_t i = 0; i < group.size(); ++i)
             for (std::size_t k = 0; k < 3; ++k)
                 numbers[patterns[group[i]][k]] = static_cast<MarkerIndex>(3 * (*barIds)[i] + k);
 
-        // The rays outside the group take the marker they point at from the found pose.
-        const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(found.rotation);
-        const MarkerPlane plane{markersSearch, markersHeight, minMarkerDistance * markerSearchFactor};
-        for (std::size_t i = 0; i < rayCount; ++i)
-            if (numbers[i] == MarkerUnidentified) numbers[i] = markerHitByRay(plane, found.position, toWorld * rays[i]);
-
-        // The pose must confirm every number: each numbered ray within the margin by which the search
-        // radius stays short of the nearest other marker. A pose error below that margin can never
-        // carry a ray into a wrong marker's circle; a pose that misses one of its own numbers by more
-        // (levelling not converged, a wrong cell, a group that fixes the tilt poorly) cannot vouch
-        // for its reprojected numbers either. Such a frame is not identified: outputs stay untouched.
-        const float margin = minMarkerDistance * (1.0f - markerSearchFactor);
-        if (!poseConfirmsNumbers(plane, found.position, toWorld, rays, numbers, margin)) return false;
-        pose = found;
-        markerIndices = std::move(numbers);
+        // A pose that fails to confirm the numbers rejects the group, as a poor fit does.
+        std::optional<Identification> identified =
+            completeIdentification(*this, rays, std::move(numbers), levelledPose, steps);
+        if (!identified) {
+            ++trace.notConfirmed;
+            continue;
+        }
+        if (steps.largestMiss) *steps.largestMiss = identified->largestMiss;
+        pose = identified->pose;
+        markerIndices = std::move(identified->numbers);
         return !clearDuplicateMarkers(markerIndices);
     }
     return false;

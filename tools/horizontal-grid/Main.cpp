@@ -32,6 +32,7 @@ int main(int argc, char** argv) {
     addCoverageCommand(tool, selected);
     addSuggestCommand(tool, selected);
     addDemoCommand(tool, selected);
+    addEvaluateCommand(tool, selected);
 
     try {
         checkOptionNames(tool, std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
