@@ -29,7 +29,10 @@ g++ "$source_dir/examples/host.cpp" -o "$work/host" $(pkg-config --cflags --libs
 echo "== tool, man pages, completion"
 tool="$prefix/bin/lumetra-horizontal-grid"
 "$tool" describe --summary "$code" | head -3
-"$tool" simulate --library "$prefix/lib/libLumetraVeskEnvironmentHorizontalGrid.so" -n 50 "$code" | tail -1
+# The tool loads the library beside it (<prefix>/lib), not the build tree's.
+"$tool" --version | grep -F "library $prefix/lib/libLumetraVeskEnvironmentHorizontalGrid.so" | grep -q loads \
+    || { "$tool" --version >&2; echo "the tool does not load the installed library" >&2; exit 1; }
+"$tool" simulate -n 50 "$code" | tail -1
 for page in lumetra-horizontal-grid lumetra-horizontal-grid-simulate; do
     grep -q '^\.SH NAME' "$prefix/share/man/man1/$page.1"
 done
