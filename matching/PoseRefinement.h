@@ -1,0 +1,43 @@
+#pragma once
+// Least-squares refinement of a tracker pose from rays whose markers are known: the pose that
+// brings every ray, turned into the world, closest to the direction from the tracker to its marker.
+
+#include <cstdint>
+#include <optional>
+#include <span>
+
+#include "math/Pose.h"
+#include "math/Vector.h"
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+struct RefinedPose {
+    LumetraMath::poseP3Q<float> pose;  ///< tracker position in the world, rotation tracker -> world
+    /// Radians: root mean square and largest angle between each ray (turned into the world) and
+    /// the direction from the tracker to its marker.
+    double rmsAngle = 0, maxAngle = 0;
+    /// 6 x 6 upper triangle row by row, order (x, y, z, rx, ry, rz): position in the world frame,
+    /// rotation as a small world-frame rotation vector (q <- exp(d) * q). The inverse of the
+    /// Gauss-Newton normal matrix times the residual variance, the sum of squared residuals over
+    /// 2N - 6 (over 1 when N = 3, where the fit is exact).
+    double covariance[21] = {};
+    std::uint32_t iterations = 0;
+};
+
+/// Gauss-Newton from `start` in double precision over six degrees of freedom; each ray's residual
+/// is the direction to its marker projected onto two unit axes square to the ray (the sines of the
+/// angle's components). A step that does not lower the squared sum is halved.
+/// Nothing when there are fewer than 3 correspondences (or the counts differ), the normal matrix
+/// is rank-deficient (e.g. every marker on one line through the view), the result is not finite,
+/// a marker ends up behind its ray, or the iteration does not settle.
+std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
+                                      std::span<const LumetraMath::vector<float, 3>> markers,
+                                      const LumetraMath::poseP3Q<float>& start);
+
+/// Element (row, column) of a 6 x 6 symmetric matrix stored as its upper triangle row by row.
+constexpr std::size_t upperTriangleIndex(std::size_t row, std::size_t column) {
+    if (row > column) return upperTriangleIndex(column, row);
+    return row * 6 - row * (row - 1) / 2 + (column - row);
+}
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid

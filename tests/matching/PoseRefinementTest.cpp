@@ -1,0 +1,122 @@
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+#include <random>
+#include <vector>
+
+#include "matching/PoseRefinement.h"
+
+using namespace Lumetra::Vesk::Environment::HorizontalGrid;
+using Vector3 = LumetraMath::vector<float, 3>;
+using Pose = LumetraMath::poseP3Q<float>;
+
+namespace {
+
+/// A tracker 1 to 2 units below a ceiling of markers, tilted up to about 15 degrees.
+struct Scene {
+    std::vector<Vector3> markers;
+    std::vector<Vector3> rays;
+    Pose truth;
+};
+
+Vector3 gaussianTurn(const Vector3& ray, float sigma, std::mt19937& random) {
+    std::normal_distribution<float> noise(0.0f, sigma);
+    const Vector3 turned = ray + Vector3{noise(random), noise(random), noise(random)};
+    return turned / LumetraMath::length(turned);
+}
+
+Scene scene(std::mt19937& random, std::size_t count, float noise = 0.0f, bool onOneLine = false) {
+    std::uniform_real_distribution<float> spread(-1.5f, 1.5f), tilt(-0.13f, 0.13f);
+    Scene s;
+    s.truth.position = {spread(random) * 0.2f, 0.5f, spread(random) * 0.2f};
+    s.truth.rotation = LumetraMath::quaternionFromAxisAngle(Vector3{tilt(random), 1.0f, tilt(random)}, spread(random));
+    for (std::size_t i = 0; i < count; ++i) {
+        const Vector3 marker{spread(random), 2.5f, onOneLine ? 0.3f : spread(random)};
+        s.markers.push_back(marker);
+        const Vector3 toMarker = marker - s.truth.position;
+        const Vector3 ray = LumetraMath::mul(LumetraMath::conjugate(s.truth.rotation), toMarker / LumetraMath::length(toMarker));
+        s.rays.push_back(noise > 0 ? gaussianTurn(ray, noise, random) : ray);
+    }
+    return s;
+}
+
+Pose perturbed(const Pose& pose, std::mt19937& random, float positionError, float angleError) {
+    std::uniform_real_distribution<float> unit(-1.0f, 1.0f);
+    Pose p = pose;
+    p.position += Vector3{unit(random), unit(random), unit(random)} * positionError;
+    p.rotation = LumetraMath::quaternionFromAxisAngle(Vector3{unit(random), unit(random), unit(random)}, angleError) *
+                 p.rotation;
+    return p;
+}
+
+double rotationAngle(const LumetraMath::quaternion<float>& a, const LumetraMath::quaternion<float>& b) {
+    const auto d = a * LumetraMath::conjugate(b);
+    return 2 * std::hypot(double{d.x}, double{d.y}, double{d.z});
+}
+
+}  // namespace
+
+TEST(PoseRefinement, RecoversPerturbedPosesFromExactRays) {
+    std::mt19937 random(7);
+    for (int trial = 0; trial < 200; ++trial) {
+        const Scene s = scene(random, 4 + trial % 21);  // three rays may fit other poses exactly
+        const auto refined = refinePose(s.rays, s.markers, perturbed(s.truth, random, 0.1f, 0.1f));
+        ASSERT_TRUE(refined) << trial;
+        EXPECT_LT(LumetraMath::length(refined->pose.position - s.truth.position), 5e-6f) << trial;
+        EXPECT_LT(rotationAngle(refined->pose.rotation, s.truth.rotation), 2e-6) << trial;
+        EXPECT_LT(refined->maxAngle, 2e-6) << trial;
+        EXPECT_LE(refined->iterations, 10u);
+    }
+}
+
+TEST(PoseRefinement, CovarianceMatchesTheScatterOfNoisyFits) {
+    // Many noisy views of one scene: the spread of the fitted positions and yaw must agree with
+    // the covariance the refinement reports, within sampling error.
+    std::mt19937 random(11);
+    const float sigma = 0.001f;  // about 0.06 degrees per ray
+    const Scene exact = scene(random, 24);
+    double sum[6] = {}, reported[6] = {};
+    const int trials = 400;
+    for (int trial = 0; trial < trials; ++trial) {
+        Scene s = exact;
+        for (Vector3& ray : s.rays) ray = gaussianTurn(ray, sigma, random);
+        const auto refined = refinePose(s.rays, s.markers, s.truth);
+        ASSERT_TRUE(refined);
+        const Vector3 dp = refined->pose.position - s.truth.position;
+        const auto dq = refined->pose.rotation * LumetraMath::conjugate(s.truth.rotation);
+        const double sign = dq.w < 0 ? -2.0 : 2.0;
+        const double d[6] = {dp.x, dp.y, dp.z, sign * dq.x, sign * dq.y, sign * dq.z};
+        for (std::size_t i = 0; i < 6; ++i) {
+            sum[i] += d[i] * d[i];
+            reported[i] += refined->covariance[upperTriangleIndex(i, i)];
+        }
+        EXPECT_NEAR(refined->rmsAngle, sigma * std::sqrt(2.0), sigma);
+    }
+    for (std::size_t i = 0; i < 6; ++i) EXPECT_NEAR(sum[i] / reported[i], 1.0, 0.25) << i;
+}
+
+TEST(PoseRefinement, RefusesWhatCannotFixAPose) {
+    std::mt19937 random(3);
+    const Scene good = scene(random, 6);
+    const Scene line = scene(random, 8, 0.0f, true);
+    EXPECT_FALSE(refinePose(line.rays, line.markers, line.truth)) << "markers on one line";
+    EXPECT_FALSE(refinePose(std::span(good.rays).first(2), std::span(good.markers).first(2), good.truth));
+    EXPECT_FALSE(refinePose(good.rays, std::span(good.markers).first(5), good.truth)) << "counts differ";
+
+    const float nan = std::numeric_limits<float>::quiet_NaN(), inf = std::numeric_limits<float>::infinity();
+    for (const float bad : {nan, inf}) {
+        Scene s = good;
+        s.rays[2].y = bad;
+        EXPECT_FALSE(refinePose(s.rays, s.markers, s.truth));
+        s = good;
+        s.markers[4].x = bad;
+        EXPECT_FALSE(refinePose(s.rays, s.markers, s.truth));
+        Pose start = good.truth;
+        start.rotation.w = bad;
+        EXPECT_FALSE(refinePose(good.rays, good.markers, start));
+    }
+    Scene flipped = good;  // every ray turned away from its marker: nothing to converge to in front
+    for (Vector3& ray : flipped.rays) ray = -ray;
+    EXPECT_FALSE(refinePose(flipped.rays, flipped.markers, good.truth));
+}
