@@ -1,0 +1,186 @@
+#include "matching/PoseSettling.h"
+
+#include <algorithm>
+#include <cmath>
+#include <span>
+
+#include "environment/Environment.h"
+#include "matching/MarkerReprojection.h"
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+namespace {
+
+using Vector2 = LumetraMath::vector<float, 2>;
+using Vector3 = LumetraMath::vector<float, 3>;
+using Pose = LumetraMath::poseP3Q<float>;
+
+/// A numbered ray may miss its marker on the plane by this share of the smallest marker spacing:
+/// the margin by which the reprojection radius of match stays short of the nearest other marker,
+/// so a pose within it can never carry a ray into a wrong marker's circle.
+constexpr float planeGate = 0.2f;
+/// The residual bound is this many times the median residual of the fit: for a right numbering
+/// with Gaussian ray noise the median angle is about 1.18 sigma, so the bound is about 4 sigma.
+constexpr double residualSpreadFactor = 3.5;
+/// Floor of the residual bound, radians: float rounding of exact rays stays far below it.
+constexpr double residualFloor = 1e-4;
+constexpr int maxRounds = 4;
+
+Vector3 markerPosition(const Environment& environment, MarkerIndex marker) {
+    const Vector2& p = environment.getMarkersSearch().getPoints()[marker];
+    return {p.x, environment.getMarkersHeight(), p.y};
+}
+
+/// Angle between the ray turned into the world and the direction from the tracker to the marker.
+double residualAngle(const LumetraMath::matrix<float, 3, 3>& toWorld, const Pose& pose, const Vector3& ray,
+                     const Vector3& marker) {
+    const Vector3 w = toWorld * ray;
+    const Vector3 d = marker - pose.position;
+    const double crossLength = LumetraMath::length(LumetraMath::vectorCast<double>(LumetraMath::cross(w, d)));
+    return std::atan2(crossLength, static_cast<double>(LumetraMath::dot(w, d)));
+}
+
+std::size_t countNumbered(const std::vector<MarkerIndex>& numbers, std::size_t markerCount) {
+    return static_cast<std::size_t>(
+        std::count_if(numbers.begin(), numbers.end(), [&](MarkerIndex n) { return n < markerCount; }));
+}
+
+/// The residual bound of a fit: a multiple of the median residual of its numbered rays.
+double residualBound(std::vector<double> residuals) {
+    if (residuals.empty()) return residualFloor;
+    const auto middle = residuals.begin() + static_cast<long>(residuals.size() / 2);
+    std::nth_element(residuals.begin(), middle, residuals.end());
+    return std::max(residualFloor, residualSpreadFactor * *middle);
+}
+
+}  // namespace
+
+std::vector<Vector3> unitRays(const std::vector<Vector3>& rays) {
+    std::vector<Vector3> unit;
+    unit.reserve(rays.size());
+    for (const Vector3& ray : rays) {
+        const float length = LumetraMath::length(ray);
+        const bool usable = std::isfinite(ray.x) && std::isfinite(ray.y) && std::isfinite(ray.z) &&
+                            std::isfinite(length) && length > 0.0f;
+        unit.push_back(usable ? ray / length : Vector3{0.0f, 0.0f, 0.0f});
+    }
+    return unit;
+}
+
+bool isUsableRay(const Vector3& unitRay) { return unitRay.x != 0.0f || unitRay.y != 0.0f || unitRay.z != 0.0f; }
+
+bool isFinitePose(const Pose& pose) {
+    const auto& p = pose.position;
+    const auto& q = pose.rotation;
+    return std::isfinite(p.x) && std::isfinite(p.y) && std::isfinite(p.z) && std::isfinite(q.x) &&
+           std::isfinite(q.y) && std::isfinite(q.z) && std::isfinite(q.w);
+}
+
+std::vector<MarkerIndex> numberFromPose(const Environment& environment, const std::vector<Vector3>& rays,
+                                        const Pose& pose, float radius) {
+    const auto& search = environment.getMarkersSearch();
+    const auto& markers = search.getPoints();
+    const MarkerPlane plane{search, environment.getMarkersHeight(), radius};
+    const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(pose.rotation);
+
+    std::vector<MarkerIndex> numbers(rays.size(), MarkerNotFound);
+    std::vector<float> misses(rays.size(), 0.0f);
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        if (!isUsableRay(rays[i])) continue;
+        const Vector3 direction = toWorld * rays[i];
+        // Only rays that travel towards the plane can show a marker.
+        if ((environment.getMarkersHeight() - pose.position.y) * direction.y <= 0.0f) continue;
+        const auto hit = markerPlaneHit(plane, pose.position, direction);
+        if (!hit) continue;
+        float best = radius * radius;
+        for (const int candidate : search.getPointsInCircle(*hit, radius)) {
+            const Vector2 miss = *hit - markers[static_cast<std::size_t>(candidate)];
+            const float squared = LumetraMath::dot(miss, miss);
+            if (squared <= best) {
+                best = squared;
+                numbers[i] = static_cast<MarkerIndex>(candidate);
+                misses[i] = squared;
+            }
+        }
+    }
+    // One marker, one ray: the nearer claim wins (the earlier ray on a tie).
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (numbers[i] != MarkerNotFound) order.push_back(i);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
+        return numbers[a] != numbers[b] ? numbers[a] < numbers[b] : misses[a] != misses[b] ? misses[a] < misses[b] : a < b;
+    });
+    for (std::size_t k = 0; k < order.size();) {
+        std::size_t j = k + 1;
+        while (j < order.size() && numbers[order[j]] == numbers[order[k]]) numbers[order[j++]] = MarkerNotFound;
+        k = j;
+    }
+    return numbers;
+}
+
+std::optional<RefinedPose> fitNumbered(const Environment& environment, const std::vector<Vector3>& rays,
+                                       const std::vector<MarkerIndex>& numbers, const Pose& start) {
+    const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
+    std::vector<Vector3> usedRays, usedMarkers;
+    usedRays.reserve(rays.size());
+    usedMarkers.reserve(rays.size());
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (numbers[i] < markerCount && isUsableRay(rays[i])) {
+            usedRays.push_back(rays[i]);
+            usedMarkers.push_back(markerPosition(environment, numbers[i]));
+        }
+    if (usedRays.size() < 3) return std::nullopt;
+    std::optional<RefinedPose> fit = HorizontalGrid::refinePose(std::span<const Vector3>(usedRays),
+                                                                std::span<const Vector3>(usedMarkers), start);
+    if (fit && !isFinitePose(fit->pose)) return std::nullopt;
+    return fit;
+}
+
+std::optional<SettledPose> settlePose(const Environment& environment, const std::vector<Vector3>& rays,
+                                      std::vector<MarkerIndex> numbers, const Pose& start,
+                                      std::uint32_t minimumSupport) {
+    const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
+    const float gate = planeGate * environment.getMinMarkerDistance();
+    Pose from = start;
+    for (int round = 0; round < maxRounds; ++round) {
+        if (countNumbered(numbers, markerCount) < std::max<std::uint32_t>(minimumSupport, 3)) return std::nullopt;
+        const std::optional<RefinedPose> fit = fitNumbered(environment, rays, numbers, from);
+        if (!fit) return std::nullopt;
+
+        // Judge the fit by its own spread, then number every ray afresh from it.
+        const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(fit->pose.rotation);
+        std::vector<double> residuals;
+        residuals.reserve(rays.size());
+        for (std::size_t i = 0; i < rays.size(); ++i)
+            if (numbers[i] < markerCount)
+                residuals.push_back(residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])));
+        const double bound = residualBound(std::move(residuals));
+
+        std::vector<MarkerIndex> renumbered = numberFromPose(environment, rays, fit->pose, gate);
+        for (std::size_t i = 0; i < rays.size(); ++i)
+            if (renumbered[i] < markerCount &&
+                residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, renumbered[i])) > bound)
+                renumbered[i] = MarkerNotFound;
+        if (renumbered == numbers) {
+            SettledPose settled{*fit, std::move(numbers), 0};
+            settled.numbered = static_cast<std::uint32_t>(countNumbered(settled.numbers, markerCount));
+            return settled;
+        }
+        numbers = std::move(renumbered);
+        from = fit->pose;
+    }
+    return std::nullopt;
+}
+
+PoseEstimate toEstimate(const SettledPose& settled) {
+    PoseEstimate estimate;
+    estimate.pose = settled.fit.pose;
+    estimate.markerIndices = settled.numbers;
+    estimate.numberedRays = settled.numbered;
+    estimate.supportingRays = settled.numbered;
+    estimate.rmsAngle = settled.fit.rmsAngle;
+    estimate.maxAngle = settled.fit.maxAngle;
+    std::copy(std::begin(settled.fit.covariance), std::end(settled.fit.covariance), std::begin(estimate.covariance));
+    return estimate;
+}
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid
