@@ -46,6 +46,8 @@ public:
         minimumSupport_ = static_cast<std::uint32_t>(std::max<unsigned long>(6, 3 * smallest));
     }
 
+    /// The best hypothesis of the bar patterns the plain search finds, then, if there is none, of
+    /// those found with strays admitted.
     std::optional<SettledPose> run() {
         const Environment& e = environment_;
         if (auto groups = findPatternGroups(points_, e.barProportion, e.getMarkerEllipse(), e.getMinCombinationSize()))
@@ -58,6 +60,10 @@ public:
         return std::move(best_);
     }
 
+    /// The levelling of the largest group tried, if any: the tracker's tilt, good to a degree or so
+    /// even when the group could not be placed.
+    const std::optional<LumetraMath::quaternion<float>>& levelling() const { return levelling_; }
+
 private:
     void search(PatternGroups& candidates) {
         const std::vector<Vector3> rayLengths =
@@ -68,6 +74,7 @@ private:
             Group group = candidates.groups[g];
             const HomographyResult levelled = Environment::findHomography(
                 rays_, rayLengths, candidates.patterns, group, groupDirection(group, candidates.quadAngles));
+            if (!levelling_) levelling_ = levelled.rotation;
             moveCentralPatternFirst(group, candidates.patterns, rays_, levelled.rotation);
             if (tryGroup(candidates.patterns, group, levelled)) ++fitted;
         }
@@ -104,11 +111,18 @@ private:
 
         std::optional<SettledPose> settled = settlePose(environment_, rays_, std::move(numbers), start, minimumSupport_);
         if (!settled) return true;
-        // Confirmation: the fitted pose must keep every catalogued bar's rays on their markers.
+        // Confirmation: the fitted pose must give no catalogued ray another marker, and keep at
+        // least two thirds of them on theirs (a noisy ray may fall outside the residual bound).
+        std::size_t kept = 0, catalogueRays = 0;
         for (std::size_t i = 0; i < group.size(); ++i)
             if ((*catalogued)[i] != openBarId)
-                for (std::size_t k = 0; k < 3; ++k)
-                    if (settled->numbers[patterns[group[i]][k]] != 3 * (*catalogued)[i] + k) return true;
+                for (std::size_t k = 0; k < 3; ++k) {
+                    const MarkerIndex number = settled->numbers[patterns[group[i]][k]];
+                    ++catalogueRays;
+                    if (number == 3 * (*catalogued)[i] + k) ++kept;
+                    else if (number != MarkerNotFound) return true;
+                }
+        if (3 * kept < 2 * catalogueRays) return true;
         if (!best_ || better(*settled, *best_)) best_ = std::move(settled);
         return true;
     }
@@ -119,7 +133,27 @@ private:
     std::size_t usable_ = 0;
     std::uint32_t minimumSupport_ = 6;
     std::optional<SettledPose> best_;
+    std::optional<LumetraMath::quaternion<float>> levelling_;
 };
+
+/// A tilted tracker sees bars foreshortened and turned in the plane the search projects onto, so
+/// compatible bars conflict on length or direction and a view splits into groups too small for
+/// the catalogue. When nothing is found, the rays are levelled by the tilt of the largest group and
+/// searched again; the pose found is turned back to the tracker's frame.
+std::optional<SettledPose> identifyUnitRays(const Environment& environment, const std::vector<Vector3>& rays) {
+    IdentificationSearch search(environment, rays);
+    std::optional<SettledPose> found = search.run();
+    if (found || !search.levelling()) return found;
+
+    const LumetraMath::quaternion<float> levelling = *search.levelling();
+    const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(levelling);
+    std::vector<Vector3> levelledRays;
+    levelledRays.reserve(rays.size());
+    for (const Vector3& ray : rays) levelledRays.push_back(isUsableRay(ray) ? turn * ray : ray);
+    found = IdentificationSearch(environment, levelledRays).run();
+    if (found) found->fit.pose.rotation = found->fit.pose.rotation * levelling;
+    return found;
+}
 
 }  // namespace
 
@@ -128,7 +162,7 @@ PoseOutcome Environment::identify(const std::vector<Vector3>& rays) const {
     outcome.method = PoseMethodIdentify;
     if (rays.size() > MaxMatchRays) return outcome;
     const std::vector<Vector3> unit = unitRays(rays);
-    if (const std::optional<SettledPose> best = IdentificationSearch(*this, unit).run()) {
+    if (const std::optional<SettledPose> best = identifyUnitRays(*this, unit)) {
         outcome.found = true;
         outcome.estimate = toEstimate(*best);
     }

@@ -243,7 +243,10 @@ std::vector<VeskEnvironment::Pattern> VeskEnvironment::findPatternsToleratingStr
             }
             if (count == 0 || count > maxInside) continue;
             for (unsigned m = 0; m < count; ++m) {
-                if (!isMiddleMarker(places[m].x, places[m].y, barProportion)) continue;
+                // Noisy rays of a far or short bar leave its middle marker a little off the segment.
+                if (!(std::fabs(places[m].y) < 0.025f &&
+                      std::fabs(0.5f - std::fabs(places[m].x) - barProportion) < 0.06f))
+                    continue;
                 patterns.push_back(places[m].x > 0.0f ? Pattern{j, inside[m], i} : Pattern{i, inside[m], j});
             }
         }

@@ -165,6 +165,16 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
             settled.numbered = static_cast<std::uint32_t>(countNumbered(settled.numbers, markerCount));
             return settled;
         }
+        if (round + 1 == maxRounds) {
+            // Still moving: keep the rays both numberings agree on and fit them once more.
+            for (std::size_t i = 0; i < rays.size(); ++i)
+                if (renumbered[i] != numbers[i]) renumbered[i] = MarkerNotFound;
+            const std::size_t agreed = countNumbered(renumbered, markerCount);
+            if (agreed < std::max<std::size_t>(minimumSupport, 3)) return std::nullopt;
+            const std::optional<RefinedPose> last = fitNumbered(environment, rays, renumbered, fit->pose);
+            if (!last) return std::nullopt;
+            return SettledPose{*last, std::move(renumbered), static_cast<std::uint32_t>(agreed)};
+        }
         numbers = std::move(renumbered);
         from = fit->pose;
     }
