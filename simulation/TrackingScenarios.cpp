@@ -166,7 +166,7 @@ std::vector<TrackerPose> walk(const TrackingScene& scene, double seconds, double
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double halfWidth = 0.35 * static_cast<double>(scene.layout.size.x) * scene.layout.cellSize;
     const double halfDepth = 0.35 * static_cast<double>(scene.layout.size.y) * scene.layout.cellSize;
-    const double distance = 0.5 * (scene.geometry.minDistance + scene.geometry.maxDistance);
+    const double distance = scene.geometry.maxDistance;
     const double height = scene.layout.height + (scene.layout.ceiling ? -distance : distance);
     const double speed = 1.5, peakYawRate = pi, sway = 10 * pi / 180;
     const double phase = 2 * pi * unit(rng);
@@ -199,8 +199,21 @@ std::vector<TrackerPose> walk(const TrackingScene& scene, double seconds, double
 void evaluateWalk(const TrackingScene& scene, const std::vector<TrackerPose>& poses, const CameraProfile& camera,
                   TrackingFigures& figures) {
     std::mt19937_64 rng(poses.size());
-    const double fieldOfView = 0.5 * (camera.minFieldOfView + camera.maxFieldOfView);
-    std::optional<Pose> previous;
+    const double fieldOfView = camera.maxFieldOfView;
+    // The prediction a host without an inertial sensor makes: the last pose moved on by the motion
+    // between the last two poses (just the last pose after a frame without one).
+    std::optional<Pose> previous, beforePrevious;
+    const auto predict = [&] {
+        if (!beforePrevious) return *previous;
+        Pose predicted = *previous;
+        predicted.position += previous->position - beforePrevious->position;
+        predicted.rotation = previous->rotation * LumetraMath::conjugate(beforePrevious->rotation) * previous->rotation;
+        const float norm = std::sqrt(predicted.rotation.x * predicted.rotation.x + predicted.rotation.y * predicted.rotation.y +
+                                     predicted.rotation.z * predicted.rotation.z + predicted.rotation.w * predicted.rotation.w);
+        predicted.rotation = {predicted.rotation.x / norm, predicted.rotation.y / norm, predicted.rotation.z / norm,
+                              predicted.rotation.w / norm};
+        return predicted;
+    };
     for (const TrackerPose& truth : poses) {
         FrameOptions options{.ceiling = scene.layout.ceiling,
                              .fieldOfViewHalfAngle = fieldOfView / 2,
@@ -210,11 +223,11 @@ void evaluateWalk(const TrackingScene& scene, const std::vector<TrackerPose>& po
                              .seed = rng()};
         const View view{truth, generateFrame(scene.markers, truth, options)};
         const PoseOutcome outcome =
-            previous ? track(*scene.tracking, view.frame.rays, *previous) : identify(*scene.tracking, view.frame.rays);
+            previous ? track(*scene.tracking, view.frame.rays, predict()) : identify(*scene.tracking, view.frame.rays);
         figures.fellBack += previous && outcome.report.method == Vesk::Environment::HorizontalGrid::PoseMethodTrackFellBack;
         scoreOutcome(scene, view, outcome.found, outcome.markerIndices, outcome.pose, &outcome.report, figures);
-        if (outcome.found) previous = outcome.pose;
-        else previous.reset();
+        beforePrevious = outcome.found ? previous : std::nullopt;
+        previous = outcome.found ? std::optional<Pose>(outcome.pose) : std::nullopt;
     }
 }
 

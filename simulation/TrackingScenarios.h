@@ -66,11 +66,13 @@ std::vector<View> cameraViews(const TrackingScene& scene, const CameraProfile& c
 void evaluateViews(const TrackingScene& scene, const std::vector<View>& views, PoseMethod method,
                    TrackingFigures& figures);
 
-/// Poses of a walk over the scene at `rate` frames a second: 1.5 m/s along a path that turns at
-/// up to 180 deg/s of yaw, with +-10 deg of sway, kept over the grid.
+/// Poses of a walk over the scene at `rate` frames a second, at the geometry's largest distance
+/// from the marker plane: 1.5 m/s along a path over the middle of the grid, the head turning at up
+/// to 180 deg/s of yaw, with +-10 deg of sway.
 std::vector<TrackerPose> walk(const TrackingScene& scene, double seconds, double rate, std::uint64_t seed);
 
-/// Tracks the walk's frames, each predicted by the pose of the frame before (identify for the first).
+/// Tracks the walk's frames, seen through the camera's widest field of view, each predicted from the
+/// two poses before at constant velocity (identify for the first, and after a frame without a pose).
 void evaluateWalk(const TrackingScene& scene, const std::vector<TrackerPose>& poses, const CameraProfile& camera,
                   TrackingFigures& figures);
 
