@@ -18,12 +18,14 @@ using Pose = LumetraMath::poseP3Q<float>;
 /// the margin by which the reprojection radius of match stays short of the nearest other marker,
 /// so a pose within it can never carry a ray into a wrong marker's circle.
 constexpr float planeGate = 0.2f;
-/// The residual bound is this many times the median residual of the fit: for a right numbering
-/// with Gaussian ray noise the median angle is about 1.18 sigma, so the bound is about 4 sigma.
-constexpr double residualSpreadFactor = 3.5;
+/// The residual bound is this many times the median residual of the fit, corrected for the six
+/// degrees of freedom the fit takes from its rays: for a right numbering with Gaussian ray noise the
+/// median angle is about 1.18 sigma, so the bound is about 3.4 sigma for the rays of the fit, and it
+/// leaves room for the error of the pose at rays the fit did not use.
+constexpr double residualSpreadFactor = 4.0;
 /// Floor of the residual bound, radians: float rounding of exact rays stays far below it.
 constexpr double residualFloor = 1e-4;
-constexpr int maxRounds = 4;
+constexpr int maxRounds = 5;
 
 Vector3 markerPosition(const Environment& environment, MarkerIndex marker) {
     const Vector2& p = environment.getMarkersSearch().getPoints()[marker];
@@ -44,12 +46,15 @@ std::size_t countNumbered(const std::vector<MarkerIndex>& numbers, std::size_t m
         std::count_if(numbers.begin(), numbers.end(), [&](MarkerIndex n) { return n < markerCount; }));
 }
 
-/// The residual bound of a fit: a multiple of the median residual of its numbered rays.
+/// The residual bound of a fit: a multiple of the median residual of its numbered rays, scaled
+/// up by sqrt(2N / (2N - 6)) for the N rays the fit rests on.
 double residualBound(std::vector<double> residuals) {
     if (residuals.empty()) return residualFloor;
     const auto middle = residuals.begin() + static_cast<long>(residuals.size() / 2);
     std::nth_element(residuals.begin(), middle, residuals.end());
-    return std::max(residualFloor, residualSpreadFactor * *middle);
+    const double components = 2.0 * static_cast<double>(residuals.size());
+    const double freedom = std::sqrt(components / std::max(components - 6.0, 1.0));
+    return std::max(residualFloor, residualSpreadFactor * freedom * *middle);
 }
 
 }  // namespace
@@ -141,6 +146,7 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
     const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
     const float gate = planeGate * environment.getMinMarkerDistance();
     Pose from = start;
+    std::vector<bool> judgedOut(rays.size(), false);
     for (int round = 0; round < maxRounds; ++round) {
         if (countNumbered(numbers, markerCount) < std::max<std::uint32_t>(minimumSupport, 3)) return std::nullopt;
         const std::optional<RefinedPose> fit = fitNumbered(environment, rays, numbers, from);
@@ -155,11 +161,18 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
                 residuals.push_back(residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])));
         const double bound = residualBound(std::move(residuals));
 
+        // A ray the fit rested on must lie within the bound. A ray new to the numbering is only
+        // held to the gate: a fit over few rays predicts the others less well than its spread
+        // says, so it joins the next fit and is judged there. A ray once judged out stays out.
         std::vector<MarkerIndex> renumbered = numberFromPose(environment, rays, fit->pose, gate);
-        for (std::size_t i = 0; i < rays.size(); ++i)
-            if (renumbered[i] < markerCount &&
-                residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, renumbered[i])) > bound)
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            if (renumbered[i] >= markerCount) continue;
+            if (judgedOut[i] || (renumbered[i] == numbers[i] &&
+                                 residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])) > bound)) {
+                judgedOut[i] = true;
                 renumbered[i] = MarkerNotFound;
+            }
+        }
         if (renumbered == numbers) {
             SettledPose settled{*fit, std::move(numbers), 0};
             settled.numbered = static_cast<std::uint32_t>(countNumbered(settled.numbers, markerCount));
