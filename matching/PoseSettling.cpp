@@ -146,7 +146,7 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
     const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
     const float gate = planeGate * environment.getMinMarkerDistance();
     Pose from = start;
-    std::vector<bool> judgedOut(rays.size(), false);
+    std::vector<MarkerIndex> judgedOut(rays.size(), MarkerNotFound);
     for (int round = 0; round < maxRounds; ++round) {
         if (countNumbered(numbers, markerCount) < std::max<std::uint32_t>(minimumSupport, 3)) return std::nullopt;
         const std::optional<RefinedPose> fit = fitNumbered(environment, rays, numbers, from);
@@ -161,15 +161,16 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
                 residuals.push_back(residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])));
         const double bound = residualBound(std::move(residuals));
 
-        // A ray the fit rested on must lie within the bound. A ray new to the numbering is only
-        // held to the gate: a fit over few rays predicts the others less well than its spread
-        // says, so it joins the next fit and is judged there. A ray once judged out stays out.
+        // A ray the fit rested on must lie within the bound. A ray new to its number is only held
+        // to the gate: a fit over few rays predicts the others less well than its spread says, so
+        // it joins the next fit and is judged there. A number once judged out stays out.
         std::vector<MarkerIndex> renumbered = numberFromPose(environment, rays, fit->pose, gate);
         for (std::size_t i = 0; i < rays.size(); ++i) {
             if (renumbered[i] >= markerCount) continue;
-            if (judgedOut[i] || (renumbered[i] == numbers[i] &&
-                                 residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])) > bound)) {
-                judgedOut[i] = true;
+            if (renumbered[i] == judgedOut[i] ||
+                (renumbered[i] == numbers[i] &&
+                 residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])) > bound)) {
+                judgedOut[i] = renumbered[i];
                 renumbered[i] = MarkerNotFound;
             }
         }
