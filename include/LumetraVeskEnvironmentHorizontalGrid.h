@@ -321,9 +321,12 @@ struct ITrackingEnvironment : IInterface {
     /// or one advanced by an inertial sensor): each ray cast from the prediction takes the nearest
     /// marker within 0.45 of the smallest marker spacing, the pose is refined, rays whose residual
     /// exceeds a bound scaled to the fit's spread are dropped, all rays are numbered again from the
-    /// refined pose and the pose is refined once more. When the prediction does not hold (too few
-    /// rays explained, or a fit that fails) the frame is identified afresh as identify does and
-    /// report->method is PoseMethodTrackFellBack, otherwise PoseMethodTrack.
+    /// refined pose and the pose is refined once more. When the prediction does not hold (fewer
+    /// than 60 % of the usable rays explained, or a fit that fails), its rotation is first turned
+    /// towards the rays (a prediction by the last pose while the head turns fast is off most at the
+    /// edge of the view) and tried again; when that does not hold either, the frame is identified
+    /// afresh as identify does and report->method is PoseMethodTrackFellBack, otherwise
+    /// PoseMethodTrack.
     /// InvalidPointer also when predicted is null; InvalidArgument when it is not finite or its
     /// rotation is not a unit quaternion (norm off 1 by more than 1e-3).
     virtual ExceptionCode track(ArrayInMarshaler::Intermediate rays, const LumetraMath::poseP3Q<float>* predicted,
