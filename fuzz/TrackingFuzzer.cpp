@@ -29,25 +29,44 @@ using Lumetra::Vesk::Environment::HorizontalGrid::ITrackingEnvironment;
 using Lumetra::Vesk::Environment::HorizontalGrid::PoseReport;
 
 struct FixedEnvironment {
+    IEnvironment* environment;
     ITrackingEnvironment* tracking;
     std::size_t markerCount;
 };
 
-const std::vector<FixedEnvironment>& environments() {
-    static const std::vector<FixedEnvironment> list = [] {
-        std::vector<FixedEnvironment> created;
+/// The environments of matchEnvironmentCodes() with their tracking faces, one reference each held
+/// for the whole run.
+class FixedEnvironments {
+public:
+    FixedEnvironments() {
         for (std::string_view code : matchEnvironmentCodes()) {
-            IEnvironment& environment = requireEnvironment(code);  // kept for the whole run
+            IEnvironment& environment = requireEnvironment(code);
             OutArray<Vector3> markers;
             LUMETRA_FUZZ_CHECK(environment.getMarkers(markers.marshaler()) == ExceptionCode::Ok, "getMarkers failed");
             void* face = nullptr;
             LUMETRA_FUZZ_CHECK(environment.QueryInterface(ITrackingEnvironment::interfaceId, &face) == ExceptionCode::Ok,
                                "no tracking face");
-            created.push_back({static_cast<ITrackingEnvironment*>(face), markers.elements.size()});
+            list_.push_back({&environment, static_cast<ITrackingEnvironment*>(face), markers.elements.size()});
         }
-        return created;
-    }();
-    return list;
+    }
+    ~FixedEnvironments() {
+        for (const FixedEnvironment& fixed : list_) {
+            fixed.tracking->Release();
+            fixed.environment->Release();
+        }
+    }
+    FixedEnvironments(const FixedEnvironments&) = delete;
+    FixedEnvironments& operator=(const FixedEnvironments&) = delete;
+
+    const std::vector<FixedEnvironment>& list() const { return list_; }
+
+private:
+    std::vector<FixedEnvironment> list_;
+};
+
+const std::vector<FixedEnvironment>& environments() {
+    static const FixedEnvironments created;
+    return created.list();
 }
 
 bool isFinite(float value) { return std::isfinite(value); }

@@ -27,6 +27,9 @@ constexpr std::size_t maxHypothesesFitted = 10;
 /// A hypothesis that explains this share of the usable rays ends the search: a wrong one that has
 /// passed its confirmation never comes near it.
 constexpr double convincingShare = 0.85;
+/// The stray-tolerant search tries every pair of rays against every ray; beyond this many rays it is
+/// skipped, so that the largest frames stay within milliseconds.
+constexpr std::size_t maxToleratingRays = 96;
 
 struct Hypothesis {
     SettledPose settled;
@@ -52,7 +55,7 @@ public:
         const Environment& e = environment_;
         if (auto groups = findPatternGroups(points_, e.barProportion, e.getMarkerEllipse(), e.getMinCombinationSize()))
             search(*groups);
-        if (!best_) {
+        if (!best_ && rays_.size() <= maxToleratingRays) {
             std::vector<Pattern> patterns = VeskEnvironment::findPatternsToleratingStrays(
                 points_, e.barProportion, e.getMarkerEllipse(), patternEllipseScale);
             if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize())) search(*groups);
@@ -111,8 +114,9 @@ private:
 
         std::optional<SettledPose> settled = settlePose(environment_, rays_, std::move(numbers), start, minimumSupport_);
         if (!settled) return true;
-        // Confirmation: the fitted pose must give no catalogued ray another marker, and keep at
-        // least two thirds of them on theirs (a noisy ray may fall outside the residual bound).
+        // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two
+        // thirds of them, or two bars' worth, on theirs (a noisy ray may fall outside the residual
+        // bound, a far one outside what the fit's spread can tell apart).
         std::size_t kept = 0, catalogueRays = 0;
         for (std::size_t i = 0; i < group.size(); ++i)
             if ((*catalogued)[i] != openBarId)
@@ -122,7 +126,7 @@ private:
                     if (number == 3 * (*catalogued)[i] + k) ++kept;
                     else if (number != MarkerNotFound) return true;
                 }
-        if (3 * kept < 2 * catalogueRays) return true;
+        if (3 * kept < 2 * catalogueRays && kept < 6) return true;
         if (!best_ || better(*settled, *best_)) best_ = std::move(settled);
         return true;
     }

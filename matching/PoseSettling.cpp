@@ -26,6 +26,10 @@ constexpr double residualSpreadFactor = 4.0;
 /// Floor of the residual bound, radians: float rounding of exact rays stays far below it.
 constexpr double residualFloor = 1e-4;
 constexpr int maxRounds = 5;
+/// A ray is numbered only when the residual bound is within this many times the angle its gate
+/// subtends: the neighbouring markers lie five gates away, so a ray within the bound still lands
+/// three gates clear of them.
+constexpr float separableShare = 2.0f;
 
 Vector3 markerPosition(const Environment& environment, MarkerIndex marker) {
     const Vector2& p = environment.getMarkersSearch().getPoints()[marker];
@@ -164,9 +168,19 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
         // A ray the fit rested on must lie within the bound. A ray new to its number is only held
         // to the gate: a fit over few rays predicts the others less well than its spread says, so
         // it joins the next fit and is judged there. A number once judged out stays out.
+        // A ray is numbered only where the fit's spread tells markers apart: its residual bound must
+        // stay within twice the angle the gate subtends at the marker (smallest across the ray's
+        // line of sight, so foreshortened far markers need a tight fit). A fit whose spread reaches the
+        // gates everywhere, as a wrong numbering's does, numbers nothing and fails.
         std::vector<MarkerIndex> renumbered = numberFromPose(environment, rays, fit->pose, gate);
         for (std::size_t i = 0; i < rays.size(); ++i) {
             if (renumbered[i] >= markerCount) continue;
+            const Vector3 toMarker = markerPosition(environment, renumbered[i]) - fit->pose.position;
+            const float range = LumetraMath::length(toMarker);
+            if (!(bound * range <= separableShare * gate * std::fabs(toMarker.y) / range)) {
+                renumbered[i] = MarkerNotFound;
+                continue;
+            }
             if (renumbered[i] == judgedOut[i] ||
                 (renumbered[i] == numbers[i] &&
                  residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])) > bound)) {
