@@ -27,9 +27,10 @@ constexpr std::size_t maxHypothesesFitted = 10;
 /// A hypothesis that explains this share of the usable rays ends the search: a wrong one that has
 /// passed its confirmation never comes near it.
 constexpr double convincingShare = 0.85;
-/// The stray-tolerant search tries every pair of rays against every ray; beyond this many rays it is
-/// skipped, so that the largest frames stay within milliseconds.
-constexpr std::size_t maxToleratingRays = 96;
+/// The searches after the first (with strays admitted, which tries every pair of rays against every
+/// ray, and on levelled rays) are skipped beyond this many rays, so that a large frame costs what
+/// match costs.
+constexpr std::size_t maxSecondSearchRays = 96;
 
 struct Hypothesis {
     SettledPose settled;
@@ -55,7 +56,7 @@ public:
         const Environment& e = environment_;
         if (auto groups = findPatternGroups(points_, e.barProportion, e.getMarkerEllipse(), e.getMinCombinationSize()))
             search(*groups);
-        if (!best_ && rays_.size() <= maxToleratingRays) {
+        if (!best_ && rays_.size() <= maxSecondSearchRays) {
             std::vector<Pattern> patterns = VeskEnvironment::findPatternsToleratingStrays(
                 points_, e.barProportion, e.getMarkerEllipse(), patternEllipseScale);
             if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize())) search(*groups);
@@ -147,7 +148,7 @@ private:
 std::optional<SettledPose> identifyUnitRays(const Environment& environment, const std::vector<Vector3>& rays) {
     IdentificationSearch search(environment, rays);
     std::optional<SettledPose> found = search.run();
-    if (found || !search.levelling()) return found;
+    if (found || !search.levelling() || rays.size() > maxSecondSearchRays) return found;
 
     const LumetraMath::quaternion<float> levelling = *search.levelling();
     const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(levelling);
