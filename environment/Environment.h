@@ -39,6 +39,20 @@ struct JuxtapositionResult {
 /// equal magnitudes of x and y count as y.
 unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& direction);
 
+/// The closing steps `match` runs once a group is placed on the field. Hosts always get both; the
+/// accuracy evaluation switches them off to measure what they add.
+struct MatchSteps {
+    /// Refine the pose by least squares over the group's rays, number the other rays from it and
+    /// refine again over every numbered ray; off, the levelled pose numbers the rays and is written.
+    bool refine = true;
+    /// Accept the identification only when the refined pose passes every numbered ray near its
+    /// marker (without the refinement there is nothing to confirm with).
+    bool confirm = true;
+    /// When set, receives the largest miss of a numbered ray (as a pose fitted without it casts
+    /// it), in units of the smallest marker spacing, for the refined identification written.
+    float* largestMiss = nullptr;
+};
+
 class Environment : public VeskEnvironment, public VeskEnvironmentFlat {
 public:
     using Vector2 = LumetraMath::vector<float, 2>;
@@ -58,6 +72,8 @@ public:
     // Operations of the environment base.
     bool match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
                LumetraMath::poseP3Q<float>& pose) const override;
+    bool match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
+               LumetraMath::poseP3Q<float>& pose, const MatchSteps& steps) const;
     /// Whether ray `a` can show a marker: dot(a, b) < 0 on the floor, its negation under a ceiling.
     bool filterRay(const Vector3& a, const Vector3& b) const override;
     /// One contour: the outline of the grid, corners (−hx, −hy), (−hx, hy), (hx, hy), (hx, −hy).

@@ -11,13 +11,13 @@
 #include <vector>
 
 #include "environment/Environment.h"
-#include "matching/MatchSteps.h"
+#include "matching/PipelineSteps.h"
 #include "matching/PoseSettling.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 namespace {
 
-using namespace MatchSteps;
+using namespace PipelineSteps;
 
 constexpr unsigned long openBarId = ~0ul;
 constexpr float patternEllipseScale = 0.75f;

@@ -14,13 +14,13 @@
 #include "environment/Environment.h"
 #include "matching/ConflictMatrix.h"
 #include "matching/DuplicateClearing.h"
-#include "matching/MarkerReprojection.h"
-#include "matching/MatchSteps.h"
+#include "matching/MatchConfirmation.h"
+#include "matching/PipelineSteps.h"
 #include "matching/PoseFromHomography.h"
 #include "math/Quaternion.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
-namespace MatchSteps {
+namespace PipelineSteps {
 
 using Vector2 = LumetraMath::vector<float, 2>;
 using Vector3 = LumetraMath::vector<float, 3>;
@@ -215,19 +215,9 @@ LumetraMath::poseP3Q<float> trackerPose(const Environment& environment, const Ho
     return pose;
 }
 
-/// Whether the pose passes every numbered ray within `margin` of its marker.
-bool poseConfirmsNumbers(const MarkerPlane& plane, const Vector3& position,
-                         const LumetraMath::matrix<float, 3, 3>& toWorld, const std::vector<Vector3>& rays,
-                         const std::vector<MarkerIndex>& numbers, float margin) {
-    for (std::size_t i = 0; i < rays.size(); ++i)
-        if (numbers[i] < MarkerNotFound && !rayPassesNearMarker(plane, position, toWorld * rays[i], numbers[i], margin))
-            return false;
-    return true;
-}
+}  // namespace PipelineSteps
 
-}  // namespace MatchSteps
-
-using namespace MatchSteps;
+using namespace PipelineSteps;
 
 unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& direction) {
     if (std::fabs(direction.x) > std::fabs(direction.y)) return direction.x > 0.0f ? 0 : 2;
@@ -236,6 +226,11 @@ unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& directi
 
 bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
                         LumetraMath::poseP3Q<float>& pose) const {
+    return match(rays, markerIndices, pose, MatchSteps{});
+}
+
+bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
+                        LumetraMath::poseP3Q<float>& pose, const MatchSteps& steps) const {
     const unsigned long rayCount = rays.size();
     if (rayCount < 3 * minCombinationSize || rayCount > Lumetra::Vesk::Environment::MaxMatchRays) return false;
 
@@ -258,28 +253,20 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
         const JuxtapositionResult placement = juxtapose(observed->bars, *barIds);
         if (!placement.success) return false;
 
-        const LumetraMath::poseP3Q<float> found =
+        const LumetraMath::poseP3Q<float> levelledPose =
             trackerPose(*this, levelled, observed->centralCenter, placement.rotation, *field.barAt((*barIds)[0]));
         std::vector<MarkerIndex> numbers(rayCount, MarkerUnidentified);
         for (std::size_t i = 0; i < group.size(); ++i)
             for (std::size_t k = 0; k < 3; ++k)
                 numbers[patterns[group[i]][k]] = static_cast<MarkerIndex>(3 * (*barIds)[i] + k);
 
-        // The rays outside the group take the marker they point at from the found pose.
-        const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(found.rotation);
-        const MarkerPlane plane{markersSearch, markersHeight, minMarkerDistance * markerSearchFactor};
-        for (std::size_t i = 0; i < rayCount; ++i)
-            if (numbers[i] == MarkerUnidentified) numbers[i] = markerHitByRay(plane, found.position, toWorld * rays[i]);
-
-        // The pose must confirm every number: each numbered ray within the margin by which the search
-        // radius stays short of the nearest other marker. A pose error below that margin can never
-        // carry a ray into a wrong marker's circle; a pose that misses one of its own numbers by more
-        // (levelling not converged, a wrong cell, a group that fixes the tilt poorly) cannot vouch
-        // for its reprojected numbers either. Such a frame is not identified: outputs stay untouched.
-        const float margin = minMarkerDistance * (1.0f - markerSearchFactor);
-        if (!poseConfirmsNumbers(plane, found.position, toWorld, rays, numbers, margin)) return false;
-        pose = found;
-        markerIndices = std::move(numbers);
+        // A pose that fails to confirm the numbers rejects the group, as a poor fit does.
+        std::optional<Identification> identified =
+            completeIdentification(*this, rays, std::move(numbers), levelledPose, steps);
+        if (!identified) continue;
+        if (steps.largestMiss) *steps.largestMiss = identified->largestMiss;
+        pose = identified->pose;
+        markerIndices = std::move(identified->numbers);
         return !clearDuplicateMarkers(markerIndices);
     }
     return false;

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <limits>
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 namespace {
@@ -16,8 +17,9 @@ using M3 = LumetraMath::matrix<double, 3, 3>;
 
 constexpr std::uint32_t maxIterations = 20;
 constexpr int maxHalvings = 8;
-/// A step smaller than this (radians, position scaled by the mean marker distance) has converged.
-constexpr double convergedStep = 1e-9;
+/// A step smaller than this (radians, position scaled by the mean marker distance) is the last: it
+/// is taken without another evaluation, and what it leaves is of the order of its square.
+constexpr double convergedStep = 1e-6;
 /// A pivot of the unit-diagonal normal matrix below this marks a direction the rays do not fix.
 constexpr double rankPivotLimit = 1e-12;
 
@@ -30,35 +32,53 @@ struct Normals {
     bool valid = false;  // every value finite and every marker in front of its ray
 };
 
-/// The residuals are taken along two unit axes square to each turned ray. Which two does not
-/// change the squared sum (it is the squared sine of the angle), so they are built from the turned
-/// ray at every pose and treated as turning with the tracker for the derivative.
+/// The residuals of one ray, taken along two unit axes square to the turned ray, and their
+/// derivatives by (position, rotation vector). Which two axes does not change the squared sum (the
+/// squared sine of the angle), so they are built from the turned ray at every pose and treated as
+/// turning with the tracker for the derivative. False when the marker lies behind the ray.
+struct RayResiduals {
+    double residual[2];
+    double jacobian[2][6];
+};
+
+bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::vector<float, 3>& marker,
+                  const V3& position, const M3& rotation, RayResiduals& out) {
+    V3 d = rotation * LumetraMath::vectorCast<double>(ray);
+    d = d * (1.0 / LumetraMath::length(d));
+    V3 first = std::fabs(d.x) < 0.6 ? V3{0, d.z, -d.y} : V3{-d.z, 0, d.x};  // d x (1,0,0) or d x (0,1,0)
+    first = first * (1.0 / LumetraMath::length(first));
+    const V3 axes[2] = {first, LumetraMath::cross(d, first)};
+    const V3 toMarker = LumetraMath::vectorCast<double>(marker) - position;
+    const double inverseDistance = 1.0 / LumetraMath::length(toMarker);
+    const V3 u = toMarker * inverseDistance;
+    if (!(LumetraMath::dot(d, u) > 0)) return false;
+    for (std::size_t k = 0; k < 2; ++k) {
+        const V3& e = axes[k];
+        const double residual = LumetraMath::dot(e, u);
+        // d(e.u)/dp = -(e - (e.u) u) / distance; d(e.u)/dθ = e x u (e turns with the tracker).
+        const V3 dp = (e - u * residual) * -inverseDistance;
+        const V3 dr = LumetraMath::cross(e, u);
+        out.residual[k] = residual;
+        const double j[6] = {dp.x, dp.y, dp.z, dr.x, dr.y, dr.z};
+        for (std::size_t c = 0; c < 6; ++c) out.jacobian[k][c] = j[c];
+    }
+    return true;
+}
+
 Normals evaluate(std::span<const LumetraMath::vector<float, 3>> rays,
                  std::span<const LumetraMath::vector<float, 3>> markers, const V3& position, const M3& rotation) {
     Normals n;
+    RayResiduals ray;
     for (std::size_t i = 0; i < rays.size(); ++i) {
-        V3 d = rotation * LumetraMath::vectorCast<double>(rays[i]);
-        d = d * (1.0 / LumetraMath::length(d));
-        V3 first = std::fabs(d.x) < 0.6 ? V3{0, d.z, -d.y} : V3{-d.z, 0, d.x};  // d x (1,0,0) or d x (0,1,0)
-        first = first * (1.0 / LumetraMath::length(first));
-        const V3 axes[2] = {first, LumetraMath::cross(d, first)};
-        const V3 toMarker = LumetraMath::vectorCast<double>(markers[i]) - position;
-        const double inverseDistance = 1.0 / LumetraMath::length(toMarker);
-        const V3 u = toMarker * inverseDistance;
-        if (!(LumetraMath::dot(d, u) > 0)) return n;
-        double sine2 = 0;
-        for (const V3& e : axes) {
-            const double residual = LumetraMath::dot(e, u);
-            sine2 += residual * residual;
-            // d(e.u)/dp = -(e - (e.u) u) / distance; d(e.u)/dθ = e x u (e turns with the tracker).
-            const V3 dp = (e - u * residual) * -inverseDistance;
-            const V3 dr = LumetraMath::cross(e, u);
-            const double j[6] = {dp.x, dp.y, dp.z, dr.x, dr.y, dr.z};
+        if (!rayResiduals(rays[i], markers[i], position, rotation, ray)) return n;
+        for (std::size_t k = 0; k < 2; ++k) {
+            const double* j = ray.jacobian[k];
             for (std::size_t r = 0; r < 6; ++r) {
-                n.b[r] += j[r] * residual;
+                n.b[r] += j[r] * ray.residual[k];
                 for (std::size_t c = r; c < 6; ++c) n.a[r][c] += j[r] * j[c];
             }
         }
+        const double sine2 = ray.residual[0] * ray.residual[0] + ray.residual[1] * ray.residual[1];
         n.cost += sine2;
         n.largestSine2 = std::max(n.largestSine2, sine2);
     }
@@ -117,11 +137,10 @@ Q turned(const Q& q, const V3& d) {
     return {r.x / norm, r.y / norm, r.z / norm, r.w / norm};
 }
 
-}  // namespace
-
-std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
-                                      std::span<const LumetraMath::vector<float, 3>> markers,
-                                      const LumetraMath::poseP3Q<float>& start) {
+std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>> rays,
+                                  std::span<const LumetraMath::vector<float, 3>> markers,
+                                  const LumetraMath::poseP3Q<float>& start, std::uint32_t stepLimit,
+                                  bool acceptUnsettled) {
     if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
 
     V3 position = LumetraMath::vectorCast<double>(start.position);
@@ -144,7 +163,10 @@ std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float,
     bool converged = false;
     while (!converged) {
         if (!factorize(current, l, scale)) return std::nullopt;
-        if (refined.iterations == maxIterations) return std::nullopt;
+        if (refined.iterations == stepLimit) {
+            if (acceptUnsettled) break;
+            return std::nullopt;
+        }
         ++refined.iterations;
         double step[6];
         solve(l, scale, current.b, step);
@@ -184,7 +206,10 @@ std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float,
         double unit[6] = {}, column[6];
         unit[c] = 1;
         solve(l, scale, unit, column);
-        for (std::size_t r = 0; r <= c; ++r) refined.covariance[upperTriangleIndex(r, c)] = column[r] * variance;
+        for (std::size_t r = 0; r <= c; ++r) {
+            refined.inverseNormal[upperTriangleIndex(r, c)] = column[r];
+            refined.covariance[upperTriangleIndex(r, c)] = column[r] * variance;
+        }
     }
     refined.pose.position = LumetraMath::vectorCast<float>(position);
     refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
@@ -194,6 +219,51 @@ std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float,
         !std::isfinite(refined.rmsAngle) || !std::isfinite(refined.covariance[0]))
         return std::nullopt;
     return refined;
+}
+
+}  // namespace
+
+std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
+                                      std::span<const LumetraMath::vector<float, 3>> markers,
+                                      const LumetraMath::poseP3Q<float>& start) {
+    return refine(rays, markers, start, maxIterations, false);
+}
+
+std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
+                                             std::span<const LumetraMath::vector<float, 3>> markers,
+                                             const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
+    return refine(rays, markers, start, steps, true);
+}
+
+double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
+                        const LumetraMath::vector<float, 3>& marker) {
+    const auto& q = refined.pose.rotation;
+    const M3 rotation = LumetraMath::toRotationMatrix(Q{q.x, q.y, q.z, q.w});
+    RayResiduals r;
+    if (!rayResiduals(ray, marker, LumetraMath::vectorCast<double>(refined.pose.position), rotation, r))
+        return std::numeric_limits<double>::infinity();
+    // The ray's share of the fit: H = J C J^T with C the inverse normal matrix; the residual it
+    // would leave unfitted is (I - H)^-1 r.
+    double cj[6][2];
+    for (std::size_t a = 0; a < 6; ++a)
+        for (std::size_t k = 0; k < 2; ++k) {
+            double sum = 0;
+            for (std::size_t b = 0; b < 6; ++b) sum += refined.inverseNormal[upperTriangleIndex(a, b)] * r.jacobian[k][b];
+            cj[a][k] = sum;
+        }
+    double h[2][2];
+    for (std::size_t k = 0; k < 2; ++k)
+        for (std::size_t l = 0; l < 2; ++l) {
+            double sum = 0;
+            for (std::size_t a = 0; a < 6; ++a) sum += r.jacobian[k][a] * cj[a][l];
+            h[k][l] = sum;
+        }
+    const double m00 = 1 - h[0][0], m01 = -h[0][1], m10 = -h[1][0], m11 = 1 - h[1][1];
+    const double determinant = m00 * m11 - m01 * m10;
+    if (!(determinant > 1e-9)) return std::numeric_limits<double>::infinity();
+    const double x = (m11 * r.residual[0] - m01 * r.residual[1]) / determinant;
+    const double y = (m00 * r.residual[1] - m10 * r.residual[0]) / determinant;
+    return std::hypot(x, y);
 }
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

@@ -22,6 +22,8 @@ struct RefinedPose {
     /// 2N - 6 (over 1 when N = 3, where the fit is exact).
     double covariance[21] = {};
     std::uint32_t iterations = 0;
+    /// The inverse of the normal matrix alone (same layout): the covariance for unit residuals.
+    double inverseNormal[21] = {};
 };
 
 /// Gauss-Newton from `start` in double precision over six degrees of freedom; each ray's residual
@@ -33,6 +35,19 @@ struct RefinedPose {
 std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
                                       std::span<const LumetraMath::vector<float, 3>> markers,
                                       const LumetraMath::poseP3Q<float>& start);
+
+/// refinePose stopped after at most `steps` steps even when the pose has not settled: a pose good
+/// enough to number more rays by, not to report. The other refusals stay.
+std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
+                                             std::span<const LumetraMath::vector<float, 3>> markers,
+                                             const LumetraMath::poseP3Q<float>& start, std::uint32_t steps);
+
+/// The angle (radians, as its sine) by which `ray` would miss `marker` under the pose refined from
+/// the other rays alone, to first order: its residual divided by its own share of the fit. A wrong
+/// correspondence shows here at full size even where the fit has absorbed most of it. Infinite
+/// when the other rays leave the pose open.
+double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
+                        const LumetraMath::vector<float, 3>& marker);
 
 /// Element (row, column) of a 6 x 6 symmetric matrix stored as its upper triangle row by row.
 constexpr std::size_t upperTriangleIndex(std::size_t row, std::size_t column) {

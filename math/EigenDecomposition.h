@@ -25,8 +25,8 @@ static_assert(std::bit_cast<std::uint32_t>(tinyThreshold) == 0x00800000u);
 
 /// Householder reduction of a symmetric matrix to tridiagonal form. Reflection i clears row i
 /// beyond its first off-diagonal entry; that entry receives beta and the entries after it keep the
-/// essential part of the reflection vector. The trailing block is updated from its lower triangle
-/// and mirrored, so the result stays exactly symmetric.
+/// essential part of the reflection vector. Each entry of the trailing block is updated on its own,
+/// so mirrored entries may differ in the last bit; the upper triangle is the one read afterwards.
 template <typename T, std::size_t N>
 void householderTridiagonalizeInplace(matrix<T, N, N>& a, vector<T, N - 1>& coefficients) {
     for (std::size_t i = 0; i + 1 < N; ++i) {
@@ -64,11 +64,10 @@ void householderTridiagonalizeInplace(matrix<T, N, N>& a, vector<T, N - 1>& coef
             const T correction = tau / T(2) * vw;
             for (std::size_t j = first; j < N; ++j) w[j] -= correction * v[j];
 
+            // Every entry in the same order, (b_rc - v_r w_c) - w_r v_c: the upper off-diagonal
+            // entries, which the subdiagonal is read from, are not copies of the lower ones.
             for (std::size_t r = first; r < N; ++r)
-                for (std::size_t c = first; c <= r; ++c) {
-                    a(r, c) = a(r, c) - v[r] * w[c] - w[r] * v[c];
-                    a(c, r) = a(r, c);
-                }
+                for (std::size_t c = first; c < N; ++c) a(r, c) = a(r, c) - v[r] * w[c] - w[r] * v[c];
         }
         a(i, first) = beta;
     }

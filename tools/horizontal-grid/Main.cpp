@@ -26,6 +26,7 @@ int main(int argc, char** argv) {
     addCoverageCommand(tool, selected);
     addSuggestCommand(tool, selected);
     addDemoCommand(tool, selected);
+    addEvaluateCommand(tool, selected);
 
     try {
         tool.parse(argc, argv);

@@ -12,7 +12,7 @@
 #include "math/Pose.h"
 #include "math/Vector.h"
 
-namespace Lumetra::Vesk::Environment::HorizontalGrid::MatchSteps {
+namespace Lumetra::Vesk::Environment::HorizontalGrid::PipelineSteps {
 
 using Vector2 = LumetraMath::vector<float, 2>;
 using Vector3 = LumetraMath::vector<float, 3>;
@@ -62,4 +62,4 @@ LumetraMath::poseP3Q<float> trackerPose(const Environment& environment, const Ho
 /// A cell turned by c quarter turns counter-clockwise, in 64 bits.
 LumetraMath::vector<std::int64_t, 2> turnCell(const Cell& cell, int c);
 
-}  // namespace Lumetra::Vesk::Environment::HorizontalGrid::MatchSteps
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid::PipelineSteps

@@ -1,0 +1,129 @@
+// evaluate: the accuracy table of matching over the bar geometries and a sweep of angular noise,
+// against the plain pipeline (levelled pose, no refinement, no confirmation) and the best pose the
+// true markers allow.
+
+#include <memory>
+
+#include <fmt/core.h>
+#include <nlohmann/json.hpp>
+
+#include "simulation/AccuracyEvaluation.h"
+#include "tools/horizontal-grid/Commands.h"
+#include "tools/horizontal-grid/Progress.h"
+#include "tools/horizontal-grid/TrackerOptions.h"
+
+namespace Lumetra::Tools {
+namespace {
+
+struct EvaluateOptions {
+    Testing::AccuracySettings settings;
+    std::vector<double> noiseDegrees{0, 0.01, 0.02, 0.05, 0.1};
+    double maxTiltDegrees = 15;
+    double fieldOfViewDegrees = 115;
+    std::string progress = "auto";
+    bool json = false;
+};
+
+double percent(std::size_t part, std::size_t whole) {
+    return whole ? 100.0 * static_cast<double>(part) / static_cast<double>(whole) : 0.0;
+}
+
+nlohmann::json rowJson(const Testing::AccuracyRow& row) {
+    using Testing::quantile;
+    return {{"geometry", row.geometry},
+            {"noiseDegrees", row.noise / radiansPerDegree},
+            {"frames", row.frames},
+            {"correct", row.correct},
+            {"wrongFrames", row.wrongFrames},
+            {"wrongRays", row.wrongRays},
+            {"plainCorrect", row.plainCorrect},
+            {"plainWrongRays", row.plainWrongRays},
+            {"errorP50", quantile(row.errors, 0.5)},
+            {"errorP95", quantile(row.errors, 0.95)},
+            {"oracleP50", quantile(row.oracleErrors, 0.5)},
+            {"oracleP95", quantile(row.oracleErrors, 0.95)},
+            {"rightMissMax", row.rightMisses.empty() ? 0.0 : row.rightMisses.back()},
+            {"rightMissP999", quantile(row.rightMisses, 0.999)},
+            {"wrongMissMin", row.wrongMisses.empty() ? 0.0 : row.wrongMisses.front()},
+            {"wrongMissCount", row.wrongMisses.size()},
+            {"rightMissUnbounded", row.rightUnbounded},
+            {"wrongMissUnbounded", row.wrongUnbounded}};
+}
+
+int runEvaluate(const EvaluateOptions& options) {
+    Testing::AccuracySettings settings = options.settings;
+    settings.maxTilt = options.maxTiltDegrees * radiansPerDegree;
+    settings.fieldOfViewHalfAngle = 0.5 * options.fieldOfViewDegrees * radiansPerDegree;
+    const auto geometries = Testing::matchGeometries();
+    std::vector<Testing::AccuracyRow> rows;
+    {
+        const ProgressMode mode = options.progress == "always"  ? ProgressMode::always
+                                  : options.progress == "never" ? ProgressMode::never
+                                                                : ProgressMode::automatic;
+        Progress progress("evaluate", geometries.size() * options.noiseDegrees.size(), mode);
+        for (const auto& geometry : geometries)
+            for (const double noise : options.noiseDegrees) {
+                rows.push_back(Testing::evaluateAccuracy(geometry, noise * radiansPerDegree, settings));
+                progress.advance();
+            }
+    }
+    if (options.json) {
+        nlohmann::json out = nlohmann::json::array();
+        for (const auto& row : rows) out.push_back(rowJson(row));
+        fmt::print("{}\n", out.dump(2));
+        return 0;
+    }
+    fmt::print("{} views per row with at least {} complete bars, {} x {} layouts, tilt up to {} deg, field of view {} deg\n"
+               "success: matched with every number right; plain: the levelled pose, unrefined and unconfirmed;\n"
+               "wrong: rays of a marker numbered with another (frames); errors: position, mm; oracle: least squares\n"
+               "from the true markers; miss: largest miss of a numbered ray before confirmation, in marker spacings\n\n",
+               settings.frames, settings.minBars, settings.gridSize, settings.gridSize, options.maxTiltDegrees,
+               options.fieldOfViewDegrees);
+    fmt::print("{:<12} {:>6} {:>8} {:>7} {:>12} {:>11} {:>8} {:>8} {:>8} {:>8} {:>9} {:>9}\n", "geometry",
+               "noise", "success", "plain", "wrong", "plain wrong", "p50", "p95", "oracle50", "oracle95",
+               "miss ok", "miss bad");
+    for (const auto& row : rows) {
+        const nlohmann::json j = rowJson(row);
+        fmt::print("{:<12} {:>6.2f} {:>7.1f}% {:>6.1f}% {:>12} {:>11} {:>8.3f} {:>8.3f} {:>8.3f} {:>8.3f} {:>9.3f} {:>9}\n",
+                   row.geometry, row.noise / radiansPerDegree, percent(row.correct, row.frames),
+                   percent(row.plainCorrect, row.frames), fmt::format("{} ({})", row.wrongRays, row.wrongFrames),
+                   row.plainWrongRays, 1e3 * j["errorP50"].get<double>(), 1e3 * j["errorP95"].get<double>(),
+                   1e3 * j["oracleP50"].get<double>(), 1e3 * j["oracleP95"].get<double>(),
+                   j["rightMissMax"].get<double>(),
+                   row.wrongMisses.empty() ? std::string("-") : fmt::format("{:.3f}", row.wrongMisses.front()));
+    }
+    return 0;
+}
+
+}  // namespace
+
+void addEvaluateCommand(CLI::App& tool, CommandRunner& selected) {
+    auto options = std::make_shared<EvaluateOptions>();
+    CLI::App* command = tool.add_subcommand(
+        "evaluate", "The accuracy table: success, wrong numbers and pose error per geometry and noise");
+    command->add_option("-n,--frames", options->settings.frames, "Views per geometry and noise")
+        ->check(CLI::Range(std::size_t{1}, std::size_t{1000000}))
+        ->capture_default_str();
+    command->add_option("--noise", options->noiseDegrees, "Angular noise per ray, degrees (list)")
+        ->delimiter(',')
+        ->check(finiteNumber())
+        ->check(CLI::Range(0.0, 10.0))
+        ->capture_default_str();
+    command->add_option("--tilt", options->maxTiltDegrees, "Largest random tilt, degrees")
+        ->check(finiteNumber())
+        ->check(CLI::Range(0.0, 80.0))
+        ->capture_default_str();
+    command->add_option("--fov", options->fieldOfViewDegrees, "Full opening angle of the camera, degrees")
+        ->check(finiteNumber())
+        ->check(CLI::Range(1.0, 179.0))
+        ->capture_default_str();
+    command->add_option("--seed", options->settings.seed, "Seed of layouts, poses and noise")->capture_default_str();
+    command->add_option("--library", options->settings.library, "The shared library to match with")->capture_default_str();
+    command->add_option("--progress", options->progress, "Progress bar: auto, always or never")
+        ->check(CLI::IsMember({"auto", "always", "never"}))
+        ->capture_default_str();
+    command->add_flag("--json", options->json, "Write JSON");
+    selectOnParse(*command, selected, options, runEvaluate);
+}
+
+}  // namespace Lumetra::Tools
