@@ -27,6 +27,8 @@ constexpr std::size_t maxHypothesesFitted = 10;
 /// A hypothesis that explains this share of the usable rays ends the search: a wrong one that has
 /// passed its confirmation never comes near it.
 constexpr double convincingShare = 0.85;
+/// A hypothesis must explain at least this share of the usable rays.
+constexpr double minimumShare = 0.5;
 /// The searches after the first (with strays admitted, which tries every pair of rays against every
 /// ray, and on levelled rays) are skipped beyond this many rays, so that a large frame costs what
 /// match costs.
@@ -114,7 +116,9 @@ private:
                     numbers[patterns[group[i]][k]] = static_cast<MarkerIndex>(3 * ids[i] + k);
 
         std::optional<SettledPose> settled = settlePose(environment_, rays_, std::move(numbers), start, minimumSupport_);
-        if (!settled) return true;
+        // A pose resting on a small share of the rays (two bars of a view of fourteen rays) can be a
+        // false minimum of the fit far from the truth that still fits its own rays well.
+        if (!settled || static_cast<double>(settled->numbered) < minimumShare * static_cast<double>(usable_)) return true;
         // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two
         // thirds of them, or two bars' worth, on theirs (a noisy ray may fall outside the residual
         // bound, a far one outside what the fit's spread can tell apart).
