@@ -311,7 +311,7 @@ struct ITrackingEnvironment : IInterface {
     /// and looked up in the environment's catalogue as IEnvironment::match does, but several
     /// hypotheses are tried, each refined by least squares and scored by the rays it explains
     /// within a bound scaled to its own residual spread; the best one must be carried by its
-    /// catalogued bars. When nothing is found, the rays are levelled by the tilt of the largest
+    /// catalogued bars and explain at least half of the usable rays. When nothing is found, the rays are levelled by the tilt of the largest
     /// group and searched again; stray rays near a bar are tolerated by a further search that
     /// admits them (frames of at most 96 rays).
     /// Frames of more than MaxMatchRays rays are not searched (*result False).
