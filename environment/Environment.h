@@ -11,12 +11,14 @@
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
 #include "catalogue/FlatFeatureMap.h"
 #include "environment/BarGeometry.h"
+#include "environment/PoseEstimate.h"
 #include "environment/VeskEnvironment.h"
 #include "environment/VeskEnvironmentFlat.h"
 #include "grid/Bar.h"
 #include "grid/Field.h"
 #include "interface/EnvironmentRemap.h"
 #include "interface/InterfacedObject.h"
+#include "interface/TrackingEnvironmentRemap.h"
 #include "math/Matrix.h"
 #include "math/Pose.h"
 #include "math/Vector.h"
@@ -103,6 +105,18 @@ public:
     /// Numbers each ray cast from a known world position by the single marker near its hit point.
     std::vector<MarkerIndex> matchByPosition(const std::vector<Vector3>& rays, const Vector3& position) const;
 
+    /// Pose estimation of the ITrackingEnvironment face (defined with the matching steps). Rays
+    /// with a non-finite component or of zero length are never numbered.
+    /// Identification without a prior: several hypotheses, each refined and scored by its support.
+    PoseOutcome identify(const std::vector<Vector3>& rays) const;
+    /// Numbering from a predicted pose with refinement and outlier rejection; identifies afresh
+    /// when the prediction does not hold. `predicted` is finite with a unit rotation.
+    PoseOutcome track(const std::vector<Vector3>& rays, const LumetraMath::poseP3Q<float>& predicted) const;
+    /// The least-squares pose from given numbers (MarkerNotFound and MarkerUnidentified ignored);
+    /// throws std::invalid_argument when the counts differ or a number names no marker.
+    PoseOutcome refinePose(const std::vector<Vector3>& rays, const std::vector<MarkerIndex>& numbers,
+                           const LumetraMath::poseP3Q<float>& start) const;
+
     /// Steps of `match`: the catalogue lookup of an observed arrangement, its placement on the field,
     /// and the attitude of the tracker from one group of patterns.
     std::optional<std::vector<unsigned long>> detectFeatures(const std::vector<Bar>& bars) const;
@@ -153,6 +167,8 @@ private:
     unsigned long minCombinationSize;
     Vector3 markerEllipse;
 
+    // Linked first, so that IEnvironment, linked after it, keeps answering for IUnsafe and IInterface.
+    InterfaceContract::InterfaceFace<ITrackingEnvironment, Environment> trackingFace{*this};
     InterfaceContract::InterfaceFace<IEnvironment, Environment> environmentFace{*this};
 };
 

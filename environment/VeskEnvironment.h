@@ -40,6 +40,13 @@ public:
                                                         float barProportion,
                                                         const LumetraMath::vector<float, 3>& ellipse,
                                                         float ellipseScale);
+    /// As findAllPossiblePatterns, but a pair's ellipse may also hold up to two further points
+    /// (stray rays near a bar): each point inside that passes a middle marker test widened for
+    /// noisy rays makes a pattern. Tries every pair, O(N^3).
+    static std::vector<Pattern> findPatternsToleratingStrays(const std::vector<LumetraMath::vector<float, 2>>& points,
+                                                             float barProportion,
+                                                             const LumetraMath::vector<float, 3>& ellipse,
+                                                             float ellipseScale);
     /// Per pattern the distance between its two end points.
     static std::vector<float> calculateLengthsForPatterns(const std::vector<LumetraMath::vector<float, 2>>& points,
                                                           const std::vector<Pattern>& patterns);

@@ -255,6 +255,107 @@ protected:
     ~ILibrary() = default;
 };
 
+/// What identify, track and refinePose tell about the pose they found. The host sets structSize
+/// to the number of bytes it provides (sizeof(PoseReport) for this layout, less for an older,
+/// shorter one); the library writes only the whole fields that end within structSize, never
+/// structSize itself, and nothing when structSize is 0 or the report pointer is null.
+/// On a False result the fields that fit are written too: method as below, everything else 0.
+struct PoseReport {
+    std::uint32_t structSize;
+    std::uint32_t numberedRays;    ///< rays given a marker number
+    std::uint32_t supportingRays;  ///< rays the final pose rests on (the numbered rays the last fit used)
+    std::uint32_t method;          ///< a PoseMethod: which way the answer was found
+    float rmsAngle, maxAngle;      ///< radians, over the supporting rays: angle between each ray and its marker
+    /// Covariance of the pose, 6 x 6, upper triangle row by row (entries (0,0), (0,1) .. (0,5),
+    /// (1,1) .. (5,5)), order (x, y, z, rx, ry, rz): the position in the world frame (length
+    /// units squared), then the rotation error as a small rotation vector in the world frame
+    /// (radians squared), applied as rotation <- exp(r) * rotation. It is the inverse of the
+    /// Gauss-Newton normal matrix of the final fit, times the residual variance: the sum of the
+    /// squared ray residuals (sines of the angle components) over 2N - 6 for N supporting rays.
+    float covariance[21];
+};
+static_assert(sizeof(PoseReport) == 108);
+
+/// PoseReport::method.
+enum PoseMethod : std::uint32_t {
+    PoseMethodIdentify = 0,            ///< identify
+    PoseMethodTrack = 1,               ///< track, from the predicted pose
+    PoseMethodTrackFellBack = 2,       ///< track, whose prediction did not hold: identified afresh
+    PoseMethodRefine = 3,              ///< refinePose
+};
+
+/// Pose estimation for tracking hosts: identification without a prior that tolerates noise,
+/// dropped markers and stray rays, tracking from a predicted pose, and a least-squares pose with
+/// its covariance from given marker numbers. Found on an environment by QueryInterface with
+/// ITrackingEnvironment::interfaceId; IEnvironment is unchanged.
+///
+/// Common rules of the three calls:
+/// - Rays are LumetraMath::vector<float, 3> directions in the tracker's frame (y up when level),
+///   of any nonzero length (they are normalised). A ray with a non-finite component or of zero
+///   length is never numbered and takes no part.
+/// - The pose is the tracker's position in the environment's frame (y up, the grid centred on
+///   the origin, units of the environment code) and the unit quaternion that turns tracker-frame
+///   vectors into environment-frame vectors.
+/// - On Ok with *result True: *pose holds the pose (finite, unit rotation), the report is filled,
+///   and markerIndices (identify, track) receives one MarkerIndex per ray, in ray order:
+///   a marker number where the ray passes within a fifth of the smallest marker spacing of that
+///   marker (on the marker plane) and within the residual bound of the fit, MarkerNotFound
+///   elsewhere. No two rays carry the same number.
+/// - On Ok with *result False: *pose is left as it was, markerIndices' allocator is called once
+///   with 0, the report holds the method and zeros.
+/// - On failure (any code but Ok) nothing is written: not *result, *pose, the report or the
+///   out-array.
+/// - Threads: the calls only read the environment; any number of threads may call them on one
+///   environment at once.
+/// Codes: InvalidPointer when pose or result is null, an allocator is null, or an in-array's data
+/// is null with a nonzero size; InvalidArgument for the cases each call lists; OutOfMemory.
+struct ITrackingEnvironment : IInterface {
+    static constexpr InterfaceID interfaceId{
+        0x1CA28C7F, 0x784D, 0x445C, {0xBC, 0xD9, 0xD2, 0xF7, 0xAD, 0xF1, 0xF3, 0x08}};
+
+    /// Identifies the rays of one frame without a prior: bar-shaped triples are grouped, levelled
+    /// and looked up in the environment's catalogue as IEnvironment::match does, but several
+    /// hypotheses are tried, each refined by least squares and scored by the rays it explains
+    /// within a bound scaled to its own residual spread; the best one must be carried by its
+    /// catalogued bars and explain at least half of the usable rays. When nothing is found, the rays are levelled by the tilt of the largest
+    /// group and searched again; stray rays near a bar are tolerated by a further search that
+    /// admits them (frames of at most 96 rays).
+    /// Frames of more than MaxMatchRays rays are not searched (*result False).
+    /// report->method is PoseMethodIdentify.
+    virtual ExceptionCode identify(ArrayInMarshaler::Intermediate rays, ArrayOutMarshaler::Intermediate markerIndices,
+                                   LumetraMath::poseP3Q<float>* pose, PoseReport* report, LongBool* result) = 0;
+
+    /// Follows the tracker from `predicted` (its pose expected for this frame, e.g. the last pose
+    /// or one advanced by an inertial sensor): each ray cast from the prediction takes the nearest
+    /// marker within 0.45 of the smallest marker spacing, the pose is refined, rays whose residual
+    /// exceeds a bound scaled to the fit's spread are dropped, all rays are numbered again from the
+    /// refined pose and the pose is refined once more. When the prediction does not hold (fewer
+    /// than 60 % of the usable rays explained, or a fit that fails), its rotation is first turned
+    /// towards the rays (a prediction by the last pose while the head turns fast is off most at the
+    /// edge of the view) and tried again; when that does not hold either, the frame is identified
+    /// afresh as identify does and report->method is PoseMethodTrackFellBack, otherwise
+    /// PoseMethodTrack.
+    /// InvalidPointer also when predicted is null; InvalidArgument when it is not finite or its
+    /// rotation is not a unit quaternion (norm off 1 by more than 1e-3).
+    virtual ExceptionCode track(ArrayInMarshaler::Intermediate rays, const LumetraMath::poseP3Q<float>* predicted,
+                                ArrayOutMarshaler::Intermediate markerIndices, LumetraMath::poseP3Q<float>* pose,
+                                PoseReport* report, LongBool* result) = 0;
+
+    /// The least-squares pose (Gauss-Newton, six degrees of freedom, started from *pose) from rays
+    /// whose markers the host gives: markerIndices holds one MarkerIndex per ray; MarkerNotFound
+    /// and MarkerUnidentified are ignored. *pose is read as the start and, on True, replaced by
+    /// the result. False when fewer than three usable rays carry a number or the fit does not
+    /// settle (e.g. all markers on one line). Every numbered ray supports the result: no outliers
+    /// are dropped. report->method is PoseMethodRefine.
+    /// InvalidArgument when the counts of rays and indices differ, an index names no marker of the
+    /// environment, or the start pose is not finite or its rotation not a unit quaternion.
+    virtual ExceptionCode refinePose(ArrayInMarshaler::Intermediate rays, ArrayInMarshaler::Intermediate markerIndices,
+                                     LumetraMath::poseP3Q<float>* pose, PoseReport* report, LongBool* result) = 0;
+
+protected:
+    ~ITrackingEnvironment() = default;
+};
+
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid
 
 extern "C" {

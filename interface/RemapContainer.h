@@ -26,7 +26,8 @@ struct InterfaceList {
 };
 using KnownInterfaces =
     InterfaceList<IUnsafe, IInterface, IExceptionData, Vesk::Environment::IEnvironmentConstructor,
-                  Vesk::Environment::HorizontalGrid::ILibrary, Vesk::Environment::IEnvironment>;
+                  Vesk::Environment::HorizontalGrid::ILibrary, Vesk::Environment::IEnvironment,
+                  Vesk::Environment::HorizontalGrid::ITrackingEnvironment>;
 
 class IRemapContainer {
 public:

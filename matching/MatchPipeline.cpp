@@ -15,11 +15,12 @@
 #include "matching/ConflictMatrix.h"
 #include "matching/DuplicateClearing.h"
 #include "matching/MatchConfirmation.h"
+#include "matching/PipelineSteps.h"
 #include "matching/PoseFromHomography.h"
 #include "math/Quaternion.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
-namespace {
+namespace PipelineSteps {
 
 using Vector2 = LumetraMath::vector<float, 2>;
 using Vector3 = LumetraMath::vector<float, 3>;
@@ -72,18 +73,18 @@ std::optional<int> roundToInt(float value) {
     return static_cast<int>(rounded);
 }
 
-/// The patterns of a frame and their groups of mutually compatible patterns, largest first.
-struct PatternGroups {
-    std::vector<Pattern> patterns;
-    std::vector<Vector2> quadAngles;
-    std::vector<Group> groups;
-};
-
 std::optional<PatternGroups> findPatternGroups(const std::vector<Vector2>& points, float barProportion,
                                                const Vector3& markerEllipse, unsigned long minCombinationSize) {
+    return groupPatterns(points,
+                         VeskEnvironment::findAllPossiblePatterns(points, barProportion, markerEllipse,
+                                                                  patternEllipseScale),
+                         minCombinationSize);
+}
+
+std::optional<PatternGroups> groupPatterns(const std::vector<Vector2>& points, std::vector<Pattern> patterns,
+                                           unsigned long minCombinationSize) {
     PatternGroups found;
-    found.patterns =
-        VeskEnvironment::findAllPossiblePatterns(points, barProportion, markerEllipse, patternEllipseScale);
+    found.patterns = std::move(patterns);
     if (found.patterns.size() < minCombinationSize) return std::nullopt;
 
     const std::vector<float> lengths = VeskEnvironment::calculateLengthsForPatterns(points, found.patterns);
@@ -131,12 +132,6 @@ void moveCentralPatternFirst(Group& group, const std::vector<Pattern>& patterns,
     }
     std::swap(group[0], group[best]);
 }
-
-/// A group's bars laid onto integer cells relative to one another.
-struct ObservedArrangement {
-    std::vector<Bar> bars;  ///< cells shifted to start at (0, 0); rotation ids in the properties
-    Vector2 centralCenter;  ///< centre of the central pattern's cell in the levelled, slope-turned plane
-};
 
 /// Each pattern of the group (central pattern first) is cast onto the marker plane, turned by the
 /// bar slope, and given the cell and rotation that fit it best. Nothing when the mean squared fit
@@ -224,7 +219,9 @@ LumetraMath::poseP3Q<float> trackerPose(const Environment& environment, const Ho
     return pose;
 }
 
-}  // namespace
+}  // namespace PipelineSteps
+
+using namespace PipelineSteps;
 
 unsigned char directionToRotationId(const LumetraMath::vector<float, 2>& direction) {
     if (std::fabs(direction.x) > std::fabs(direction.y)) return direction.x > 0.0f ? 0 : 2;

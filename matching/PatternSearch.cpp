@@ -222,3 +222,34 @@ void VeskEnvironment::addQuadAngleConflictsToMatrix(ConflictMatrix& matrix,
             if (!matrix.isConflict(i, j) && dot(quadAngles[i], quadAngles[j]) < threshold)
                 matrix.markConflict(i, j);
 }
+
+std::vector<VeskEnvironment::Pattern> VeskEnvironment::findPatternsToleratingStrays(
+    const std::vector<vector<float, 2>>& points, float barProportion, const vector<float, 3>& ellipse,
+    float ellipseScale) {
+    constexpr unsigned maxInside = 3;  // a bar's own middle marker and up to two strays
+    std::vector<Pattern> patterns;
+    const SearchEllipse searchEllipse(ellipse, ellipseScale);
+    for (unsigned long i = 0; i < points.size(); ++i)
+        for (unsigned long j = i + 1; j < points.size(); ++j) {
+            const Pair pair(points, i, j);
+            unsigned long inside[maxInside + 1];
+            vector<float, 2> places[maxInside + 1];
+            unsigned count = 0;
+            for (unsigned long k = 0; k < points.size() && count <= maxInside; ++k) {
+                if (k == i || k == j) continue;
+                const vector<float, 2> fg = pair.place(points[k]);
+                if (!searchEllipse.contains(fg.x, fg.y)) continue;
+                inside[count] = k;
+                places[count++] = fg;
+            }
+            if (count == 0 || count > maxInside) continue;
+            for (unsigned m = 0; m < count; ++m) {
+                // Noisy rays of a far or short bar leave its middle marker a little off the segment.
+                if (!(std::fabs(places[m].y) < 0.025f &&
+                      std::fabs(0.5f - std::fabs(places[m].x) - barProportion) < 0.06f))
+                    continue;
+                patterns.push_back(places[m].x > 0.0f ? Pattern{j, inside[m], i} : Pattern{i, inside[m], j});
+            }
+        }
+    return patterns;
+}

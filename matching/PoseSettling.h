@@ -1,0 +1,60 @@
+#pragma once
+// The steps identify, track and refinePose share once a frame has tentative marker numbers: fit
+// the pose to the numbered rays, judge every ray by a residual bound scaled to the fit's own
+// spread, number the rays again from the fitted pose, and fit once more until the numbering holds.
+
+#include <cstdint>
+#include <optional>
+#include <vector>
+
+#include "LumetraVeskEnvironmentHorizontalGrid.h"
+#include "environment/PoseEstimate.h"
+#include "matching/PoseRefinement.h"
+#include "math/Pose.h"
+#include "math/Vector.h"
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+class Environment;
+
+/// The rays of a frame as unit vectors; a ray with a non-finite component or of zero length
+/// becomes (0, 0, 0), which no step numbers.
+std::vector<LumetraMath::vector<float, 3>> unitRays(const std::vector<LumetraMath::vector<float, 3>>& rays);
+
+bool isUsableRay(const LumetraMath::vector<float, 3>& unitRay);
+
+/// Numbers each usable ray by the nearest marker whose distance from the ray's hit on the marker
+/// plane, cast from `pose`, is at most `radius`; when two rays claim one marker the nearer keeps it.
+/// Every other entry is MarkerNotFound.
+std::vector<MarkerIndex> numberFromPose(const Environment& environment,
+                                        const std::vector<LumetraMath::vector<float, 3>>& rays,
+                                        const LumetraMath::poseP3Q<float>& pose, float radius);
+
+/// The least-squares fit to the numbered rays (numbers below the marker count), from `start`.
+std::optional<RefinedPose> fitNumbered(const Environment& environment,
+                                       const std::vector<LumetraMath::vector<float, 3>>& rays,
+                                       const std::vector<MarkerIndex>& numbers,
+                                       const LumetraMath::poseP3Q<float>& start);
+
+/// A settled fit: every numbered ray passes within a fifth of the smallest marker spacing of its
+/// marker and within the residual bound, and the fit rests on exactly the numbered rays.
+struct SettledPose {
+    RefinedPose fit;
+    std::vector<MarkerIndex> numbers;
+    std::uint32_t numbered = 0;
+};
+
+/// Fits from `numbers` and `start`, then alternates renumbering from the fitted pose and fitting
+/// until the numbering no longer changes (at most a few rounds). Nothing when a fit fails or
+/// fewer than `minimumSupport` rays stay numbered.
+std::optional<SettledPose> settlePose(const Environment& environment,
+                                      const std::vector<LumetraMath::vector<float, 3>>& rays,
+                                      std::vector<MarkerIndex> numbers, const LumetraMath::poseP3Q<float>& start,
+                                      std::uint32_t minimumSupport);
+
+/// The estimate a settled fit stands for.
+PoseEstimate toEstimate(const SettledPose& settled);
+
+bool isFinitePose(const LumetraMath::poseP3Q<float>& pose);
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid

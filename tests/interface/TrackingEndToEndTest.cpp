@@ -1,0 +1,47 @@
+// identify and track through the loaded library on frames of a real camera (noise, drops, stray
+// rays, tilt, a range of fields of view): they find the pose where match gives up, never number a
+// true marker ray wrong, and number a stray ray only where it passes close to a marker.
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+
+#include "simulation/TrackingScenarios.h"
+
+namespace Lumetra::Testing {
+namespace {
+
+class TrackingEndToEnd : public ::testing::TestWithParam<MatchGeometry> {};
+
+TEST_P(TrackingEndToEnd, IdentifyAndTrackHoldOnARealCamera) {
+    const LibraryHost host;
+    const TrackingScene scene(host, GetParam(), 20, 41);
+    std::mt19937_64 rng(43);
+    const std::vector<View> views = cameraViews(scene, CameraProfile{}, 100, rng);
+
+    TrackingFigures identified, matched;
+    evaluateViews(scene, views, PoseMethod::identify, identified);
+    evaluateViews(scene, views, PoseMethod::match, matched);
+    std::printf("identify %.3f (match %.3f), p50 %.2e (oracle %.2e), nees %.2f\n", identified.successRate(),
+                matched.successRate(), quantile(identified.positionErrors, 0.5),
+                quantile(identified.oraclePositionErrors, 0.5), identified.meanNees());
+    EXPECT_GE(identified.successRate(), 0.95);
+    EXPECT_GE(identified.found, matched.found);
+    EXPECT_EQ(identified.wrongNumbers, 0);
+    EXPECT_EQ(identified.strayNumberedFar, 0);
+    EXPECT_LT(quantile(identified.positionErrors, 0.5), 2.0 * quantile(identified.oraclePositionErrors, 0.5));
+
+    // Two seconds of a walk at 120 Hz, each frame predicted by the pose of the frame before.
+    TrackingFigures tracked;
+    evaluateWalk(scene, walk(scene, 2.0, 120.0, 47), CameraProfile{}, tracked);
+    std::printf("track %d of %d frames, %d fell back\n", tracked.found, tracked.frames, tracked.fellBack);
+    EXPECT_GE(tracked.successRate(), 0.99);
+    EXPECT_EQ(tracked.wrongNumbers, 0);
+    EXPECT_EQ(tracked.strayNumberedFar, 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Geometries, TrackingEndToEnd, ::testing::ValuesIn(matchGeometries()),
+                         [](const auto& param) { return param.param.name; });
+
+}  // namespace
+}  // namespace Lumetra::Testing
