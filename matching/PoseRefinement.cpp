@@ -18,8 +18,10 @@ using M3 = LumetraMath::matrix<double, 3, 3>;
 constexpr std::uint32_t maxIterations = 20;
 constexpr int maxHalvings = 8;
 /// A step smaller than this (radians, position scaled by the mean marker distance) is the last: it
-/// is taken without another evaluation, and what it leaves is of the order of its square.
-constexpr double convergedStep = 1e-6;
+/// is taken without another normal matrix (Gauss-Newton converges about quadratically this close,
+/// so what it leaves is of the order of its square), and one pass over the rays measures the
+/// residuals at the pose it reaches.
+constexpr double lastStep = 1e-4;
 /// A pivot of the unit-diagonal normal matrix below this marks a direction the rays do not fix.
 constexpr double rankPivotLimit = 1e-12;
 
@@ -29,6 +31,7 @@ struct Normals {
     double b[6] = {};
     double cost = 0;  // sum of squared residuals: the squared sines of the ray angles
     double largestSine2 = 0;
+    double distanceSum = 0;  // from the tracker to every marker
     bool valid = false;  // every value finite and every marker in front of its ray
 };
 
@@ -39,6 +42,7 @@ struct Normals {
 struct RayResiduals {
     double residual[2];
     double jacobian[2][6];
+    double distance;  // from the tracker to the marker
 };
 
 bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::vector<float, 3>& marker,
@@ -49,7 +53,8 @@ bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::v
     first = first * (1.0 / LumetraMath::length(first));
     const V3 axes[2] = {first, LumetraMath::cross(d, first)};
     const V3 toMarker = LumetraMath::vectorCast<double>(marker) - position;
-    const double inverseDistance = 1.0 / LumetraMath::length(toMarker);
+    out.distance = LumetraMath::length(toMarker);
+    const double inverseDistance = 1.0 / out.distance;
     const V3 u = toMarker * inverseDistance;
     if (!(LumetraMath::dot(d, u) > 0)) return false;
     for (std::size_t k = 0; k < 2; ++k) {
@@ -80,7 +85,8 @@ Normals evaluate(std::span<const LumetraMath::vector<float, 3>> rays,
         V3 d = rotation * LumetraMath::vectorCast<double>(rays[i]);
         d = d * (1.0 / LumetraMath::length(d));
         const V3 toMarker = LumetraMath::vectorCast<double>(markers[i]) - position;
-        const double inverse = 1.0 / LumetraMath::length(toMarker);
+        const double distance = LumetraMath::length(toMarker);
+        const double inverse = 1.0 / distance;
         const V3 u = toMarker * inverse;
         const double c = LumetraMath::dot(d, u);
         if (!(c > 0)) return n;
@@ -101,6 +107,7 @@ Normals evaluate(std::span<const LumetraMath::vector<float, 3>> rays,
         }
         inverse2 += inverseSquared;
         count += 1;
+        n.distanceSum += distance;
         across += u * inverse;
         const double sine2 = LumetraMath::dot(w, w);
         n.cost += sine2;
@@ -200,116 +207,20 @@ Q turned(const Q& q, const V3& d) {
     return {r.x / norm, r.y / norm, r.z / norm, r.w / norm};
 }
 
-std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>> rays,
-                                  std::span<const LumetraMath::vector<float, 3>> markers,
-                                  const LumetraMath::poseP3Q<float>& start, std::uint32_t stepLimit,
-                                  bool acceptUnsettled) {
-    if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
-
-    V3 position = LumetraMath::vectorCast<double>(start.position);
-    Q rotation{start.rotation.x, start.rotation.y, start.rotation.z, start.rotation.w};
-    const double startNorm = std::sqrt(rotation.x * rotation.x + rotation.y * rotation.y +
-                                       rotation.z * rotation.z + rotation.w * rotation.w);
-    if (!(startNorm > 0) || !std::isfinite(startNorm)) return std::nullopt;
-    rotation = {rotation.x / startNorm, rotation.y / startNorm, rotation.z / startNorm, rotation.w / startNorm};
-
-    double meanDistance = 0;
-    for (const auto& marker : markers)
-        meanDistance += LumetraMath::length(LumetraMath::vectorCast<double>(marker) - position);
-    meanDistance /= static_cast<double>(markers.size());
-    if (!(meanDistance > 0) || !std::isfinite(meanDistance)) return std::nullopt;
-
-    Normals current = evaluate(rays, markers, position, LumetraMath::toRotationMatrix(rotation));
-    if (!current.valid) return std::nullopt;
-    Factor factor;
-    RefinedPose refined;
-    bool converged = false;
-    while (!converged) {
-        if (!factorize(current, factor)) return std::nullopt;
-        if (refined.iterations == stepLimit) {
-            if (acceptUnsettled) break;
-            return std::nullopt;
-        }
-        ++refined.iterations;
-        double step[6];
-        solve(factor, current.b, step);
-        V3 dp{-step[0], -step[1], -step[2]}, dr{-step[3], -step[4], -step[5]};
-        const double size = std::max(LumetraMath::length(dp) / meanDistance, LumetraMath::length(dr));
-        if (!std::isfinite(size)) return std::nullopt;
-        if (size < convergedStep) {
-            // Too small to change the sums: taken without another evaluation.
-            position = position + dp;
-            rotation = turned(rotation, dr);
-            break;
-        }
-        bool lowered = false;
-        for (int halving = 0; halving <= maxHalvings && !lowered; ++halving) {
-            const V3 p = position + dp;
-            const Q q = turned(rotation, dr);
-            Normals next = evaluate(rays, markers, p, LumetraMath::toRotationMatrix(q));
-            if (next.valid && next.cost <= current.cost) {
-                position = p;
-                rotation = q;
-                current = next;
-                lowered = true;
-            }
-            dp = dp * 0.5;
-            dr = dr * 0.5;
-        }
-        // No shorter step lowers the sum either: the pose sits at the minimum to rounding.
-        if (!lowered) converged = true;
-    }
-    // Every way out of the loop leaves `factor` the factor of `current`'s normal matrix.
-
-    // Angles from their sines: below a degree they agree to a relative 5e-5.
-    refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(current.cost / static_cast<double>(rays.size()))));
-    refined.maxAngle = std::asin(std::min(1.0, std::sqrt(current.largestSine2)));
-    const double variance = current.cost / static_cast<double>(std::max<std::size_t>(2 * rays.size() - 6, 1));
-    invert(factor, refined.inverseNormal);
-    for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * variance;
-    refined.pose.position = LumetraMath::vectorCast<float>(position);
-    refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
-                             static_cast<float>(rotation.z), static_cast<float>(rotation.w)};
-    const auto& p = refined.pose;
-    if (!std::isfinite(p.position.x) || !std::isfinite(p.position.y) || !std::isfinite(p.position.z) ||
-        !std::isfinite(refined.rmsAngle) || !std::isfinite(refined.covariance[0]))
-        return std::nullopt;
-    return refined;
-}
-
-}  // namespace
-
-std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
-                                      std::span<const LumetraMath::vector<float, 3>> markers,
-                                      const LumetraMath::poseP3Q<float>& start) {
-    return refine(rays, markers, start, maxIterations, false);
-}
-
-std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
-                                             std::span<const LumetraMath::vector<float, 3>> markers,
-                                             const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
-    return refine(rays, markers, start, steps, true);
-}
-
-namespace {
-
-/// leaveOneOutAngle at a pose already turned into double precision.
 /// The inverse normal matrix in full.
 struct InverseNormal {
     double c[6][6];
 
-    explicit InverseNormal(const RefinedPose& refined) {
+    explicit InverseNormal(const double upper[21]) {
         for (std::size_t a = 0; a < 6; ++a)
-            for (std::size_t b = 0; b < 6; ++b) c[a][b] = refined.inverseNormal[upperTriangleIndex(a, b)];
+            for (std::size_t b = 0; b < 6; ++b) c[a][b] = upper[upperTriangleIndex(a, b)];
     }
 };
 
-double leaveOneOut(const InverseNormal& inverse, const M3& rotation, const V3& position,
-                   const LumetraMath::vector<float, 3>& ray, const LumetraMath::vector<float, 3>& marker) {
-    RayResiduals r;
-    if (!rayResiduals(ray, marker, position, rotation, r)) return std::numeric_limits<double>::infinity();
-    // The ray's share of the fit: H = J C J^T with C the inverse normal matrix; the residual it
-    // would leave unfitted is (I - H)^-1 r.
+/// The angle by which a ray with residuals `r` would miss its marker under the pose fitted without
+/// it: H = J C J^T is its share of the fit (C the inverse normal matrix), and the residual it would
+/// leave unfitted is (I - H)^-1 r. Infinite when the other rays leave the pose open.
+double leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
     double cj[6][2];
     for (std::size_t a = 0; a < 6; ++a)
         for (std::size_t k = 0; k < 2; ++k) {
@@ -332,6 +243,127 @@ double leaveOneOut(const InverseNormal& inverse, const M3& rotation, const V3& p
     return std::sqrt(x * x + y * y);
 }
 
+/// The residuals over every ray at the pose a refinement ends on and, when `inverse` is given, the
+/// ray the others check worst: one pass instead of an evaluation and a sweep.
+struct Sweep {
+    double cost = 0, largestSine2 = 0;
+    LargestMiss miss;
+    bool valid = false;
+};
+
+Sweep sweep(std::span<const LumetraMath::vector<float, 3>> rays, std::span<const LumetraMath::vector<float, 3>> markers,
+            const V3& position, const M3& rotation, const InverseNormal* inverse) {
+    Sweep s;
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        RayResiduals r;
+        if (!rayResiduals(rays[i], markers[i], position, rotation, r)) return s;
+        const double sine2 = r.residual[0] * r.residual[0] + r.residual[1] * r.residual[1];
+        s.cost += sine2;
+        s.largestSine2 = std::max(s.largestSine2, sine2);
+        if (inverse) {
+            const double miss = leaveOneOut(*inverse, r) * r.distance;
+            if (!(miss <= s.miss.distance)) s.miss = {miss, i};
+        }
+    }
+    s.valid = std::isfinite(s.cost);
+    return s;
+}
+
+struct Refinement {
+    RefinedPose refined;
+    LargestMiss miss;
+};
+
+std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> rays,
+                                 std::span<const LumetraMath::vector<float, 3>> markers,
+                                 const LumetraMath::poseP3Q<float>& start, std::uint32_t stepLimit,
+                                 bool acceptUnsettled, bool findMiss) {
+    if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
+
+    V3 position = LumetraMath::vectorCast<double>(start.position);
+    Q rotation{start.rotation.x, start.rotation.y, start.rotation.z, start.rotation.w};
+    const double startNorm = std::sqrt(rotation.x * rotation.x + rotation.y * rotation.y +
+                                       rotation.z * rotation.z + rotation.w * rotation.w);
+    if (!(startNorm > 0) || !std::isfinite(startNorm)) return std::nullopt;
+    rotation = {rotation.x / startNorm, rotation.y / startNorm, rotation.z / startNorm, rotation.w / startNorm};
+
+    Normals current = evaluate(rays, markers, position, LumetraMath::toRotationMatrix(rotation));
+    if (!current.valid) return std::nullopt;
+    const double meanDistance = current.distanceSum / static_cast<double>(markers.size());
+    if (!(meanDistance > 0) || !std::isfinite(meanDistance)) return std::nullopt;
+    Factor factor;
+    Refinement result;
+    RefinedPose& refined = result.refined;
+    bool converged = false, movedSinceEvaluation = false;
+    while (!converged) {
+        if (!factorize(current, factor)) return std::nullopt;
+        if (refined.iterations == stepLimit) {
+            if (acceptUnsettled) break;
+            return std::nullopt;
+        }
+        ++refined.iterations;
+        double step[6];
+        solve(factor, current.b, step);
+        V3 dp{-step[0], -step[1], -step[2]}, dr{-step[3], -step[4], -step[5]};
+        const double size = std::max(LumetraMath::length(dp) / meanDistance, LumetraMath::length(dr));
+        if (!std::isfinite(size)) return std::nullopt;
+        if (size < lastStep) {
+            position = position + dp;
+            rotation = turned(rotation, dr);
+            movedSinceEvaluation = true;
+            break;
+        }
+        bool lowered = false;
+        for (int halving = 0; halving <= maxHalvings && !lowered; ++halving) {
+            const V3 p = position + dp;
+            const Q q = turned(rotation, dr);
+            Normals next = evaluate(rays, markers, p, LumetraMath::toRotationMatrix(q));
+            if (next.valid && next.cost <= current.cost) {
+                position = p;
+                rotation = q;
+                current = next;
+                lowered = true;
+            }
+            dp = dp * 0.5;
+            dr = dr * 0.5;
+        }
+        // No shorter step lowers the sum either: the pose sits at the minimum to rounding.
+        if (!lowered) converged = true;
+    }
+    // Every way out of the loop leaves `factor` the factor of `current`'s normal matrix; a last
+    // step taken without an evaluation moves the pose too little to change it noticeably.
+    invert(factor, refined.inverseNormal);
+    double cost = current.cost, largestSine2 = current.largestSine2;
+    if (movedSinceEvaluation || findMiss) {
+        const InverseNormal inverse(refined.inverseNormal);
+        const Sweep last =
+            sweep(rays, markers, position, LumetraMath::toRotationMatrix(rotation), findMiss ? &inverse : nullptr);
+        if (!last.valid) return std::nullopt;
+        cost = last.cost;
+        largestSine2 = last.largestSine2;
+        result.miss = last.miss;
+    }
+
+    // Angles from their sines: below a degree they agree to a relative 5e-5.
+    refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(cost / static_cast<double>(rays.size()))));
+    refined.maxAngle = std::asin(std::min(1.0, std::sqrt(largestSine2)));
+    const double variance = cost / static_cast<double>(std::max<std::size_t>(2 * rays.size() - 6, 1));
+    for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * variance;
+    refined.pose.position = LumetraMath::vectorCast<float>(position);
+    refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
+                             static_cast<float>(rotation.z), static_cast<float>(rotation.w)};
+    const auto& p = refined.pose;
+    if (!std::isfinite(p.position.x) || !std::isfinite(p.position.y) || !std::isfinite(p.position.z) ||
+        !std::isfinite(refined.rmsAngle) || !std::isfinite(refined.covariance[0]))
+        return std::nullopt;
+    return result;
+}
+
+std::optional<RefinedPose> refinedOnly(std::optional<Refinement> result) {
+    if (!result) return std::nullopt;
+    return result->refined;
+}
+
 M3 rotationOf(const RefinedPose& refined) {
     const auto& q = refined.pose.rotation;
     return LumetraMath::toRotationMatrix(Q{q.x, q.y, q.z, q.w});
@@ -339,21 +371,72 @@ M3 rotationOf(const RefinedPose& refined) {
 
 }  // namespace
 
+std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
+                                      std::span<const LumetraMath::vector<float, 3>> markers,
+                                      const LumetraMath::poseP3Q<float>& start) {
+    return refinedOnly(refine(rays, markers, start, maxIterations, false, false));
+}
+
+std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
+                                             std::span<const LumetraMath::vector<float, 3>> markers,
+                                             const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
+    return refinedOnly(refine(rays, markers, start, steps, true, false));
+}
+
+std::optional<CheckedPose> refinePoseAndFindLargestMiss(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                        std::span<const LumetraMath::vector<float, 3>> markers,
+                                                        const LumetraMath::poseP3Q<float>& start) {
+    std::optional<Refinement> result = refine(rays, markers, start, maxIterations, false, true);
+    if (!result) return std::nullopt;
+    return CheckedPose{result->refined, result->miss};
+}
+
+std::optional<LumetraMath::poseP3Q<float>> poseAfterOneStep(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                            std::span<const LumetraMath::vector<float, 3>> markers,
+                                                            const LumetraMath::poseP3Q<float>& start) {
+    if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
+    const V3 position = LumetraMath::vectorCast<double>(start.position);
+    Q rotation{start.rotation.x, start.rotation.y, start.rotation.z, start.rotation.w};
+    const double norm = std::sqrt(rotation.x * rotation.x + rotation.y * rotation.y + rotation.z * rotation.z +
+                                  rotation.w * rotation.w);
+    if (!(norm > 0) || !std::isfinite(norm)) return std::nullopt;
+    rotation = {rotation.x / norm, rotation.y / norm, rotation.z / norm, rotation.w / norm};
+    const Normals n = evaluate(rays, markers, position, LumetraMath::toRotationMatrix(rotation));
+    Factor factor;
+    if (!n.valid || !factorize(n, factor)) return std::nullopt;
+    double step[6];
+    solve(factor, n.b, step);
+    const V3 p = position - V3{step[0], step[1], step[2]};
+    const Q q = turned(rotation, V3{-step[3], -step[4], -step[5]});
+    LumetraMath::poseP3Q<float> pose;
+    pose.position = LumetraMath::vectorCast<float>(p);
+    pose.rotation = {static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z), static_cast<float>(q.w)};
+    if (!std::isfinite(pose.position.x) || !std::isfinite(pose.position.y) || !std::isfinite(pose.position.z) ||
+        !std::isfinite(pose.rotation.x) || !std::isfinite(pose.rotation.y) || !std::isfinite(pose.rotation.z) ||
+        !std::isfinite(pose.rotation.w))
+        return std::nullopt;
+    return pose;
+}
+
 double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
                         const LumetraMath::vector<float, 3>& marker) {
-    return leaveOneOut(InverseNormal(refined), rotationOf(refined),
-                       LumetraMath::vectorCast<double>(refined.pose.position), ray, marker);
+    RayResiduals r;
+    if (!rayResiduals(ray, marker, LumetraMath::vectorCast<double>(refined.pose.position), rotationOf(refined), r))
+        return std::numeric_limits<double>::infinity();
+    return leaveOneOut(InverseNormal(refined.inverseNormal), r);
 }
 
 LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const LumetraMath::vector<float, 3>> rays,
                                    std::span<const LumetraMath::vector<float, 3>> markers) {
     const M3 rotation = rotationOf(refined);
     const V3 position = LumetraMath::vectorCast<double>(refined.pose.position);
-    const InverseNormal inverse(refined);
+    const InverseNormal inverse(refined.inverseNormal);
     LargestMiss largest;
     for (std::size_t i = 0; i < rays.size() && i < markers.size(); ++i) {
-        const double distance = LumetraMath::length(LumetraMath::vectorCast<double>(markers[i]) - position);
-        const double miss = leaveOneOut(inverse, rotation, position, rays[i], markers[i]) * distance;
+        RayResiduals r;
+        const double miss = rayResiduals(rays[i], markers[i], position, rotation, r)
+                                ? leaveOneOut(inverse, r) * r.distance
+                                : std::numeric_limits<double>::infinity();
         if (!(miss <= largest.distance)) largest = {miss, i};
     }
     return largest;
