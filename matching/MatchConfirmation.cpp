@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <utility>
 
 #include "matching/MarkerReprojection.h"
@@ -13,6 +14,10 @@ namespace {
 
 using Vector3 = LumetraMath::vector<float, 3>;
 using Pose = LumetraMath::poseP3Q<float>;
+
+/// Gauss-Newton steps over the group's rays before the other rays are numbered: the levelled pose
+/// is close, and two steps leave an error far below the marker spacing.
+constexpr std::uint32_t groupSteps = 2;
 
 /// Reprojected numbers withdrawn before an identification is given up: a few far, noisy rays are
 /// worth keeping the frame for, a crafted frame of hundreds is not worth a refinement each.
@@ -77,12 +82,11 @@ std::optional<Identification> completeIdentification(const Environment& environm
     const MarkerPlane plane = markerPlane(environment);
     Identification found{levelled, {}, 0.0f};
     if (steps.refine) {
-        // The levelled pose is close: one Gauss-Newton step over the group's rays leaves an error
-        // far below the marker spacing. A group of one bar leaves a rotation about the bar open:
+        // A group of one bar leaves a rotation about the bar open:
         // its rays alone refine nothing, and the levelled pose numbers the rest. With no rest, the full refinement follows at once.
         if (std::find(numbers.begin(), numbers.end(), MarkerUnidentified) != numbers.end()) {
             const Correspondences group = numberedRays(plane, rays, numbers);
-            const std::optional<Pose> fromGroup = poseAfterOneStep(group.rays, group.markers, levelled);
+            const std::optional<Pose> fromGroup = poseAfterSteps(group.rays, group.markers, levelled, groupSteps);
             if (fromGroup) found.pose = *fromGroup;
         }
         std::vector<bool> inGroup(rays.size());

@@ -391,26 +391,32 @@ std::optional<CheckedPose> refinePoseAndFindLargestMiss(std::span<const LumetraM
     return CheckedPose{result->refined, result->miss};
 }
 
-std::optional<LumetraMath::poseP3Q<float>> poseAfterOneStep(std::span<const LumetraMath::vector<float, 3>> rays,
-                                                            std::span<const LumetraMath::vector<float, 3>> markers,
-                                                            const LumetraMath::poseP3Q<float>& start) {
+std::optional<LumetraMath::poseP3Q<float>> poseAfterSteps(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                          std::span<const LumetraMath::vector<float, 3>> markers,
+                                                          const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
     if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
-    const V3 position = LumetraMath::vectorCast<double>(start.position);
+    V3 position = LumetraMath::vectorCast<double>(start.position);
     Q rotation{start.rotation.x, start.rotation.y, start.rotation.z, start.rotation.w};
     const double norm = std::sqrt(rotation.x * rotation.x + rotation.y * rotation.y + rotation.z * rotation.z +
                                   rotation.w * rotation.w);
     if (!(norm > 0) || !std::isfinite(norm)) return std::nullopt;
     rotation = {rotation.x / norm, rotation.y / norm, rotation.z / norm, rotation.w / norm};
-    const Normals n = evaluate(rays, markers, position, LumetraMath::toRotationMatrix(rotation));
-    Factor factor;
-    if (!n.valid || !factorize(n, factor)) return std::nullopt;
-    double step[6];
-    solve(factor, n.b, step);
-    const V3 p = position - V3{step[0], step[1], step[2]};
-    const Q q = turned(rotation, V3{-step[3], -step[4], -step[5]});
+    for (std::uint32_t i = 0; i < steps; ++i) {
+        const Normals n = evaluate(rays, markers, position, LumetraMath::toRotationMatrix(rotation));
+        Factor factor;
+        if (!n.valid || !factorize(n, factor)) return std::nullopt;
+        double step[6];
+        solve(factor, n.b, step);
+        const V3 dp{-step[0], -step[1], -step[2]}, dr{-step[3], -step[4], -step[5]};
+        position = position + dp;
+        rotation = turned(rotation, dr);
+        const double meanDistance = n.distanceSum / static_cast<double>(rays.size());
+        if (std::max(LumetraMath::length(dp) / meanDistance, LumetraMath::length(dr)) < lastStep) break;
+    }
     LumetraMath::poseP3Q<float> pose;
-    pose.position = LumetraMath::vectorCast<float>(p);
-    pose.rotation = {static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z), static_cast<float>(q.w)};
+    pose.position = LumetraMath::vectorCast<float>(position);
+    pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y), static_cast<float>(rotation.z),
+                     static_cast<float>(rotation.w)};
     if (!std::isfinite(pose.position.x) || !std::isfinite(pose.position.y) || !std::isfinite(pose.position.z) ||
         !std::isfinite(pose.rotation.x) || !std::isfinite(pose.rotation.y) || !std::isfinite(pose.rotation.z) ||
         !std::isfinite(pose.rotation.w))

@@ -126,7 +126,7 @@ TEST(PoseRefinement, FusedMissAndSingleStepAgreeWithTheSeparateSteps) {
     for (int trial = 0; trial < 50; ++trial) {
         Scene s = scene(random, 6 + trial % 19, 0.001f);
         const Pose start = perturbed(s.truth, random, 0.02f, 0.02f);
-        const auto stepped = poseAfterOneStep(s.rays, s.markers, start);
+        const auto stepped = poseAfterSteps(s.rays, s.markers, start, 1);
         const auto best = refinePose(s.rays, s.markers, start);
         ASSERT_TRUE(stepped && best) << trial;
         EXPECT_LT(rotationAngle(stepped->rotation, best->pose.rotation), 0.1 * rotationAngle(start.rotation, best->pose.rotation))
@@ -142,6 +142,6 @@ TEST(PoseRefinement, FusedMissAndSingleStepAgreeWithTheSeparateSteps) {
         EXPECT_NEAR(checked->miss.distance, separate.distance, 1e-5 + 1e-4 * separate.distance) << trial;
     }
     const Scene line = scene(random, 8, 0.0f, true);
-    EXPECT_FALSE(poseAfterOneStep(line.rays, line.markers, line.truth)) << "markers on one line";
+    EXPECT_FALSE(poseAfterSteps(line.rays, line.markers, line.truth, 2)) << "markers on one line";
     EXPECT_FALSE(refinePoseAndFindLargestMiss(line.rays, line.markers, line.truth));
 }
