@@ -221,26 +221,23 @@ struct InverseNormal {
 /// it: H = J C J^T is its share of the fit (C the inverse normal matrix), and the residual it would
 /// leave unfitted is (I - H)^-1 r. Infinite when the other rays leave the pose open.
 double leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
-    double cj[6][2];
-    for (std::size_t a = 0; a < 6; ++a)
-        for (std::size_t k = 0; k < 2; ++k) {
-            double sum = 0;
-            for (std::size_t b = 0; b < 6; ++b) sum += inverse.c[a][b] * r.jacobian[k][b];
-            cj[a][k] = sum;
-        }
-    double h[2][2];
-    for (std::size_t k = 0; k < 2; ++k)
-        for (std::size_t l = 0; l < 2; ++l) {
-            double sum = 0;
-            for (std::size_t a = 0; a < 6; ++a) sum += r.jacobian[k][a] * cj[a][l];
-            h[k][l] = sum;
-        }
-    const double m00 = 1 - h[0][0], m01 = -h[0][1], m10 = -h[1][0], m11 = 1 - h[1][1];
-    const double determinant = m00 * m11 - m01 * m10;
+    // H is symmetric: C J^T for the second axis only, then three of its four entries.
+    double h00 = 0, h01 = 0, h11 = 0;
+    for (std::size_t a = 0; a < 6; ++a) {
+        double cj = 0;
+        for (std::size_t b = 0; b < 6; ++b) cj += inverse.c[a][b] * r.jacobian[1][b];
+        h01 += r.jacobian[0][a] * cj;
+        h11 += r.jacobian[1][a] * cj;
+        double ci = 0;
+        for (std::size_t b = 0; b < 6; ++b) ci += inverse.c[a][b] * r.jacobian[0][b];
+        h00 += r.jacobian[0][a] * ci;
+    }
+    const double m00 = 1 - h00, m01 = -h01, m11 = 1 - h11;
+    const double determinant = m00 * m11 - m01 * m01;
     if (!(determinant > 1e-9)) return std::numeric_limits<double>::infinity();
-    const double x = (m11 * r.residual[0] - m01 * r.residual[1]) / determinant;
-    const double y = (m00 * r.residual[1] - m10 * r.residual[0]) / determinant;
-    return std::sqrt(x * x + y * y);
+    const double x = m11 * r.residual[0] - m01 * r.residual[1];
+    const double y = m00 * r.residual[1] - m01 * r.residual[0];
+    return std::sqrt(x * x + y * y) / determinant;
 }
 
 /// The residuals over every ray at the pose a refinement ends on and, when `inverse` is given, the
