@@ -252,15 +252,26 @@ Sweep sweep(std::span<const LumetraMath::vector<float, 3>> rays, std::span<const
             const V3& position, const M3& rotation, const InverseNormal* inverse) {
     Sweep s;
     for (std::size_t i = 0; i < rays.size(); ++i) {
-        RayResiduals r;
-        if (!rayResiduals(rays[i], markers[i], position, rotation, r)) return s;
-        const double sine2 = r.residual[0] * r.residual[0] + r.residual[1] * r.residual[1];
-        s.cost += sine2;
-        s.largestSine2 = std::max(s.largestSine2, sine2);
+        double sine2 = 0;
         if (inverse) {
+            RayResiduals r;
+            if (!rayResiduals(rays[i], markers[i], position, rotation, r)) return s;
+            sine2 = r.residual[0] * r.residual[0] + r.residual[1] * r.residual[1];
             const double miss = leaveOneOut(*inverse, r) * r.distance;
             if (!(miss <= s.miss.distance)) s.miss = {miss, i};
+        } else {
+            // The residual alone: the direction to the marker square to the turned ray.
+            V3 d = rotation * LumetraMath::vectorCast<double>(rays[i]);
+            d = d * (1.0 / LumetraMath::length(d));
+            V3 u = LumetraMath::vectorCast<double>(markers[i]) - position;
+            u = u * (1.0 / LumetraMath::length(u));
+            const double c = LumetraMath::dot(d, u);
+            if (!(c > 0)) return s;
+            const V3 w = u - d * c;
+            sine2 = LumetraMath::dot(w, w);
         }
+        s.cost += sine2;
+        s.largestSine2 = std::max(s.largestSine2, sine2);
     }
     s.valid = std::isfinite(s.cost);
     return s;
