@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <limits>
 
+#include <emmintrin.h>
+
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 namespace {
 
@@ -70,60 +72,99 @@ bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::v
     return true;
 }
 
+/// The same quantity for two rays side by side (packed double precision, present on every x86-64).
+using Pair = __m128d;
+struct PairVector {
+    Pair x, y, z;
+};
+Pair dot(const PairVector& a, const PairVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+PairVector scaled(const PairVector& a, Pair s) { return {a.x * s, a.y * s, a.z * s}; }
+PairVector minus(const PairVector& a, const PairVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+PairVector cross(const PairVector& a, const PairVector& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double sum(Pair p) { return p[0] + p[1]; }
+
 /// The normal equations without building the residual axes: with G = [-(I - u u^T) / distance, [u]x]
 /// the derivative of the direction u to the marker and P = I - d d^T the projection square to the
 /// turned ray d, J^T J = G^T P G = G^T G - (G^T d)(G^T d)^T and J^T r = G^T (P u). G^T G sums to
 /// a few 3 x 3 moments of the directions, so a ray costs a quarter of the full products.
 Normals evaluate(std::span<const LumetraMath::vector<float, 3>> rays,
                  std::span<const LumetraMath::vector<float, 3>> markers, const V3& position, const M3& rotation) {
+    // Two rays at a time, one in each half of a packed pair; an odd last ray is paired with itself
+    // and its copy weighted 0.
     Normals n;
-    double inverse2 = 0, count = 0;
-    double weighted[6] = {}, plain[6] = {};  // sums of u u^T / distance^2 and of u u^T: xx, xy, xz, yy, yz, zz
-    V3 across{};                              // sum of u / distance
-    double outer[6][6] = {};                  // sum of (G^T d)(G^T d)^T, upper triangle
-    for (std::size_t i = 0; i < rays.size(); ++i) {
-        V3 d = rotation * LumetraMath::vectorCast<double>(rays[i]);
-        d = d * (1.0 / LumetraMath::length(d));
-        const V3 toMarker = LumetraMath::vectorCast<double>(markers[i]) - position;
-        const double distance = LumetraMath::length(toMarker);
-        const double inverse = 1.0 / distance;
-        const V3 u = toMarker * inverse;
-        const double c = LumetraMath::dot(d, u);
-        if (!(c > 0)) return n;
-        const V3 w = u - d * c;  // the residual: the direction to the marker square to the ray
-        const V3 bp = (w - u * LumetraMath::dot(u, w)) * -inverse, br = LumetraMath::cross(w, u);
-        const V3 gp = (d - u * c) * -inverse, gr = LumetraMath::cross(d, u);
-        const double b[6] = {bp.x, bp.y, bp.z, br.x, br.y, br.z};
-        const double g[6] = {gp.x, gp.y, gp.z, gr.x, gr.y, gr.z};
-        for (std::size_t r = 0; r < 6; ++r) {
-            n.b[r] += b[r];
-            for (std::size_t k = r; k < 6; ++k) outer[r][k] += g[r] * g[k];
+    const Pair zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    Pair inverse2 = zero, count = zero, cost = zero, largest = zero, distances = zero;
+    Pair weighted[6], plain[6], across[3], b[6], outer[21];  // moments as in the comment above
+    for (Pair& p : weighted) p = zero;
+    for (Pair& p : plain) p = zero;
+    for (Pair& p : across) p = zero;
+    for (Pair& p : b) p = zero;
+    for (Pair& p : outer) p = zero;
+    const M3& m = rotation;
+    for (std::size_t i = 0; i < rays.size(); i += 2) {
+        const std::size_t j = i + 1 < rays.size() ? i + 1 : i;
+        const Pair weight = {1.0, j == i ? 0.0 : 1.0};
+        const PairVector ray{{rays[i].x, rays[j].x}, {rays[i].y, rays[j].y}, {rays[i].z, rays[j].z}};
+        PairVector d{m(0, 0) * ray.x + m(0, 1) * ray.y + m(0, 2) * ray.z,
+                     m(1, 0) * ray.x + m(1, 1) * ray.y + m(1, 2) * ray.z,
+                     m(2, 0) * ray.x + m(2, 1) * ray.y + m(2, 2) * ray.z};
+        d = scaled(d, one / _mm_sqrt_pd(dot(d, d)));
+        const PairVector toMarker{Pair{markers[i].x, markers[j].x} - position.x,
+                                  Pair{markers[i].y, markers[j].y} - position.y,
+                                  Pair{markers[i].z, markers[j].z} - position.z};
+        const Pair distance = _mm_sqrt_pd(dot(toMarker, toMarker));
+        const Pair inverse = one / distance;
+        const PairVector u = scaled(toMarker, inverse);
+        const Pair c = dot(d, u);
+        if (_mm_movemask_pd(_mm_cmpgt_pd(c, zero)) != 3) return n;
+        const PairVector w = minus(u, scaled(d, c));  // the residual: the direction to the marker square to the ray
+        const PairVector bp = scaled(minus(w, scaled(u, dot(u, w))), -inverse), br = cross(w, u);
+        const PairVector gp = scaled(minus(d, scaled(u, c)), -inverse * weight), gr = scaled(cross(d, u), weight);
+        const Pair bs[6] = {bp.x, bp.y, bp.z, br.x, br.y, br.z};
+        const Pair g[6] = {gp.x, gp.y, gp.z, gr.x, gr.y, gr.z};
+        for (std::size_t r = 0, e = 0; r < 6; ++r) {
+            b[r] += bs[r] * weight;
+            for (std::size_t k = r; k < 6; ++k, ++e) outer[e] += g[r] * g[k];
         }
-        const double uu[6] = {u.x * u.x, u.x * u.y, u.x * u.z, u.y * u.y, u.y * u.z, u.z * u.z};
-        const double inverseSquared = inverse * inverse;
+        const Pair uu[6] = {u.x * u.x, u.x * u.y, u.x * u.z, u.y * u.y, u.y * u.z, u.z * u.z};
+        const Pair inverseSquared = inverse * inverse * weight;
         for (std::size_t k = 0; k < 6; ++k) {
             weighted[k] += uu[k] * inverseSquared;
-            plain[k] += uu[k];
+            plain[k] += uu[k] * weight;
         }
         inverse2 += inverseSquared;
-        count += 1;
-        n.distanceSum += distance;
-        across += u * inverse;
-        const double sine2 = LumetraMath::dot(w, w);
-        n.cost += sine2;
-        n.largestSine2 = std::max(n.largestSine2, sine2);
+        count += weight;
+        distances += distance * weight;
+        const Pair across1 = inverse * weight;
+        across[0] += u.x * across1;
+        across[1] += u.y * across1;
+        across[2] += u.z * across1;
+        const Pair sine2 = dot(w, w);
+        cost += sine2 * weight;
+        largest = _mm_max_pd(largest, sine2);
+    }
+    n.cost = sum(cost);
+    n.largestSine2 = std::max(largest[0], largest[1]);
+    n.distanceSum = sum(distances);
+    for (std::size_t r = 0, e = 0; r < 6; ++r) {
+        n.b[r] = sum(b[r]);
+        for (std::size_t k = r; k < 6; ++k, ++e) n.a[r][k] = -sum(outer[e]);  // the rest is added below
     }
     // G^T G: (I - u u^T) / distance^2, -[u]x / distance and I - u u^T, summed over the rays.
     constexpr std::size_t moment[3][3] = {{0, 1, 2}, {1, 3, 4}, {2, 4, 5}};
+    const double rayCount = sum(count), inverseSum = sum(inverse2);
     for (std::size_t r = 0; r < 3; ++r)
         for (std::size_t k = r; k < 3; ++k) {
             const double identity = r == k ? 1.0 : 0.0;
-            n.a[r][k] = identity * inverse2 - weighted[moment[r][k]] - outer[r][k];
-            n.a[r + 3][k + 3] = identity * count - plain[moment[r][k]] - outer[r + 3][k + 3];
+            n.a[r][k] += identity * inverseSum - sum(weighted[moment[r][k]]);
+            n.a[r + 3][k + 3] += identity * rayCount - sum(plain[moment[r][k]]);
         }
-    const double cross[3][3] = {{0, -across.z, across.y}, {across.z, 0, -across.x}, {-across.y, across.x, 0}};
+    const V3 a{sum(across[0]), sum(across[1]), sum(across[2])};
+    const double crossOf[3][3] = {{0, -a.z, a.y}, {a.z, 0, -a.x}, {-a.y, a.x, 0}};
     for (std::size_t r = 0; r < 3; ++r)
-        for (std::size_t k = 0; k < 3; ++k) n.a[r][k + 3] = -cross[r][k] - outer[r][k + 3];
+        for (std::size_t k = 0; k < 3; ++k) n.a[r][k + 3] -= crossOf[r][k];
     n.valid = std::isfinite(n.cost);
     return n;
 }
