@@ -15,13 +15,13 @@ namespace {
 using Vector3 = LumetraMath::vector<float, 3>;
 using Pose = LumetraMath::poseP3Q<float>;
 
+/// Gauss-Newton steps over the group's rays before the other rays are numbered: the levelled pose
+/// is close, and two steps leave an error far below the marker spacing.
+constexpr std::uint32_t groupSteps = 2;
+
 /// Reprojected numbers withdrawn before an identification is given up: a few far, noisy rays are
 /// worth keeping the frame for, a crafted frame of hundreds is not worth a refinement each.
 constexpr int maxWithdrawnNumbers = 8;
-
-/// Gauss-Newton steps over the group's rays before the other rays are numbered: the levelled pose
-/// is close, and two steps leave an error far below the marker spacing.
-constexpr std::uint32_t groupRefinementSteps = 2;
 
 MarkerPlane markerPlane(const Environment& environment) {
     return {environment.getMarkersSearch(), environment.getMarkersHeight(),
@@ -82,13 +82,12 @@ std::optional<Identification> completeIdentification(const Environment& environm
     const MarkerPlane plane = markerPlane(environment);
     Identification found{levelled, {}, 0.0f};
     if (steps.refine) {
-        // A group of one bar leaves a rotation about the bar open: its rays alone refine nothing,
-        // and the levelled pose numbers the rest. With no rest, the full refinement follows at once.
+        // A group of one bar leaves a rotation about the bar open:
+        // its rays alone refine nothing, and the levelled pose numbers the rest. With no rest, the full refinement follows at once.
         if (std::find(numbers.begin(), numbers.end(), MarkerUnidentified) != numbers.end()) {
             const Correspondences group = numberedRays(plane, rays, numbers);
-            const std::optional<RefinedPose> fromGroup =
-                refinePoseRoughly(group.rays, group.markers, levelled, groupRefinementSteps);
-            if (fromGroup) found.pose = fromGroup->pose;
+            const std::optional<Pose> fromGroup = poseAfterSteps(group.rays, group.markers, levelled, groupSteps);
+            if (fromGroup) found.pose = *fromGroup;
         }
         std::vector<bool> inGroup(rays.size());
         for (std::size_t i = 0; i < rays.size(); ++i) inGroup[i] = numbers[i] != MarkerUnidentified;
@@ -98,10 +97,10 @@ std::optional<Identification> completeIdentification(const Environment& environm
         // and the pose refined without it; a group number it cannot confirm rejects the group.
         for (int withdrawn = 0;; ++withdrawn) {
             const Correspondences all = numberedRays(plane, rays, numbers, colliding);
-            const std::optional<RefinedPose> fromAll = refinePose(all.rays, all.markers, found.pose);
+            const std::optional<CheckedPose> fromAll = refinePoseAndFindLargestMiss(all.rays, all.markers, found.pose);
             if (!fromAll) return std::nullopt;
-            found.pose = fromAll->pose;
-            const LargestMiss miss = largestLeaveOneOutMiss(*fromAll, all.rays, all.markers);
+            found.pose = fromAll->refined.pose;
+            const LargestMiss miss = fromAll->miss;
             found.largestMiss = static_cast<float>(miss.distance) / environment.getMinMarkerDistance();
             const std::size_t worst = all.rayIndices[miss.index];
             if (!steps.confirm) break;

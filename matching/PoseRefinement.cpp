@@ -8,6 +8,8 @@
 #include <cstddef>
 #include <limits>
 
+#include <emmintrin.h>
+
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 namespace {
 
@@ -18,8 +20,10 @@ using M3 = LumetraMath::matrix<double, 3, 3>;
 constexpr std::uint32_t maxIterations = 20;
 constexpr int maxHalvings = 8;
 /// A step smaller than this (radians, position scaled by the mean marker distance) is the last: it
-/// is taken without another evaluation, and what it leaves is of the order of its square.
-constexpr double convergedStep = 1e-6;
+/// is taken without another normal matrix (Gauss-Newton converges about quadratically this close,
+/// so what it leaves is of the order of its square), and one pass over the rays measures the
+/// residuals at the pose it reaches.
+constexpr double lastStep = 1e-4;
 /// A pivot of the unit-diagonal normal matrix below this marks a direction the rays do not fix.
 constexpr double rankPivotLimit = 1e-12;
 
@@ -29,6 +33,7 @@ struct Normals {
     double b[6] = {};
     double cost = 0;  // sum of squared residuals: the squared sines of the ray angles
     double largestSine2 = 0;
+    double distanceSum = 0;  // from the tracker to every marker
     bool valid = false;  // every value finite and every marker in front of its ray
 };
 
@@ -39,6 +44,7 @@ struct Normals {
 struct RayResiduals {
     double residual[2];
     double jacobian[2][6];
+    double distance;  // from the tracker to the marker
 };
 
 bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::vector<float, 3>& marker,
@@ -49,7 +55,8 @@ bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::v
     first = first * (1.0 / LumetraMath::length(first));
     const V3 axes[2] = {first, LumetraMath::cross(d, first)};
     const V3 toMarker = LumetraMath::vectorCast<double>(marker) - position;
-    const double inverseDistance = 1.0 / LumetraMath::length(toMarker);
+    out.distance = LumetraMath::length(toMarker);
+    const double inverseDistance = 1.0 / out.distance;
     const V3 u = toMarker * inverseDistance;
     if (!(LumetraMath::dot(d, u) > 0)) return false;
     for (std::size_t k = 0; k < 2; ++k) {
@@ -65,58 +72,99 @@ bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::v
     return true;
 }
 
+/// The same quantity for two rays side by side (packed double precision, present on every x86-64).
+using Pair = __m128d;
+struct PairVector {
+    Pair x, y, z;
+};
+Pair dot(const PairVector& a, const PairVector& b) { return a.x * b.x + a.y * b.y + a.z * b.z; }
+PairVector scaled(const PairVector& a, Pair s) { return {a.x * s, a.y * s, a.z * s}; }
+PairVector minus(const PairVector& a, const PairVector& b) { return {a.x - b.x, a.y - b.y, a.z - b.z}; }
+PairVector cross(const PairVector& a, const PairVector& b) {
+    return {a.y * b.z - a.z * b.y, a.z * b.x - a.x * b.z, a.x * b.y - a.y * b.x};
+}
+double sum(Pair p) { return p[0] + p[1]; }
+
 /// The normal equations without building the residual axes: with G = [-(I - u u^T) / distance, [u]x]
 /// the derivative of the direction u to the marker and P = I - d d^T the projection square to the
 /// turned ray d, J^T J = G^T P G = G^T G - (G^T d)(G^T d)^T and J^T r = G^T (P u). G^T G sums to
 /// a few 3 x 3 moments of the directions, so a ray costs a quarter of the full products.
 Normals evaluate(std::span<const LumetraMath::vector<float, 3>> rays,
                  std::span<const LumetraMath::vector<float, 3>> markers, const V3& position, const M3& rotation) {
+    // Two rays at a time, one in each half of a packed pair; an odd last ray is paired with itself
+    // and its copy weighted 0.
     Normals n;
-    double inverse2 = 0, count = 0;
-    double weighted[6] = {}, plain[6] = {};  // sums of u u^T / distance^2 and of u u^T: xx, xy, xz, yy, yz, zz
-    V3 across{};                              // sum of u / distance
-    double outer[6][6] = {};                  // sum of (G^T d)(G^T d)^T, upper triangle
-    for (std::size_t i = 0; i < rays.size(); ++i) {
-        V3 d = rotation * LumetraMath::vectorCast<double>(rays[i]);
-        d = d * (1.0 / LumetraMath::length(d));
-        const V3 toMarker = LumetraMath::vectorCast<double>(markers[i]) - position;
-        const double inverse = 1.0 / LumetraMath::length(toMarker);
-        const V3 u = toMarker * inverse;
-        const double c = LumetraMath::dot(d, u);
-        if (!(c > 0)) return n;
-        const V3 w = u - d * c;  // the residual: the direction to the marker square to the ray
-        const V3 bp = (w - u * LumetraMath::dot(u, w)) * -inverse, br = LumetraMath::cross(w, u);
-        const V3 gp = (d - u * c) * -inverse, gr = LumetraMath::cross(d, u);
-        const double b[6] = {bp.x, bp.y, bp.z, br.x, br.y, br.z};
-        const double g[6] = {gp.x, gp.y, gp.z, gr.x, gr.y, gr.z};
-        for (std::size_t r = 0; r < 6; ++r) {
-            n.b[r] += b[r];
-            for (std::size_t k = r; k < 6; ++k) outer[r][k] += g[r] * g[k];
+    const Pair zero = _mm_setzero_pd(), one = _mm_set1_pd(1.0);
+    Pair inverse2 = zero, count = zero, cost = zero, largest = zero, distances = zero;
+    Pair weighted[6], plain[6], across[3], b[6], outer[21];  // moments as in the comment above
+    for (Pair& p : weighted) p = zero;
+    for (Pair& p : plain) p = zero;
+    for (Pair& p : across) p = zero;
+    for (Pair& p : b) p = zero;
+    for (Pair& p : outer) p = zero;
+    const M3& m = rotation;
+    for (std::size_t i = 0; i < rays.size(); i += 2) {
+        const std::size_t j = i + 1 < rays.size() ? i + 1 : i;
+        const Pair weight = {1.0, j == i ? 0.0 : 1.0};
+        const PairVector ray{{rays[i].x, rays[j].x}, {rays[i].y, rays[j].y}, {rays[i].z, rays[j].z}};
+        PairVector d{m(0, 0) * ray.x + m(0, 1) * ray.y + m(0, 2) * ray.z,
+                     m(1, 0) * ray.x + m(1, 1) * ray.y + m(1, 2) * ray.z,
+                     m(2, 0) * ray.x + m(2, 1) * ray.y + m(2, 2) * ray.z};
+        d = scaled(d, one / _mm_sqrt_pd(dot(d, d)));
+        const PairVector toMarker{Pair{markers[i].x, markers[j].x} - position.x,
+                                  Pair{markers[i].y, markers[j].y} - position.y,
+                                  Pair{markers[i].z, markers[j].z} - position.z};
+        const Pair distance = _mm_sqrt_pd(dot(toMarker, toMarker));
+        const Pair inverse = one / distance;
+        const PairVector u = scaled(toMarker, inverse);
+        const Pair c = dot(d, u);
+        if (_mm_movemask_pd(_mm_cmpgt_pd(c, zero)) != 3) return n;
+        const PairVector w = minus(u, scaled(d, c));  // the residual: the direction to the marker square to the ray
+        const PairVector bp = scaled(minus(w, scaled(u, dot(u, w))), -inverse), br = cross(w, u);
+        const PairVector gp = scaled(minus(d, scaled(u, c)), -inverse * weight), gr = scaled(cross(d, u), weight);
+        const Pair bs[6] = {bp.x, bp.y, bp.z, br.x, br.y, br.z};
+        const Pair g[6] = {gp.x, gp.y, gp.z, gr.x, gr.y, gr.z};
+        for (std::size_t r = 0, e = 0; r < 6; ++r) {
+            b[r] += bs[r] * weight;
+            for (std::size_t k = r; k < 6; ++k, ++e) outer[e] += g[r] * g[k];
         }
-        const double uu[6] = {u.x * u.x, u.x * u.y, u.x * u.z, u.y * u.y, u.y * u.z, u.z * u.z};
-        const double inverseSquared = inverse * inverse;
+        const Pair uu[6] = {u.x * u.x, u.x * u.y, u.x * u.z, u.y * u.y, u.y * u.z, u.z * u.z};
+        const Pair inverseSquared = inverse * inverse * weight;
         for (std::size_t k = 0; k < 6; ++k) {
             weighted[k] += uu[k] * inverseSquared;
-            plain[k] += uu[k];
+            plain[k] += uu[k] * weight;
         }
         inverse2 += inverseSquared;
-        count += 1;
-        across += u * inverse;
-        const double sine2 = LumetraMath::dot(w, w);
-        n.cost += sine2;
-        n.largestSine2 = std::max(n.largestSine2, sine2);
+        count += weight;
+        distances += distance * weight;
+        const Pair across1 = inverse * weight;
+        across[0] += u.x * across1;
+        across[1] += u.y * across1;
+        across[2] += u.z * across1;
+        const Pair sine2 = dot(w, w);
+        cost += sine2 * weight;
+        largest = _mm_max_pd(largest, sine2);
+    }
+    n.cost = sum(cost);
+    n.largestSine2 = std::max(largest[0], largest[1]);
+    n.distanceSum = sum(distances);
+    for (std::size_t r = 0, e = 0; r < 6; ++r) {
+        n.b[r] = sum(b[r]);
+        for (std::size_t k = r; k < 6; ++k, ++e) n.a[r][k] = -sum(outer[e]);  // the rest is added below
     }
     // G^T G: (I - u u^T) / distance^2, -[u]x / distance and I - u u^T, summed over the rays.
     constexpr std::size_t moment[3][3] = {{0, 1, 2}, {1, 3, 4}, {2, 4, 5}};
+    const double rayCount = sum(count), inverseSum = sum(inverse2);
     for (std::size_t r = 0; r < 3; ++r)
         for (std::size_t k = r; k < 3; ++k) {
             const double identity = r == k ? 1.0 : 0.0;
-            n.a[r][k] = identity * inverse2 - weighted[moment[r][k]] - outer[r][k];
-            n.a[r + 3][k + 3] = identity * count - plain[moment[r][k]] - outer[r + 3][k + 3];
+            n.a[r][k] += identity * inverseSum - sum(weighted[moment[r][k]]);
+            n.a[r + 3][k + 3] += identity * rayCount - sum(plain[moment[r][k]]);
         }
-    const double cross[3][3] = {{0, -across.z, across.y}, {across.z, 0, -across.x}, {-across.y, across.x, 0}};
+    const V3 a{sum(across[0]), sum(across[1]), sum(across[2])};
+    const double crossOf[3][3] = {{0, -a.z, a.y}, {a.z, 0, -a.x}, {-a.y, a.x, 0}};
     for (std::size_t r = 0; r < 3; ++r)
-        for (std::size_t k = 0; k < 3; ++k) n.a[r][k + 3] = -cross[r][k] - outer[r][k + 3];
+        for (std::size_t k = 0; k < 3; ++k) n.a[r][k + 3] -= crossOf[r][k];
     n.valid = std::isfinite(n.cost);
     return n;
 }
@@ -200,10 +248,85 @@ Q turned(const Q& q, const V3& d) {
     return {r.x / norm, r.y / norm, r.z / norm, r.w / norm};
 }
 
-std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>> rays,
-                                  std::span<const LumetraMath::vector<float, 3>> markers,
-                                  const LumetraMath::poseP3Q<float>& start, std::uint32_t stepLimit,
-                                  bool acceptUnsettled) {
+/// The inverse normal matrix in full.
+struct InverseNormal {
+    double c[6][6];
+
+    explicit InverseNormal(const double upper[21]) {
+        for (std::size_t a = 0; a < 6; ++a)
+            for (std::size_t b = 0; b < 6; ++b) c[a][b] = upper[upperTriangleIndex(a, b)];
+    }
+};
+
+/// The angle by which a ray with residuals `r` would miss its marker under the pose fitted without
+/// it: H = J C J^T is its share of the fit (C the inverse normal matrix), and the residual it would
+/// leave unfitted is (I - H)^-1 r. Infinite when the other rays leave the pose open.
+double leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
+    // H is symmetric: C J^T for the second axis only, then three of its four entries.
+    double h00 = 0, h01 = 0, h11 = 0;
+    for (std::size_t a = 0; a < 6; ++a) {
+        double cj = 0;
+        for (std::size_t b = 0; b < 6; ++b) cj += inverse.c[a][b] * r.jacobian[1][b];
+        h01 += r.jacobian[0][a] * cj;
+        h11 += r.jacobian[1][a] * cj;
+        double ci = 0;
+        for (std::size_t b = 0; b < 6; ++b) ci += inverse.c[a][b] * r.jacobian[0][b];
+        h00 += r.jacobian[0][a] * ci;
+    }
+    const double m00 = 1 - h00, m01 = -h01, m11 = 1 - h11;
+    const double determinant = m00 * m11 - m01 * m01;
+    if (!(determinant > 1e-9)) return std::numeric_limits<double>::infinity();
+    const double x = m11 * r.residual[0] - m01 * r.residual[1];
+    const double y = m00 * r.residual[1] - m01 * r.residual[0];
+    return std::sqrt(x * x + y * y) / determinant;
+}
+
+/// The residuals over every ray at the pose a refinement ends on and, when `inverse` is given, the
+/// ray the others check worst: one pass instead of an evaluation and a sweep.
+struct Sweep {
+    double cost = 0, largestSine2 = 0;
+    LargestMiss miss;
+    bool valid = false;
+};
+
+Sweep sweep(std::span<const LumetraMath::vector<float, 3>> rays, std::span<const LumetraMath::vector<float, 3>> markers,
+            const V3& position, const M3& rotation, const InverseNormal* inverse) {
+    Sweep s;
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        double sine2 = 0;
+        if (inverse) {
+            RayResiduals r;
+            if (!rayResiduals(rays[i], markers[i], position, rotation, r)) return s;
+            sine2 = r.residual[0] * r.residual[0] + r.residual[1] * r.residual[1];
+            const double miss = leaveOneOut(*inverse, r) * r.distance;
+            if (!(miss <= s.miss.distance)) s.miss = {miss, i};
+        } else {
+            // The residual alone: the direction to the marker square to the turned ray.
+            V3 d = rotation * LumetraMath::vectorCast<double>(rays[i]);
+            d = d * (1.0 / LumetraMath::length(d));
+            V3 u = LumetraMath::vectorCast<double>(markers[i]) - position;
+            u = u * (1.0 / LumetraMath::length(u));
+            const double c = LumetraMath::dot(d, u);
+            if (!(c > 0)) return s;
+            const V3 w = u - d * c;
+            sine2 = LumetraMath::dot(w, w);
+        }
+        s.cost += sine2;
+        s.largestSine2 = std::max(s.largestSine2, sine2);
+    }
+    s.valid = std::isfinite(s.cost);
+    return s;
+}
+
+struct Refinement {
+    RefinedPose refined;
+    LargestMiss miss;
+};
+
+std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> rays,
+                                 std::span<const LumetraMath::vector<float, 3>> markers,
+                                 const LumetraMath::poseP3Q<float>& start, std::uint32_t stepLimit,
+                                 bool acceptUnsettled, bool findMiss) {
     if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
 
     V3 position = LumetraMath::vectorCast<double>(start.position);
@@ -213,17 +336,14 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
     if (!(startNorm > 0) || !std::isfinite(startNorm)) return std::nullopt;
     rotation = {rotation.x / startNorm, rotation.y / startNorm, rotation.z / startNorm, rotation.w / startNorm};
 
-    double meanDistance = 0;
-    for (const auto& marker : markers)
-        meanDistance += LumetraMath::length(LumetraMath::vectorCast<double>(marker) - position);
-    meanDistance /= static_cast<double>(markers.size());
-    if (!(meanDistance > 0) || !std::isfinite(meanDistance)) return std::nullopt;
-
     Normals current = evaluate(rays, markers, position, LumetraMath::toRotationMatrix(rotation));
     if (!current.valid) return std::nullopt;
+    const double meanDistance = current.distanceSum / static_cast<double>(markers.size());
+    if (!(meanDistance > 0) || !std::isfinite(meanDistance)) return std::nullopt;
     Factor factor;
-    RefinedPose refined;
-    bool converged = false;
+    Refinement result;
+    RefinedPose& refined = result.refined;
+    bool converged = false, movedSinceEvaluation = false;
     while (!converged) {
         if (!factorize(current, factor)) return std::nullopt;
         if (refined.iterations == stepLimit) {
@@ -236,10 +356,10 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
         V3 dp{-step[0], -step[1], -step[2]}, dr{-step[3], -step[4], -step[5]};
         const double size = std::max(LumetraMath::length(dp) / meanDistance, LumetraMath::length(dr));
         if (!std::isfinite(size)) return std::nullopt;
-        if (size < convergedStep) {
-            // Too small to change the sums: taken without another evaluation.
+        if (size < lastStep) {
             position = position + dp;
             rotation = turned(rotation, dr);
+            movedSinceEvaluation = true;
             break;
         }
         bool lowered = false;
@@ -259,13 +379,24 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
         // No shorter step lowers the sum either: the pose sits at the minimum to rounding.
         if (!lowered) converged = true;
     }
-    // Every way out of the loop leaves `factor` the factor of `current`'s normal matrix.
+    // Every way out of the loop leaves `factor` the factor of `current`'s normal matrix; a last
+    // step taken without an evaluation moves the pose too little to change it noticeably.
+    invert(factor, refined.inverseNormal);
+    double cost = current.cost, largestSine2 = current.largestSine2;
+    if (movedSinceEvaluation || findMiss) {
+        const InverseNormal inverse(refined.inverseNormal);
+        const Sweep last =
+            sweep(rays, markers, position, LumetraMath::toRotationMatrix(rotation), findMiss ? &inverse : nullptr);
+        if (!last.valid) return std::nullopt;
+        cost = last.cost;
+        largestSine2 = last.largestSine2;
+        result.miss = last.miss;
+    }
 
     // Angles from their sines: below a degree they agree to a relative 5e-5.
-    refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(current.cost / static_cast<double>(rays.size()))));
-    refined.maxAngle = std::asin(std::min(1.0, std::sqrt(current.largestSine2)));
-    const double variance = current.cost / static_cast<double>(std::max<std::size_t>(2 * rays.size() - 6, 1));
-    invert(factor, refined.inverseNormal);
+    refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(cost / static_cast<double>(rays.size()))));
+    refined.maxAngle = std::asin(std::min(1.0, std::sqrt(largestSine2)));
+    const double variance = cost / static_cast<double>(std::max<std::size_t>(2 * rays.size() - 6, 1));
     for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * variance;
     refined.pose.position = LumetraMath::vectorCast<float>(position);
     refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
@@ -274,62 +405,12 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
     if (!std::isfinite(p.position.x) || !std::isfinite(p.position.y) || !std::isfinite(p.position.z) ||
         !std::isfinite(refined.rmsAngle) || !std::isfinite(refined.covariance[0]))
         return std::nullopt;
-    return refined;
+    return result;
 }
 
-}  // namespace
-
-std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
-                                      std::span<const LumetraMath::vector<float, 3>> markers,
-                                      const LumetraMath::poseP3Q<float>& start) {
-    return refine(rays, markers, start, maxIterations, false);
-}
-
-std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
-                                             std::span<const LumetraMath::vector<float, 3>> markers,
-                                             const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
-    return refine(rays, markers, start, steps, true);
-}
-
-namespace {
-
-/// leaveOneOutAngle at a pose already turned into double precision.
-/// The inverse normal matrix in full.
-struct InverseNormal {
-    double c[6][6];
-
-    explicit InverseNormal(const RefinedPose& refined) {
-        for (std::size_t a = 0; a < 6; ++a)
-            for (std::size_t b = 0; b < 6; ++b) c[a][b] = refined.inverseNormal[upperTriangleIndex(a, b)];
-    }
-};
-
-double leaveOneOut(const InverseNormal& inverse, const M3& rotation, const V3& position,
-                   const LumetraMath::vector<float, 3>& ray, const LumetraMath::vector<float, 3>& marker) {
-    RayResiduals r;
-    if (!rayResiduals(ray, marker, position, rotation, r)) return std::numeric_limits<double>::infinity();
-    // The ray's share of the fit: H = J C J^T with C the inverse normal matrix; the residual it
-    // would leave unfitted is (I - H)^-1 r.
-    double cj[6][2];
-    for (std::size_t a = 0; a < 6; ++a)
-        for (std::size_t k = 0; k < 2; ++k) {
-            double sum = 0;
-            for (std::size_t b = 0; b < 6; ++b) sum += inverse.c[a][b] * r.jacobian[k][b];
-            cj[a][k] = sum;
-        }
-    double h[2][2];
-    for (std::size_t k = 0; k < 2; ++k)
-        for (std::size_t l = 0; l < 2; ++l) {
-            double sum = 0;
-            for (std::size_t a = 0; a < 6; ++a) sum += r.jacobian[k][a] * cj[a][l];
-            h[k][l] = sum;
-        }
-    const double m00 = 1 - h[0][0], m01 = -h[0][1], m10 = -h[1][0], m11 = 1 - h[1][1];
-    const double determinant = m00 * m11 - m01 * m10;
-    if (!(determinant > 1e-9)) return std::numeric_limits<double>::infinity();
-    const double x = (m11 * r.residual[0] - m01 * r.residual[1]) / determinant;
-    const double y = (m00 * r.residual[1] - m10 * r.residual[0]) / determinant;
-    return std::sqrt(x * x + y * y);
+std::optional<RefinedPose> refinedOnly(std::optional<Refinement> result) {
+    if (!result) return std::nullopt;
+    return result->refined;
 }
 
 M3 rotationOf(const RefinedPose& refined) {
@@ -339,21 +420,78 @@ M3 rotationOf(const RefinedPose& refined) {
 
 }  // namespace
 
+std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
+                                      std::span<const LumetraMath::vector<float, 3>> markers,
+                                      const LumetraMath::poseP3Q<float>& start) {
+    return refinedOnly(refine(rays, markers, start, maxIterations, false, false));
+}
+
+std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
+                                             std::span<const LumetraMath::vector<float, 3>> markers,
+                                             const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
+    return refinedOnly(refine(rays, markers, start, steps, true, false));
+}
+
+std::optional<CheckedPose> refinePoseAndFindLargestMiss(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                        std::span<const LumetraMath::vector<float, 3>> markers,
+                                                        const LumetraMath::poseP3Q<float>& start) {
+    std::optional<Refinement> result = refine(rays, markers, start, maxIterations, false, true);
+    if (!result) return std::nullopt;
+    return CheckedPose{result->refined, result->miss};
+}
+
+std::optional<LumetraMath::poseP3Q<float>> poseAfterSteps(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                          std::span<const LumetraMath::vector<float, 3>> markers,
+                                                          const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
+    if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
+    V3 position = LumetraMath::vectorCast<double>(start.position);
+    Q rotation{start.rotation.x, start.rotation.y, start.rotation.z, start.rotation.w};
+    const double norm = std::sqrt(rotation.x * rotation.x + rotation.y * rotation.y + rotation.z * rotation.z +
+                                  rotation.w * rotation.w);
+    if (!(norm > 0) || !std::isfinite(norm)) return std::nullopt;
+    rotation = {rotation.x / norm, rotation.y / norm, rotation.z / norm, rotation.w / norm};
+    for (std::uint32_t i = 0; i < steps; ++i) {
+        const Normals n = evaluate(rays, markers, position, LumetraMath::toRotationMatrix(rotation));
+        Factor factor;
+        if (!n.valid || !factorize(n, factor)) return std::nullopt;
+        double step[6];
+        solve(factor, n.b, step);
+        const V3 dp{-step[0], -step[1], -step[2]}, dr{-step[3], -step[4], -step[5]};
+        position = position + dp;
+        rotation = turned(rotation, dr);
+        const double meanDistance = n.distanceSum / static_cast<double>(rays.size());
+        if (std::max(LumetraMath::length(dp) / meanDistance, LumetraMath::length(dr)) < lastStep) break;
+    }
+    LumetraMath::poseP3Q<float> pose;
+    pose.position = LumetraMath::vectorCast<float>(position);
+    pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y), static_cast<float>(rotation.z),
+                     static_cast<float>(rotation.w)};
+    if (!std::isfinite(pose.position.x) || !std::isfinite(pose.position.y) || !std::isfinite(pose.position.z) ||
+        !std::isfinite(pose.rotation.x) || !std::isfinite(pose.rotation.y) || !std::isfinite(pose.rotation.z) ||
+        !std::isfinite(pose.rotation.w))
+        return std::nullopt;
+    return pose;
+}
+
 double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
                         const LumetraMath::vector<float, 3>& marker) {
-    return leaveOneOut(InverseNormal(refined), rotationOf(refined),
-                       LumetraMath::vectorCast<double>(refined.pose.position), ray, marker);
+    RayResiduals r;
+    if (!rayResiduals(ray, marker, LumetraMath::vectorCast<double>(refined.pose.position), rotationOf(refined), r))
+        return std::numeric_limits<double>::infinity();
+    return leaveOneOut(InverseNormal(refined.inverseNormal), r);
 }
 
 LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const LumetraMath::vector<float, 3>> rays,
                                    std::span<const LumetraMath::vector<float, 3>> markers) {
     const M3 rotation = rotationOf(refined);
     const V3 position = LumetraMath::vectorCast<double>(refined.pose.position);
-    const InverseNormal inverse(refined);
+    const InverseNormal inverse(refined.inverseNormal);
     LargestMiss largest;
     for (std::size_t i = 0; i < rays.size() && i < markers.size(); ++i) {
-        const double distance = LumetraMath::length(LumetraMath::vectorCast<double>(markers[i]) - position);
-        const double miss = leaveOneOut(inverse, rotation, position, rays[i], markers[i]) * distance;
+        RayResiduals r;
+        const double miss = rayResiduals(rays[i], markers[i], position, rotation, r)
+                                ? leaveOneOut(inverse, r) * r.distance
+                                : std::numeric_limits<double>::infinity();
         if (!(miss <= largest.distance)) largest = {miss, i};
     }
     return largest;

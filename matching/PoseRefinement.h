@@ -59,6 +59,25 @@ struct LargestMiss {
 LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const LumetraMath::vector<float, 3>> rays,
                                    std::span<const LumetraMath::vector<float, 3>> markers);
 
+/// refinePose, and largestLeaveOneOutMiss over the same rays at the pose it reaches (before that
+/// pose is rounded to float), found in the pass that measures the final residuals.
+struct CheckedPose {
+    RefinedPose refined;
+    LargestMiss miss;
+};
+std::optional<CheckedPose> refinePoseAndFindLargestMiss(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                        std::span<const LumetraMath::vector<float, 3>> markers,
+                                                        const LumetraMath::poseP3Q<float>& start);
+
+/// The pose after at most `steps` Gauss-Newton steps from `start`, each taken without checking
+/// that it lowers the squared sum (and the last once it is small): from a near start, a pose good
+/// enough to number more rays by, at the cost of one evaluation a step. Nothing for fewer than 3
+/// correspondences, a rank-deficient normal matrix, a marker behind its ray or a result that is
+/// not finite.
+std::optional<LumetraMath::poseP3Q<float>> poseAfterSteps(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                          std::span<const LumetraMath::vector<float, 3>> markers,
+                                                          const LumetraMath::poseP3Q<float>& start, std::uint32_t steps);
+
 /// Element (row, column) of a 6 x 6 symmetric matrix stored as its upper triangle row by row.
 constexpr std::size_t upperTriangleIndex(std::size_t row, std::size_t column) {
     if (row > column) return upperTriangleIndex(column, row);

@@ -120,3 +120,28 @@ TEST(PoseRefinement, RefusesWhatCannotFixAPose) {
     for (Vector3& ray : flipped.rays) ray = -ray;
     EXPECT_FALSE(refinePose(flipped.rays, flipped.markers, good.truth));
 }
+
+TEST(PoseRefinement, FusedMissAndSingleStepAgreeWithTheSeparateSteps) {
+    std::mt19937 random(13);
+    for (int trial = 0; trial < 50; ++trial) {
+        Scene s = scene(random, 6 + trial % 19, 0.001f);
+        const Pose start = perturbed(s.truth, random, 0.02f, 0.02f);
+        const auto stepped = poseAfterSteps(s.rays, s.markers, start, 1);
+        const auto best = refinePose(s.rays, s.markers, start);
+        ASSERT_TRUE(stepped && best) << trial;
+        EXPECT_LT(rotationAngle(stepped->rotation, best->pose.rotation), 0.1 * rotationAngle(start.rotation, best->pose.rotation))
+            << trial;
+
+        s.markers[trial % 6].x += 0.2f;  // one wrong correspondence the others should point out
+        const auto checked = refinePoseAndFindLargestMiss(s.rays, s.markers, start);
+        const auto refined = refinePose(s.rays, s.markers, start);
+        ASSERT_TRUE(checked && refined) << trial;
+        EXPECT_EQ(checked->refined.pose.position, refined->pose.position) << trial;
+        const LargestMiss separate = largestLeaveOneOutMiss(*refined, s.rays, s.markers);
+        EXPECT_EQ(checked->miss.index, separate.index) << trial;
+        EXPECT_NEAR(checked->miss.distance, separate.distance, 1e-5 + 1e-4 * separate.distance) << trial;
+    }
+    const Scene line = scene(random, 8, 0.0f, true);
+    EXPECT_FALSE(poseAfterSteps(line.rays, line.markers, line.truth, 2)) << "markers on one line";
+    EXPECT_FALSE(refinePoseAndFindLargestMiss(line.rays, line.markers, line.truth));
+}
