@@ -113,7 +113,7 @@ int runSimulate(const SimulateOptions& options) {
         fmt::print("{}\n", tallyJson(tally).dump(2));
         return 0;
     }
-    fmt::print("{}: ", how);
+    if (how != "match") fmt::print("{}: ", how);
     if (given)
         fmt::print("{} frames from given poses", tally.frames);
     else if (walking)
