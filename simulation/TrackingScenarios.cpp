@@ -162,12 +162,17 @@ void evaluateViews(const TrackingScene& scene, const std::vector<View>& views, P
 }
 
 std::vector<TrackerPose> walk(const TrackingScene& scene, double seconds, double rate, std::uint64_t seed) {
+    const double distance = scene.geometry.maxDistance;
+    const WalkArea area{.halfWidth = 0.35 * static_cast<double>(scene.layout.size.x) * scene.layout.cellSize,
+                        .halfDepth = 0.35 * static_cast<double>(scene.layout.size.y) * scene.layout.cellSize,
+                        .height = scene.layout.height + (scene.layout.ceiling ? -distance : distance)};
+    return walk(area, seconds, rate, seed);
+}
+
+std::vector<TrackerPose> walk(const WalkArea& area, double seconds, double rate, std::uint64_t seed) {
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    const double halfWidth = 0.35 * static_cast<double>(scene.layout.size.x) * scene.layout.cellSize;
-    const double halfDepth = 0.35 * static_cast<double>(scene.layout.size.y) * scene.layout.cellSize;
-    const double distance = scene.geometry.maxDistance;
-    const double height = scene.layout.height + (scene.layout.ceiling ? -distance : distance);
+    const double halfWidth = area.halfWidth, halfDepth = area.halfDepth, height = area.height;
     const double speed = 1.5, peakYawRate = pi, sway = 10 * pi / 180;
     const double phase = 2 * pi * unit(rng);
 
@@ -200,20 +205,7 @@ void evaluateWalk(const TrackingScene& scene, const std::vector<TrackerPose>& po
                   TrackingFigures& figures) {
     std::mt19937_64 rng(poses.size());
     const double fieldOfView = camera.maxFieldOfView;
-    // The prediction a host without an inertial sensor makes: the last pose moved on by the motion
-    // between the last two poses (just the last pose after a frame without one).
-    std::optional<Pose> previous, beforePrevious;
-    const auto predict = [&] {
-        if (!beforePrevious) return *previous;
-        Pose predicted = *previous;
-        predicted.position += previous->position - beforePrevious->position;
-        predicted.rotation = previous->rotation * LumetraMath::conjugate(beforePrevious->rotation) * previous->rotation;
-        const float norm = std::sqrt(predicted.rotation.x * predicted.rotation.x + predicted.rotation.y * predicted.rotation.y +
-                                     predicted.rotation.z * predicted.rotation.z + predicted.rotation.w * predicted.rotation.w);
-        predicted.rotation = {predicted.rotation.x / norm, predicted.rotation.y / norm, predicted.rotation.z / norm,
-                              predicted.rotation.w / norm};
-        return predicted;
-    };
+    ConstantVelocityPredictor predictor;
     for (const TrackerPose& truth : poses) {
         FrameOptions options{.ceiling = scene.layout.ceiling,
                              .fieldOfViewHalfAngle = fieldOfView / 2,
@@ -222,13 +214,28 @@ void evaluateWalk(const TrackingScene& scene, const std::vector<TrackerPose>& po
                              .spuriousRays = camera.strayRays,
                              .seed = rng()};
         const View view{truth, generateFrame(scene.markers, truth, options)};
+        const std::optional<Pose> predicted = predictor.predict();
         const PoseOutcome outcome =
-            previous ? track(*scene.tracking, view.frame.rays, predict()) : identify(*scene.tracking, view.frame.rays);
-        figures.fellBack += previous && outcome.report.method == Vesk::Environment::HorizontalGrid::PoseMethodTrackFellBack;
+            predicted ? track(*scene.tracking, view.frame.rays, *predicted) : identify(*scene.tracking, view.frame.rays);
+        figures.fellBack += predicted && outcome.report.method == Vesk::Environment::HorizontalGrid::PoseMethodTrackFellBack;
         scoreOutcome(scene, view, outcome.found, outcome.markerIndices, outcome.pose, &outcome.report, figures);
-        beforePrevious = outcome.found ? previous : std::nullopt;
-        previous = outcome.found ? std::optional<Pose>(outcome.pose) : std::nullopt;
+        predictor.update(outcome.found, outcome.pose);
     }
+}
+
+std::optional<Pose> ConstantVelocityPredictor::predict() const {
+    if (!previous_ || !beforePrevious_) return previous_;
+    Pose predicted = *previous_;
+    predicted.position += previous_->position - beforePrevious_->position;
+    const auto q = previous_->rotation * LumetraMath::conjugate(beforePrevious_->rotation) * previous_->rotation;
+    const float norm = std::sqrt(q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w);
+    predicted.rotation = {q.x / norm, q.y / norm, q.z / norm, q.w / norm};
+    return predicted;
+}
+
+void ConstantVelocityPredictor::update(bool found, const Pose& pose) {
+    beforePrevious_ = found ? previous_ : std::nullopt;
+    previous_ = found ? std::optional<Pose>(pose) : std::nullopt;
 }
 
 }  // namespace Lumetra::Testing

@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <random>
 #include <vector>
 
@@ -66,10 +67,30 @@ std::vector<View> cameraViews(const TrackingScene& scene, const CameraProfile& c
 void evaluateViews(const TrackingScene& scene, const std::vector<View>& views, PoseMethod method,
                    TrackingFigures& figures);
 
-/// Poses of a walk over the scene at `rate` frames a second, at the geometry's largest distance
-/// from the marker plane: 1.5 m/s along a path over the middle of the grid, the head turning at up
-/// to 180 deg/s of yaw, with +-10 deg of sway.
+/// Where a walk goes: x within +-halfWidth, z within +-halfDepth, at tracker height `height` (world y).
+struct WalkArea {
+    double halfWidth = 0, halfDepth = 0, height = 0;
+};
+
+/// Poses of a walk over the area at `rate` frames a second: 1.5 m/s, bouncing off the area's
+/// edges, the head turning at up to 180 deg/s of yaw, with +-10 deg of sway and a 3 cm bob.
+std::vector<TrackerPose> walk(const WalkArea& area, double seconds, double rate, std::uint64_t seed);
+/// The walk over the middle 70 % of the scene's grid, at the geometry's largest distance from the
+/// marker plane.
 std::vector<TrackerPose> walk(const TrackingScene& scene, double seconds, double rate, std::uint64_t seed);
+
+/// The prediction a host without an inertial sensor makes: the last pose moved on by the motion
+/// between the last two poses (just the last pose after a frame without one; nothing after a
+/// frame without a pose, when the host identifies afresh).
+class ConstantVelocityPredictor {
+public:
+    std::optional<Pose> predict() const;
+    /// The outcome of the frame just tracked or identified.
+    void update(bool found, const Pose& pose);
+
+private:
+    std::optional<Pose> previous_, beforePrevious_;
+};
 
 /// Tracks the walk's frames, seen through the camera's widest field of view, each predicted from the
 /// two poses before at constant velocity (identify for the first, and after a frame without a pose).

@@ -7,6 +7,8 @@
         result = environment.match(rays)           # rays: (k, 3) unit directions, tracker frame
         if result.ok:
             print(result.pose.position, result.indices)
+        indices, pose, report = environment.identify(rays)   # tolerates noise and stray rays
+        indices, pose, report = environment.track(rays, pose)  # from the pose expected now
 
 The library is found at $LUMETRA_LIBRARY, then beside the installed package, then through
 pkg-config; failures (also a library that cannot be found) raise LumetraError. Library and
@@ -21,15 +23,17 @@ come from `simulation.Simulator`, the tool's own frame generator.
 
 from ._abi import CODE_NAMES
 from ._environment import (MARKER_NOT_FOUND, MARKER_UNIDENTIFIED, BatchResult, Environment, Library,
-                           MatchResult, Pose)
+                           MatchResult, Pose, TrackingResult)
 from ._errors import LumetraError
+from ._report import PoseMethod, PoseReport
 from ._loader import LIBRARY_ENVIRONMENT_VARIABLE, SIMULATION_ENVIRONMENT_VARIABLE
 from .simulation import Frames, Simulator, TrackerPoses
 
 __version__ = "0.1.0"
 
 __all__ = [
-    "Library", "Environment", "LumetraError", "MatchResult", "BatchResult", "Pose", "Simulator",
+    "Library", "Environment", "LumetraError", "MatchResult", "BatchResult", "Pose", "TrackingResult", "PoseReport",
+    "PoseMethod", "Simulator",
     "TrackerPoses", "Frames", "MARKER_NOT_FOUND", "MARKER_UNIDENTIFIED", "LIBRARY_ENVIRONMENT_VARIABLE",
     "SIMULATION_ENVIRONMENT_VARIABLE", "CODE_NAMES", "__version__",
 ]

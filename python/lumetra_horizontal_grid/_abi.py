@@ -51,6 +51,16 @@ class PoseStruct(ctypes.Structure):
     _fields_ = [("position", Vector3), ("rotation", Quaternion)]
 
 
+class PoseReportStruct(ctypes.Structure):
+    # Covariance: the upper triangle of a 6 x 6 matrix, row by row (21 floats).
+    _fields_ = [("structSize", ctypes.c_uint32), ("numberedRays", ctypes.c_uint32),
+                ("supportingRays", ctypes.c_uint32), ("method", ctypes.c_uint32), ("rmsAngle", ctypes.c_float),
+                ("maxAngle", ctypes.c_float), ("covariance", ctypes.c_float * 21)]
+
+
+ITRACKING_ENVIRONMENT = InterfaceID.of(0x1CA28C7F, 0x784D, 0x445C, 0xBC, 0xD9, 0xD2, 0xF7, 0xAD, 0xF1, 0xF3, 0x08)
+
+
 class ArrayIn(ctypes.Structure):
     _fields_ = [("data", ctypes.c_void_p), ("size", ctypes.c_uint32)]
 
@@ -71,6 +81,7 @@ INTERFACES: Dict[str, Tuple[Optional[str], List[str]]] = {
     "IEnvironment": ("IInterface", ["isMutable", "getMarkers", "filterRay", "match", "matchByPosition"]),
     "IEnvironmentConstructor": ("IInterface", ["createEnvironment"]),
     "ILibrary": ("IEnvironmentConstructor", []),
+    "ITrackingEnvironment": ("IInterface", ["identify", "track", "refinePose"]),
 }
 
 #: Result type and argument types after the interface pointer, by function name.
@@ -86,6 +97,12 @@ PROTOTYPES: Dict[str, Tuple[Any, ...]] = {
     "match": (ExceptionCode, ArrayIn, ArrayOut, ctypes.POINTER(PoseStruct), ctypes.POINTER(LongBool)),
     "matchByPosition": (ExceptionCode, ArrayIn, Vector3, ArrayOut),
     "createEnvironment": (ExceptionCode, ArrayIn, ctypes.POINTER(Interface)),
+    "identify": (ExceptionCode, ArrayIn, ArrayOut, ctypes.POINTER(PoseStruct), ctypes.POINTER(PoseReportStruct),
+                 ctypes.POINTER(LongBool)),
+    "track": (ExceptionCode, ArrayIn, ctypes.POINTER(PoseStruct), ArrayOut, ctypes.POINTER(PoseStruct),
+              ctypes.POINTER(PoseReportStruct), ctypes.POINTER(LongBool)),
+    "refinePose": (ExceptionCode, ArrayIn, ArrayIn, ctypes.POINTER(PoseStruct), ctypes.POINTER(PoseReportStruct),
+                   ctypes.POINTER(LongBool)),
 }
 
 

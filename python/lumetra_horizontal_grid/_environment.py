@@ -19,6 +19,7 @@ import numpy.typing as npt
 from . import _abi
 from ._errors import LumetraError
 from ._loader import load_library, load_simulation_library
+from ._report import PoseReport, empty_report
 
 #: Marker index of a ray that no single marker lies near.
 MARKER_NOT_FOUND = 0xFFFFFFFE
@@ -44,6 +45,28 @@ class MatchResult(NamedTuple):
     ok: bool
     pose: Pose
     indices: IndexArray
+
+
+class TrackingResult(NamedTuple):
+    """Result of Environment.identify and Environment.track: one marker index per ray (all
+    MARKER_UNIDENTIFIED when no pose was found), the pose or None, and the fit's report."""
+    indices: IndexArray
+    pose: Optional[Pose]
+    report: PoseReport
+
+
+PoseLike = Union[Pose, Tuple[Sequence[float], Sequence[float]]]
+
+
+def _pose_struct(pose: PoseLike) -> _abi.PoseStruct:
+    position, rotation = pose
+    x, y, z, w = (float(c) for c in rotation)
+    return _abi.PoseStruct(_vector3(position), _abi.Quaternion(x, y, z, w))
+
+
+def _pose_of(pose: _abi.PoseStruct) -> Pose:
+    p, q = pose.position, pose.rotation
+    return Pose(np.array((p.x, p.y, p.z), np.float32), np.array((q.x, q.y, q.z, q.w), np.float32))
 
 
 class BatchResult(NamedTuple):
@@ -215,6 +238,64 @@ class Environment(_Counted):
         # Function tables never change: read the hot functions once.
         self._match: Callable[..., int] = _abi.function(interface, "IEnvironment", "match")
         self._simulation: Optional[ctypes.CDLL] = None
+        self._tracking: Optional[int] = None  # the ITrackingEnvironment face, queried on first use
+
+    def close(self) -> None:
+        tracking, self._tracking = self._tracking, None
+        if tracking is not None:
+            _abi.call(tracking, "IInterface", "Release")
+        super().close()
+
+    def _tracking_face(self) -> int:
+        environment = self._live()
+        if self._tracking is None:
+            face = _abi.Interface()
+            _check(_abi.call(environment, "IUnsafe", "QueryInterface", ctypes.byref(_abi.ITRACKING_ENVIRONMENT),
+                             ctypes.byref(face)), environment)
+            self._tracking = face.value
+        assert self._tracking is not None
+        return self._tracking
+
+    def _tracked(self, name: str, array: FloatArray, *arguments: Any) -> TrackingResult:
+        face = self._tracking_face()
+        pose = _abi.PoseStruct.from_buffer_copy(_IDENTITY_POSE)
+        report, found = empty_report(), _abi.LongBool()
+        _check(_abi.call(face, "ITrackingEnvironment", name, _abi.ArrayIn(array.ctypes.data, len(array)), *arguments,
+                         _expect(ctypes.c_uint32, np.uint32), ctypes.byref(pose), ctypes.byref(report),
+                         ctypes.byref(found)), face)
+        indices = _received_array()
+        if not found.value:
+            return TrackingResult(np.full(len(array), MARKER_UNIDENTIFIED, np.uint32), None, PoseReport.of(report))
+        return TrackingResult(indices, _pose_of(pose), PoseReport.of(report))
+
+    def identify(self, rays: Vectors) -> TrackingResult:
+        """Identifies the rays of one frame without a prior pose, tolerating noise, dropped
+        markers and stray rays; rays that show no marker get MARKER_NOT_FOUND."""
+        return self._tracked("identify", vectors(rays))
+
+    def track(self, rays: Vectors, predicted_pose: PoseLike) -> TrackingResult:
+        """Identifies the rays from the pose expected for this frame (e.g. the last pose, or one
+        advanced by a motion model); identifies afresh when the prediction does not hold
+        (report.method is then PoseMethod.TRACK_FELL_BACK). LumetraError when the predicted
+        rotation is not a unit quaternion or anything is not finite."""
+        predicted = _pose_struct(predicted_pose)
+        return self._tracked("track", vectors(rays), ctypes.byref(predicted))
+
+    def refine_pose(self, rays: Vectors, indices: npt.ArrayLike,
+                    pose: PoseLike) -> Tuple[Optional[Pose], PoseReport]:
+        """The least-squares pose from rays whose marker numbers are given (MARKER_NOT_FOUND and
+        MARKER_UNIDENTIFIED are ignored), started from `pose`; None when fewer than three rays
+        carry a number or the fit does not settle. LumetraError when the counts differ or an index
+        names no marker."""
+        face = self._tracking_face()
+        array = vectors(rays)
+        numbers = np.ascontiguousarray(indices, dtype=np.uint32).reshape(-1)
+        start = _pose_struct(pose)
+        report, found = empty_report(), _abi.LongBool()
+        _check(_abi.call(face, "ITrackingEnvironment", "refinePose", _abi.ArrayIn(array.ctypes.data, len(array)),
+                         _abi.ArrayIn(numbers.ctypes.data, len(numbers)), ctypes.byref(start), ctypes.byref(report),
+                         ctypes.byref(found)), face)
+        return (_pose_of(start) if found.value else None), PoseReport.of(report)
 
     @property
     def markers(self) -> FloatArray:

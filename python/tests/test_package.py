@@ -110,5 +110,55 @@ class SimulationTest(unittest.TestCase):
                     environment.match_frames(frames.rays, offsets)
 
 
+class TrackingTest(unittest.TestCase):
+    def test_identify_track_and_refine_pose_on_simulated_frames(self):
+        with grid.Library() as library, library.create_environment(ROOM_CODE) as environment:
+            simulator = grid.Simulator(environment)
+            poses = simulator.random_poses(12, seed=5)
+            rotations = simulator.rotations(poses)
+            frames = simulator.frames(poses, noise_degrees=0.05, drop=0.05, spurious=1, seed=5)
+            found = 0
+            for f in range(len(frames)):
+                rays, numbers = frames.frame(f)
+                indices, pose, report = environment.identify(rays)
+                self.assertEqual(indices.shape, (len(rays),))
+                if pose is None:
+                    self.assertEqual(report.method, grid.PoseMethod.IDENTIFY)
+                    continue
+                found += 1
+                numbered = indices != grid.MARKER_NOT_FOUND
+                np.testing.assert_array_equal(indices[numbered], numbers[numbered])
+                self.assertEqual(report.numbered_rays, numbered.sum())
+                np.testing.assert_allclose(pose.position, poses.positions[f], atol=0.03)
+                self.assertLess(report.rms_angle, report.max_angle + 1e-9)
+                np.testing.assert_array_equal(report.covariance, report.covariance.T)
+                self.assertTrue(np.all(np.diag(report.covariance) > 0))
+
+                # From the true pose, a little off, track keeps to the prediction.
+                predicted = (poses.positions[f] + 0.02, rotations[f])
+                indices, pose, report = environment.track(rays, predicted)
+                self.assertEqual(report.method, grid.PoseMethod.TRACK)
+                numbered = indices != grid.MARKER_NOT_FOUND
+                np.testing.assert_array_equal(indices[numbered], numbers[numbered])
+            self.assertGreaterEqual(found, 10)
+
+            # Exact rays with their true numbers (stray rays carry MARKER_UNIDENTIFIED, ignored).
+            exact = simulator.frames(grid.TrackerPoses(poses.values[:1]), spurious=2, seed=5)
+            rays, numbers = exact.frame(0)
+            pose, report = environment.refine_pose(rays, numbers, (poses.positions[0] + 0.05, rotations[0]))
+            self.assertEqual(report.method, grid.PoseMethod.REFINE)
+            self.assertEqual(report.supporting_rays, (numbers != grid.MARKER_UNIDENTIFIED).sum())
+            np.testing.assert_allclose(pose.position, poses.positions[0], atol=1e-3)
+            none, report = environment.refine_pose(rays[:2], numbers[:2], pose)  # too few rays
+            self.assertIsNone(none)
+            self.assertEqual((report.supporting_rays, report.method), (0, grid.PoseMethod.REFINE))
+
+            for bad in (lambda: environment.track(rays, (poses.positions[0], (0, 0, 0, 2))),
+                        lambda: environment.refine_pose(rays, numbers[:-1], pose)):
+                with self.assertRaises(grid.LumetraError) as raised:
+                    bad()
+                self.assertEqual(raised.exception.code, 0x80070057)
+
+
 if __name__ == "__main__":
     unittest.main()

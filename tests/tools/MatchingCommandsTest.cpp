@@ -68,6 +68,38 @@ TEST(SimulateCommand, GivenPosesAndImperfectRays) {
     EXPECT_NE(noisy.out.find("time per frame, us"), std::string::npos);
 }
 
+TEST(SimulateCommand, IdentifiesAndTracksThroughTheTrackingFace) {
+    const std::string code = LumetraTest::writeEnvironmentCode(floorLayout(20, 12, 1));
+    const std::vector<std::string> camera{"--noise", "0.05", "--drop", "0.05", "--spurious", "1", "--json"};
+    const auto simulate = [&](std::vector<std::string> arguments) {
+        arguments.insert(arguments.begin(), {"simulate", code});
+        arguments.insert(arguments.end(), camera.begin(), camera.end());
+        return runJson(arguments);
+    };
+    const Json matched = simulate({"-n", "60", "--distance", "2"});
+    const Json identified = simulate({"-n", "60", "--distance", "2", "--method", "identify"});
+    EXPECT_EQ(identified["frames"], 60);
+    EXPECT_EQ(identified["wrongRays"], 0);
+    EXPECT_GT(identified["successRate"].get<double>(), matched["successRate"].get<double>());
+
+    // A 2 s walk at 30 Hz is tracked by default: the prediction holds in nearly every frame.
+    const Json walked = simulate({"--walk", "2", "--rate", "30", "--distance", "2"});
+    EXPECT_EQ(walked["frames"], 60);
+    EXPECT_EQ(walked["wrongRays"], 0);
+    EXPECT_GT(walked["successRate"].get<double>(), 0.9);
+    EXPECT_LT(walked["fellBack"].get<int>(), 6);
+
+    for (const auto& [arguments, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
+             {{"simulate", code, "--method", "track"}, "follows a sequence of poses"},
+             {{"simulate", code, "--walk", "1", "--pose", "0,2,0,0"}, "leave out --pose"},
+             {{"simulate", code, "--rate", "30"}, "requires --walk"},
+             {{"simulate", code, "--method", "guess"}, "--method"}}) {
+        const ToolResult result = runTool(arguments);
+        EXPECT_EQ(result.status, 2) << message;
+        EXPECT_NE(result.err.find(message), std::string::npos) << result.err;
+    }
+}
+
 TEST(SimulateCommand, RefusesBadInput) {
     const std::vector<std::pair<std::vector<std::string>, std::string>> cases{
         {{"simulate", trussCode, "--height", "3"}, "not below the ceiling markers at 2.5"},

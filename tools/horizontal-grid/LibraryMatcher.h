@@ -7,6 +7,7 @@
 
 #include "simulation/FrameGenerator.h"
 #include "simulation/LibraryHost.h"
+#include "simulation/TrackingHost.h"
 
 namespace Lumetra::Tools {
 
@@ -18,7 +19,9 @@ struct FrameOutcome {
     std::size_t numberedRays = 0;  ///< rays given a marker number
     double positionError = 0;      ///< of a match; distance between the reported and the true position
     double rotationError = 0;      ///< of a match; radians
-    double seconds = 0;            ///< time the match call took
+    double seconds = 0;            ///< time the call took
+    Testing::Pose pose{};          ///< the reported pose, of a match
+    bool fellBack = false;         ///< track's prediction did not hold: the frame was identified afresh
 
     bool wrong() const { return matched && wrongRays > 0; }
     /// Matched, every number right and the position within `tolerance`.
@@ -34,11 +37,21 @@ public:
     const std::vector<Testing::Point3>& markers() const { return markers_; }
 
     Testing::Frame frame(const Testing::TrackerPose& pose, const Testing::FrameOptions& options) const;
+    /// The frame through IEnvironment::match, judged against the true `pose`.
     FrameOutcome match(const Testing::TrackerPose& pose, const Testing::Frame& frame) const;
+    /// The frame through the tracking face's identify.
+    FrameOutcome identify(const Testing::TrackerPose& pose, const Testing::Frame& frame) const;
+    /// The frame through the tracking face's track from `predicted`.
+    FrameOutcome track(const Testing::TrackerPose& pose, const Testing::Frame& frame,
+                       const Testing::Pose& predicted) const;
 
 private:
+    template <class Call>
+    FrameOutcome judge(const Testing::TrackerPose& pose, const Testing::Frame& frame, Call call) const;
+
     Testing::LibraryHost host_;
     InterfaceContract::InterfacePtr<Testing::IEnvironment> environment_;
+    InterfaceContract::InterfacePtr<Testing::ITrackingEnvironment> tracking_;
     std::vector<Testing::Point3> markers_;
 };
 

@@ -4,11 +4,14 @@
 #include "tools/horizontal-grid/SimulateCommand.h"
 
 #include <memory>
+#include <optional>
 #include <random>
 
 #include <fmt/core.h>
 
+#include "simulation/TrackingScenarios.h"
 #include "tools/horizontal-grid/Commands.h"
+#include "tools/horizontal-grid/Conventions.h"
 #include "tools/horizontal-grid/PoseInput.h"
 #include "tools/horizontal-grid/Progress.h"
 #include "tools/horizontal-grid/SimulationTally.h"
@@ -56,14 +59,34 @@ std::vector<Testing::TrackerPose> randomPoses(const SimulateOptions& options, co
     return poses;
 }
 
+/// A walk over the middle 70 % of the grid at the tracker distance farthest from the marker plane.
+std::vector<Testing::TrackerPose> walkPoses(const SimulateOptions& options, const EnvironmentDescription& d) {
+    const auto [low, high] = heightRange(options, d);
+    const double height = std::abs(low - d.height) > std::abs(high - d.height) ? low : high;
+    const Testing::WalkArea area{.halfWidth = 0.35 * static_cast<double>(d.size.x) * d.cellSize,
+                                 .halfDepth = 0.35 * static_cast<double>(d.size.y) * d.cellSize,
+                                 .height = height};
+    return Testing::walk(area, options.walkSeconds, options.rate, options.tracker.seed);
+}
+
+std::string method(const SimulateOptions& options) {
+    return options.walkSeconds > 0 && !options.methodGiven ? "track" : options.method;
+}
+
 }  // namespace
 
 int runSimulate(const SimulateOptions& options) {
+    const std::string how = method(options);
     const LoadedCode loaded = loadCode(options.input);
     const EnvironmentDescription& d = loaded.description;
     std::vector<Testing::TrackerPose> poses = givenPoses(options);
-    const bool given = !poses.empty();
-    if (!given) poses = randomPoses(options, d);
+    const bool given = !poses.empty(), walking = options.walkSeconds > 0;
+    if (walking && given) throw UsageError("--walk makes its own poses: leave out --pose and --poses");
+    if (how == "track" && !walking && !given)
+        throw UsageError("--method track follows a sequence of poses: give --walk SECONDS, or --pose/--poses");
+    if (walking) poses = walkPoses(options, d);
+    if (walking && poses.empty()) throw UsageError("--walk is shorter than one frame at --rate");
+    if (!given && !walking) poses = randomPoses(options, d);
 
     const LibraryMatcher matcher(options.tracker.library, loaded.code);
     const double tolerance = options.tracker.positionTolerance(d.cellSize);
@@ -71,9 +94,17 @@ int runSimulate(const SimulateOptions& options) {
     SimulationTally tally;
     {
         Progress progress("simulate", poses.size(), options.tracker.progressMode());
+        Testing::ConstantVelocityPredictor predictor;
         for (std::size_t i = 0; i < poses.size(); ++i) {
             frameOptions.seed = options.tracker.seed + i;
-            tally.add(matcher.match(poses[i], matcher.frame(poses[i], frameOptions)), tolerance);
+            const Testing::Frame frame = matcher.frame(poses[i], frameOptions);
+            // Tracking identifies the first frame, and afresh after a frame without a pose.
+            const std::optional<Testing::Pose> predicted = how == "track" ? predictor.predict() : std::nullopt;
+            const FrameOutcome outcome = how == "match" ? matcher.match(poses[i], frame)
+                                         : predicted    ? matcher.track(poses[i], frame, *predicted)
+                                                        : matcher.identify(poses[i], frame);
+            predictor.update(outcome.matched, outcome.pose);
+            tally.add(outcome, tolerance);
             progress.advance();
         }
     }
@@ -82,8 +113,12 @@ int runSimulate(const SimulateOptions& options) {
         fmt::print("{}\n", tallyJson(tally).dump(2));
         return 0;
     }
+    if (how != "match") fmt::print("{}: ", how);
     if (given)
         fmt::print("{} frames from given poses", tally.frames);
+    else if (walking)
+        fmt::print("{} frames of a {:g} s walk at {:g} Hz over the grid, tracker height {:g}", tally.frames,
+                   options.walkSeconds, options.rate, poses.front().position.y);
     else
         fmt::print("{} frames from random poses over the grid, tracker height {:g} to {:g}, tilt up to {} deg",
                    tally.frames, heightRange(options, d).first, heightRange(options, d).second, options.maxTiltDegrees);
@@ -121,6 +156,22 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
         ->capture_default_str();
     command->add_option("--pose", options->poses, "A given pose x,y,z,yaw[,tilt[,tiltAxis]] (degrees); repeatable");
     command->add_option("--poses", options->poseFile, "A file of given poses, one per line");
+    command->add_option("--method", options->method,
+                        "match (IEnvironment::match), identify, or track (each frame predicted from the poses "
+                        "found before; needs --walk or given poses)")
+        ->check(CLI::IsMember({"match", "identify", "track"}))
+        ->capture_default_str()
+        ->each([options](const std::string&) { options->methodGiven = true; });
+    CLI::Option* walk = command->add_option("--walk", options->walkSeconds,
+                        "Frames of a walk of this many seconds over the grid (1.5 m/s, head turns, sway), at the "
+                        "farthest tracker distance; tracked unless --method says otherwise")
+        ->check(finiteNumber())
+        ->check(positiveNumber());
+    command->add_option("--rate", options->rate, "Frames a second of --walk")
+        ->check(finiteNumber())
+        ->check(CLI::Range(1.0, 10000.0))
+        ->capture_default_str()
+        ->needs(walk);
     command->add_flag("--json", options->json, "Write JSON");
     selectOnParse(*command, selected, options, runSimulate);
 }

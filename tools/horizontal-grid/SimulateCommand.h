@@ -20,6 +20,10 @@ struct SimulateOptions {
     std::vector<std::string> poses;
     std::string poseFile;
     bool json = false;
+    std::string method = "match";  ///< match, identify or track
+    bool methodGiven = false;      ///< --method was given (a walk is tracked unless it was)
+    double walkSeconds = 0;        ///< > 0: frames of a walk over the grid instead of random poses
+    double rate = 120;             ///< frames a second of a walk
 };
 
 /// Matches the frames `options` asks for through the library and prints the figures; returns

@@ -31,6 +31,7 @@ void printSummary(const char* title, const Summary& s) {
 void SimulationTally::add(const FrameOutcome& outcome, double tolerance) {
     ++frames;
     microseconds.push_back(outcome.seconds * 1e6);
+    fellBack += outcome.fellBack;
     if (!outcome.matched) {
         ++failed;
         if (outcome.completeBars == 0) ++failedWithoutBar;
@@ -55,8 +56,12 @@ void printTally(const SimulationTally& t, double tolerance) {
     fmt::print("wrong markers         {:>7}  {:5.1f}%  ({} of {} numbered rays wrong)\n", t.wrong,
                percent(t.wrong, t.frames), t.wrongRays, t.numberedRays);
     fmt::print("pose off by > {:<7.3g} {:>7}  {:5.1f}%\n", tolerance, t.inaccurate, percent(t.inaccurate, t.frames));
-    fmt::print("not matched           {:>7}  {:5.1f}%  ({} of them showed no complete bar)\n\n", t.failed,
+    fmt::print("not matched           {:>7}  {:5.1f}%  ({} of them showed no complete bar)\n", t.failed,
                percent(t.failed, t.frames), t.failedWithoutBar);
+    if (t.fellBack > 0)
+        fmt::print("track identified afresh {:>6}  {:5.1f}%  (the prediction did not hold)\n", t.fellBack,
+                   percent(t.fellBack, t.frames));
+    fmt::print("\n");
     printSummary("position error (matched)", summarize(t.positionErrors));
     printSummary("rotation error, degrees", summarize(t.rotationErrorsDegrees));
     printSummary("time per frame, us", summarize(t.microseconds));
@@ -69,6 +74,7 @@ Json tallyJson(const SimulationTally& t) {
                 {"inaccurate", t.inaccurate},
                 {"failed", t.failed},
                 {"failedWithoutCompleteBar", t.failedWithoutBar},
+                {"fellBack", t.fellBack},
                 {"wrongRays", t.wrongRays},
                 {"numberedRays", t.numberedRays},
                 {"successRate", t.successRate()},

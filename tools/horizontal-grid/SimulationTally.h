@@ -17,6 +17,7 @@ struct SimulationTally {
     std::size_t inaccurate = 0;  ///< matched, numbered rightly, but the position beyond the tolerance
     std::size_t failed = 0;
     std::size_t failedWithoutBar = 0;  ///< of the failed: frames without one complete bar
+    std::size_t fellBack = 0;  ///< tracked frames identified afresh
     std::size_t wrongRays = 0;
     std::size_t numberedRays = 0;
     std::vector<double> positionErrors;  ///< of matched frames
