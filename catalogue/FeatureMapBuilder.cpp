@@ -103,17 +103,22 @@ FlatFeatureMap::Entry FeatureMapBuilder::entry(std::uint32_t key, std::size_t gr
     return result;
 }
 
-FlatFeatureMap FeatureMapBuilder::build() && {
+std::vector<std::uint64_t> FeatureMapBuilder::featureItems() const {
     // Every feature is listed under its four keys.
     std::size_t featureCount = 0;
     const std::vector<bool> feature = offeredOnce(featureCount);
-    std::vector<std::uint64_t> items;  // key << 32 | group << 2 | turn
+    std::vector<std::uint64_t> items;
     items.reserve(4 * featureCount);
     for (std::uint64_t group = 0; group < keys_.size(); ++group) {
         if (!feature[group]) continue;
         for (std::uint64_t turn = 0; turn < 4; ++turn)
             items.push_back(std::uint64_t{keys_[group][turn]} << 32 | group << 2 | turn);
     }
+    return items;
+}
+
+FlatFeatureMap FeatureMapBuilder::build() && {
+    std::vector<std::uint64_t> items = featureItems();
     std::vector<std::array<std::uint32_t, 4>>().swap(keys_);
     sortByUpperHalf(items);
 
@@ -139,17 +144,9 @@ FlatFeatureMap FeatureMapBuilder::build() && {
 }
 
 std::optional<FlatFeatureMap::Entry> FeatureMapBuilder::firstIn(const FlatFeatureMap& catalogue) const {
-    std::size_t featureCount = 0;
-    const std::vector<bool> feature = offeredOnce(featureCount);
     // The features' keys as a heap, smallest on top: the first key the catalogue holds usually comes
     // after a few, so the rest is never put in order. Keys are distinct, as in build().
-    std::vector<std::uint64_t> items;  // key << 32 | group << 2 | turn
-    items.reserve(4 * featureCount);
-    for (std::uint64_t group = 0; group < keys_.size(); ++group) {
-        if (!feature[group]) continue;
-        for (std::uint64_t turn = 0; turn < 4; ++turn)
-            items.push_back(std::uint64_t{keys_[group][turn]} << 32 | group << 2 | turn);
-    }
+    std::vector<std::uint64_t> items = featureItems();
     const auto above = std::greater<std::uint64_t>();
     std::make_heap(items.begin(), items.end(), above);
     for (auto end = items.end(); end != items.begin(); --end) {

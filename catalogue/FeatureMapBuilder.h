@@ -48,6 +48,8 @@ public:
 private:
     /// Per offered group, whether its pattern was offered exactly once.
     std::vector<bool> offeredOnce(std::size_t& count) const;
+    /// key << 32 | group << 2 | turn for every turn of every feature, in group order.
+    std::vector<std::uint64_t> featureItems() const;
     /// The entry of `group` under `turn`.
     FlatFeatureMap::Entry entry(std::uint32_t key, std::size_t group, unsigned turn) const;
 
