@@ -282,6 +282,9 @@ enum PoseMethod : std::uint32_t {
     PoseMethodTrack = 1,               ///< track, from the predicted pose
     PoseMethodTrackFellBack = 2,       ///< track, whose prediction did not hold: identified afresh
     PoseMethodRefine = 3,              ///< refinePose
+    PoseMethodTrackerPredicted = 4,    ///< ITracker::addFrame: numbered from the tracker's own prediction
+    PoseMethodTrackerIdentified = 5,   ///< ITracker::addFrame: identified afresh (levelled by gravity
+                                       ///< when the tracker knows it)
 };
 
 /// Pose estimation for tracking hosts: identification without a prior that tolerates noise,
@@ -354,6 +357,95 @@ struct ITrackingEnvironment : IInterface {
 
 protected:
     ~ITrackingEnvironment() = default;
+};
+
+/// One inertial measurement, in the tracker's frame: seconds on the host's clock (the clock of the
+/// frames), angular rate (rad/s), specific force (what an accelerometer reads, units/s^2: at rest
+/// it points up with the size of gravity).
+struct InertialSample {
+    double time;
+    float angularRate[3];
+    float specificForce[3];
+};
+static_assert(sizeof(InertialSample) == 32);
+
+/// How a tracker is built. The host sets structSize to the bytes it provides; fields beyond it,
+/// and fields left 0, take their defaults.
+struct TrackerSettings {
+    std::uint32_t structSize;
+    std::uint32_t cameraCount;                   ///< 1..8; 0: one camera placed at the tracker's origin, unrotated
+    LumetraMath::poseP3Q<float> cameras[8];      ///< each camera in the tracker's frame: its centre, and the
+                                                 ///< rotation turning camera-frame vectors into tracker-frame ones
+    float rayNoise;                              ///< radians: standard deviation of each of a ray's two
+                                                 ///< angular error components (default 8.7e-4, i.e. 0.05 deg)
+    float gyroNoise, gyroBiasWalk;               ///< rad/s/sqrt(Hz), rad/s^2/sqrt(Hz) (defaults 1.7e-4, 1.9e-5)
+    float accelNoise, accelBiasWalk;             ///< units/s^2/sqrt(Hz), units/s^3/sqrt(Hz) (defaults 2e-3, 3e-3)
+    float gravity;                               ///< units/s^2 (default 9.80665: the environment's units are metres)
+};
+static_assert(sizeof(TrackerSettings) == 256);
+
+/// TrackerState::status.
+enum TrackerStatus : std::uint32_t {
+    TrackerLost = 0,      ///< no pose
+    TrackerTracking = 1,  ///< a frame was fused within the last 0.25 s
+    TrackerCoasting = 2,  ///< no frame fused for more than 0.25 s: prediction only (inertial, or the motion
+                          ///< model without samples) until 2 s after the last fused frame, then Lost
+};
+
+/// The tracker's estimate at one time.
+struct TrackerState {
+    std::uint32_t structSize;            ///< set by the host, as for PoseReport
+    std::uint32_t status;                ///< a TrackerStatus
+    double time;                         ///< the time asked for
+    LumetraMath::poseP3Q<float> pose;    ///< as everywhere: position in the environment, rotation tracker -> environment
+    float velocity[3];                   ///< environment frame, units/s
+    float angularRate[3];                ///< tracker frame, rad/s (bias removed)
+    float covariance[21];                ///< of the pose, laid out and defined as PoseReport::covariance
+};
+static_assert(sizeof(TrackerState) == 152);
+
+struct ITracker;
+
+/// Found on an environment by QueryInterface; IEnvironment and ITrackingEnvironment are unchanged.
+struct ITrackerFactory : IInterface {
+    static constexpr InterfaceID interfaceId{
+        0x5E0B7A31, 0x2C4D, 0x4F8E, {0x9A, 0x61, 0x3B, 0xD2, 0x47, 0xC8, 0x10, 0xE5}};
+    /// slot 3. A new tracker (status Lost) holding a reference to this environment. A null settings
+    /// pointer means all defaults. InvalidArgument when cameraCount > 8 or a camera pose is not
+    /// finite or its rotation not a unit quaternion (norm off 1 by more than 1e-3).
+    virtual ExceptionCode createTracker(const TrackerSettings* settings, ITracker** result) = 0;
+
+protected:
+    ~ITrackerFactory() = default;
+};
+
+/// A stateful tracker: one thread at a time per tracker; any number of trackers on one environment.
+struct ITracker : IInterface {
+    static constexpr InterfaceID interfaceId{
+        0x8F3D61C2, 0x5B7A, 0x4E19, {0xA4, 0x0E, 0x72, 0x9C, 0xD5, 0x3B, 0x86, 0xF1}};
+    /// slot 3. InertialSample array, strictly increasing times, the first later than every sample
+    /// given before; otherwise InvalidArgument and none of them is taken.
+    virtual ExceptionCode addInertial(ArrayInMarshaler::Intermediate samples) = 0;
+    /// slot 4. One camera frame: mid-exposure time, camera index, rays in that camera's frame.
+    /// Frames come in time order and may lag the newest inertial sample by up to 0.25 s.
+    /// markerIndices: one MarkerIndex per ray (as ITrackingEnvironment); report as PoseReport (the
+    /// frame's own fit); *result True when the frame was numbered and fused. On False the allocator is
+    /// called once with 0 and the report holds the method and zeros, as for ITrackingEnvironment.
+    /// InvalidArgument: camera >= cameraCount (>= 1 when cameraCount is 0), time not finite, earlier
+    /// than the previous frame (equal is allowed), or more than 0.25 s before the newest inertial sample.
+    virtual ExceptionCode addFrame(double time, std::uint32_t camera, ArrayInMarshaler::Intermediate rays,
+                                   ArrayOutMarshaler::Intermediate markerIndices, PoseReport* report,
+                                   LongBool* result) = 0;
+    /// slot 5. The estimate at `time`, from the newest frame's time up to 0.1 s past the newest
+    /// input (a prediction); otherwise InvalidArgument. While Lost (and before any input, for any
+    /// finite time) it answers Ok with status Lost: only structSize, status and time are meaningful,
+    /// the rest is written 0.
+    virtual ExceptionCode getState(double time, TrackerState* state) = 0;
+    /// slot 6. Back to Lost; settings kept; the ordering rules of samples and frames start afresh.
+    virtual ExceptionCode reset() = 0;
+
+protected:
+    ~ITracker() = default;
 };
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid
