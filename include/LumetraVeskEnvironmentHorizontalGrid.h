@@ -257,8 +257,9 @@ protected:
 
 /// What identify, track and refinePose tell about the pose they found. The host sets structSize
 /// to the number of bytes it provides (sizeof(PoseReport) for this layout, less for an older,
-/// shorter one); the library writes only the whole fields that end within structSize, never
-/// structSize itself, and nothing when structSize is 0 or the report pointer is null.
+/// shorter one); the library writes only the whole fields that end within structSize (the
+/// covariance array is one field: all 21 entries or none), never structSize itself, and nothing
+/// when structSize is 0 or the report pointer is null.
 /// On a False result the fields that fit are written too: method as below, everything else 0.
 struct PoseReport {
     std::uint32_t structSize;
@@ -270,8 +271,11 @@ struct PoseReport {
     /// (1,1) .. (5,5)), order (x, y, z, rx, ry, rz): the position in the world frame (length
     /// units squared), then the rotation error as a small rotation vector in the world frame
     /// (radians squared), applied as rotation <- exp(r) * rotation. It is the inverse of the
-    /// Gauss-Newton normal matrix of the final fit, times the residual variance: the sum of the
-    /// squared ray residuals (sines of the angle components) over 2N - 6 for N supporting rays.
+    /// Gauss-Newton normal matrix of the final fit, times the residual variance of one ray
+    /// component: (4 s0^2 + S) / (4 + 2N - 6), where S is the sum of the squared ray residuals
+    /// (sines of the angle components) of the N supporting rays and s0 = 8.7e-4 rad (0.05 deg)
+    /// the noise of a camera in use, counted as four degrees of freedom beside the fit's 2N - 6.
+    /// A fit of few rays thus rests on that noise and one of many rays on its own spread.
     float covariance[21];
 };
 static_assert(sizeof(PoseReport) == 108);

@@ -1,5 +1,6 @@
 #include "interface/TrackingEnvironmentRemap.h"
 
+#include <cstddef>
 #include <string>
 
 #include "interface/Exception.h"
@@ -32,9 +33,12 @@ void writePoseReport(PoseReport* report, const PoseOutcome& outcome) noexcept {
         full.maxAngle = static_cast<float>(estimate.maxAngle);
         for (std::size_t i = 0; i < 21; ++i) full.covariance[i] = static_cast<float>(estimate.covariance[i]);
     }
-    // Whole 4-byte fields only, from the one after structSize up to the host's size.
+    // Whole fields only, from the one after structSize up to the host's size: the 4-byte fields
+    // before the covariance, and the covariance array only when all of it fits.
     constexpr std::size_t first = sizeof(PoseReport::structSize);
-    const std::size_t end = std::min<std::size_t>(report->structSize, sizeof(PoseReport)) / 4 * 4;
+    constexpr std::size_t covarianceStart = offsetof(PoseReport, covariance);
+    const std::size_t size = report->structSize;
+    const std::size_t end = size >= sizeof(PoseReport) ? sizeof(PoseReport) : std::min(size, covarianceStart) / 4 * 4;
     if (end > first)
         std::memcpy(reinterpret_cast<unsigned char*>(report) + first, reinterpret_cast<const unsigned char*>(&full) + first,
                     end - first);

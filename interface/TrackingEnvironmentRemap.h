@@ -21,7 +21,8 @@ namespace Lumetra::InterfaceContract {
 /// Rejects a pose a host passes in that is not finite or whose rotation is not a unit quaternion.
 void requireValidPose(const LumetraMath::poseP3Q<float>& pose, const char* what);
 
-/// Writes the whole 4-byte fields of `report` after structSize that end within its structSize.
+/// Writes the whole fields of `report` after structSize that end within its structSize (the
+/// covariance array is one field).
 void writePoseReport(Vesk::Environment::HorizontalGrid::PoseReport* report,
                      const Vesk::Environment::HorizontalGrid::PoseOutcome& outcome) noexcept;
 

@@ -170,7 +170,8 @@ PoseOutcome Environment::identify(const std::vector<Vector3>& rays) const {
     PoseOutcome outcome;
     outcome.method = PoseMethodIdentify;
     if (rays.size() > MaxMatchRays) return outcome;
-    const std::vector<Vector3> unit = unitRays(rays);
+    std::vector<Vector3> unit = unitRays(rays);
+    clearRepeatedRays(unit);
     if (const std::optional<SettledPose> best = identifyUnitRays(*this, unit)) {
         outcome.found = true;
         outcome.estimate = toEstimate(*best);

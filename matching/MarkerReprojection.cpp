@@ -8,6 +8,8 @@ std::optional<LumetraMath::vector<float, 2>> markerPlaneHit(const MarkerPlane& p
                                                             const LumetraMath::vector<float, 3>& origin,
                                                             const LumetraMath::vector<float, 3>& direction) {
     const float t = -(origin.y - plane.height) / direction.y;
+    // A ray shows only what lies ahead of it: one travelling away from the plane meets nothing.
+    if (!(t > 0.0f)) return std::nullopt;
     const LumetraMath::vector<float, 2> hit{origin.x + direction.x * t, origin.z + direction.z * t};
     // The index finds nothing near a non-finite point anyway; saying so here spares the query.
     if (!std::isfinite(hit.x) || !std::isfinite(hit.y)) return std::nullopt;

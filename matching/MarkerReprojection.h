@@ -16,8 +16,9 @@ struct MarkerPlane {
     float searchRadius;                               ///< how far from its hit point a ray claims a marker
 };
 
-/// Where `direction` (world frame) cast from `origin` meets the marker plane; nothing when a value
-/// is not finite (a ray parallel to the plane, or non-finite input).
+/// Where `direction` (world frame) cast from `origin` meets the marker plane ahead of it; nothing
+/// when the ray travels away from the plane or a value is not finite (a ray parallel to the plane,
+/// or non-finite input).
 std::optional<LumetraMath::vector<float, 2>> markerPlaneHit(const MarkerPlane& plane,
                                                             const LumetraMath::vector<float, 3>& origin,
                                                             const LumetraMath::vector<float, 3>& direction);

@@ -19,9 +19,11 @@ using Pose = LumetraMath::poseP3Q<float>;
 /// is close, and two steps leave an error far below the marker spacing.
 constexpr std::uint32_t groupSteps = 2;
 
-/// Reprojected numbers withdrawn before an identification is given up: a few far, noisy rays are
-/// worth keeping the frame for, a crafted frame of hundreds is not worth a refinement each.
-constexpr int maxWithdrawnNumbers = 8;
+/// Rounds of withdrawing reprojected numbers before an identification is given up: each round
+/// withdraws every number its fit cannot confirm and refits once.
+constexpr int maxWithdrawalPasses = 4;
+/// A ray's leave-one-out residual may reach this many standard deviations of the noise model.
+constexpr double confirmationSigmas = 4.0;
 
 MarkerPlane markerPlane(const Environment& environment) {
     return {environment.getMarkersSearch(), environment.getMarkersHeight(),
@@ -93,23 +95,37 @@ std::optional<Identification> completeIdentification(const Environment& environm
         for (std::size_t i = 0; i < rays.size(); ++i) inGroup[i] = numbers[i] != MarkerUnidentified;
         numberRemainingRays(plane, found.pose, rays, numbers);
         const std::vector<bool> colliding = claimedTwice(numbers);
-        // A reprojected number the pose cannot confirm is withdrawn (the ray keeps MarkerNotFound)
-        // and the pose refined without it; a group number it cannot confirm rejects the group.
-        for (int withdrawn = 0;; ++withdrawn) {
+        // A number the pose fitted without its ray cannot confirm (on the marker plane, and by the
+        // noise model) is withdrawn when it was reprojected (the ray keeps MarkerNotFound), all such
+        // at once, and the pose refined without them; a group number it cannot confirm rejects the
+        // group.
+        for (int pass = 0;; ++pass) {
             const Correspondences all = numberedRays(plane, rays, numbers, colliding);
-            const std::optional<CheckedPose> fromAll = refinePoseAndFindLargestMiss(all.rays, all.markers, found.pose);
+            const std::optional<RefinedPose> fromAll = refinePose(all.rays, all.markers, found.pose);
             if (!fromAll) return std::nullopt;
-            found.pose = fromAll->refined.pose;
-            const LargestMiss miss = fromAll->miss;
-            found.largestMiss = static_cast<float>(miss.distance) / environment.getMinMarkerDistance();
-            const std::size_t worst = all.rayIndices[miss.index];
+            found.pose = fromAll->pose;
+            std::vector<double> excess(all.rays.size());
+            double largestMiss = 0, largestExcess = 0;
+            for (std::size_t k = 0; k < all.rays.size(); ++k) {
+                const LeaveOneOut check = leaveOneOut(*fromAll, all.rays[k], all.markers[k]);
+                const double miss = check.planeMiss / environment.getMinMarkerDistance();
+                largestMiss = std::max(largestMiss, miss);
+                excess[k] = std::max(miss / confirmationMargin,
+                                     check.squaredNorm / (confirmationSigmas * confirmationSigmas * fromAll->residualVariance));
+                if (!(excess[k] <= largestExcess)) largestExcess = excess[k];
+            }
+            found.largestMiss = static_cast<float>(largestMiss);
             if (!steps.confirm) break;
             // A pose that explains fewer than half of the rays is no view of this place: a small
             // group can fit a wrong place well and leave every other ray without a marker.
             if (2 * all.rays.size() < rays.size()) return std::nullopt;
-            if (found.largestMiss <= confirmationMargin) break;
-            if (inGroup[worst] || withdrawn == maxWithdrawnNumbers) return std::nullopt;
-            numbers[worst] = MarkerNotFound;
+            if (largestExcess <= 1) break;
+            if (pass == maxWithdrawalPasses) return std::nullopt;
+            for (std::size_t k = 0; k < all.rays.size(); ++k) {
+                if (excess[k] <= 1) continue;  // NaN and infinity withdraw
+                if (inGroup[all.rayIndices[k]]) return std::nullopt;
+                numbers[all.rayIndices[k]] = MarkerNotFound;
+            }
         }
     } else {
         numberRemainingRays(plane, found.pose, rays, numbers);

@@ -13,13 +13,13 @@
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
 /// Largest distance, in units of the smallest marker spacing, by which a numbered ray cast from the
-/// pose fitted without it may pass its marker in a confirmed identification.
-inline constexpr float confirmationMargin = 0.15f;
+/// pose fitted without it may pass its marker on the marker plane in a confirmed identification.
+inline constexpr float confirmationMargin = 0.25f;
 
 struct Identification {
     LumetraMath::poseP3Q<float> pose;
     std::vector<MarkerIndex> numbers;
-    float largestMiss = 0;  ///< in units of the smallest marker spacing; infinite when a ray fixes the pose alone
+    float largestMiss = 0;  ///< on the marker plane, in units of the smallest marker spacing; infinite when a ray fixes the pose alone
 };
 
 /// `numbers` holds the group's marker numbers and MarkerUnidentified for every other ray; `levelled`

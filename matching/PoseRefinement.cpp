@@ -17,13 +17,22 @@ using V3 = LumetraMath::vector<double, 3>;
 using Q = LumetraMath::quaternion<double>;
 using M3 = LumetraMath::matrix<double, 3, 3>;
 
-constexpr std::uint32_t maxIterations = 20;
-constexpr int maxHalvings = 8;
-/// A step smaller than this (radians, position scaled by the mean marker distance) is the last: it
-/// is taken without another normal matrix (Gauss-Newton converges about quadratically this close,
-/// so what it leaves is of the order of its square), and one pass over the rays measures the
-/// residuals at the pose it reaches.
+constexpr std::uint32_t maxIterations = 30;
+/// Damping of a step that did not lower the squared sum: the first, and the factor by which it
+/// grows until a step does (or gives up beyond the largest, where the step has shrunk to a
+/// gradient step far too short to matter).
+constexpr double firstDamping = 1e-3, dampingGrowth = 10, largestDamping = 1e8;
+/// The stationarity test: the pose has settled when the undamped Gauss-Newton step, the gradient
+/// measured by the normal matrix, is smaller than this (radians, position scaled by the mean
+/// marker distance). That step is taken without another normal matrix (Gauss-Newton converges
+/// about quadratically this close, so what it leaves is of the order of its square), and one pass
+/// over the rays measures the residuals at the pose it reaches. No other way out of the loop
+/// counts as settled.
 constexpr double lastStep = 1e-4;
+/// The residual variance blends a prior ray noise, worth this many degrees of freedom, with the
+/// fit's own spread: a fit of few rays has too few residuals to measure its noise (three rays fit
+/// exactly), and one of many rays is judged by its own.
+constexpr double priorFreedom = 4;
 /// A pivot of the unit-diagonal normal matrix below this marks a direction the rays do not fix.
 constexpr double rankPivotLimit = 1e-12;
 
@@ -45,6 +54,7 @@ struct RayResiduals {
     double residual[2];
     double jacobian[2][6];
     double distance;  // from the tracker to the marker
+    V3 ray, axes[2];  // the turned ray and the residuals' axes
 };
 
 bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::vector<float, 3>& marker,
@@ -53,7 +63,10 @@ bool rayResiduals(const LumetraMath::vector<float, 3>& ray, const LumetraMath::v
     d = d * (1.0 / LumetraMath::length(d));
     V3 first = std::fabs(d.x) < 0.6 ? V3{0, d.z, -d.y} : V3{-d.z, 0, d.x};  // d x (1,0,0) or d x (0,1,0)
     first = first * (1.0 / LumetraMath::length(first));
-    const V3 axes[2] = {first, LumetraMath::cross(d, first)};
+    out.ray = d;
+    out.axes[0] = first;
+    out.axes[1] = LumetraMath::cross(d, first);
+    const V3* axes = out.axes;
     const V3 toMarker = LumetraMath::vectorCast<double>(marker) - position;
     out.distance = LumetraMath::length(toMarker);
     const double inverseDistance = 1.0 / out.distance;
@@ -178,15 +191,16 @@ struct Factor {
     double scale[6] = {};
 };
 
-/// False when a scaled pivot falls below the rank limit or is not finite.
-bool factorize(const Normals& n, Factor& f) {
+/// False when a scaled pivot falls below the rank limit or is not finite. `damping` > 0 factors
+/// A + damping diag(A) instead (Levenberg-Marquardt), whose scaled diagonal is 1 + damping.
+bool factorize(const Normals& n, Factor& f, double damping = 0) {
     for (std::size_t i = 0; i < 6; ++i) {
         if (!(n.a[i][i] > 0) || !std::isfinite(n.a[i][i])) return false;
         f.scale[i] = 1.0 / std::sqrt(n.a[i][i]);
     }
     for (std::size_t i = 0; i < 6; ++i) {
         for (std::size_t j = 0; j <= i; ++j) {
-            double sum = n.a[j][i] * f.scale[i] * f.scale[j];
+            double sum = n.a[j][i] * f.scale[i] * f.scale[j] + (i == j ? damping : 0.0);
             for (std::size_t k = 0; k < j; ++k) sum -= f.l[i][k] * f.l[j][k];
             if (i == j) {
                 if (!(sum > rankPivotLimit)) return false;
@@ -258,10 +272,10 @@ struct InverseNormal {
     }
 };
 
-/// The angle by which a ray with residuals `r` would miss its marker under the pose fitted without
-/// it: H = J C J^T is its share of the fit (C the inverse normal matrix), and the residual it would
-/// leave unfitted is (I - H)^-1 r. Infinite when the other rays leave the pose open.
-double leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
+/// How a ray with residuals `r` would miss its marker under the pose fitted without it: H = J C J^T
+/// is its share of the fit (C the inverse normal matrix), and the residual it would leave
+/// unfitted is (I - H)^-1 r. Infinite when the other rays leave the pose open.
+LeaveOneOut leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
     // H is symmetric: C J^T for the second axis only, then three of its four entries.
     double h00 = 0, h01 = 0, h11 = 0;
     for (std::size_t a = 0; a < 6; ++a) {
@@ -275,10 +289,17 @@ double leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
     }
     const double m00 = 1 - h00, m01 = -h01, m11 = 1 - h11;
     const double determinant = m00 * m11 - m01 * m01;
-    if (!(determinant > 1e-9)) return std::numeric_limits<double>::infinity();
-    const double x = m11 * r.residual[0] - m01 * r.residual[1];
-    const double y = m00 * r.residual[1] - m01 * r.residual[0];
-    return std::sqrt(x * x + y * y) / determinant;
+    constexpr double infinity = std::numeric_limits<double>::infinity();
+    if (!(determinant > 1e-9)) return {infinity, infinity, infinity};
+    const double x = (m11 * r.residual[0] - m01 * r.residual[1]) / determinant;
+    const double y = (m00 * r.residual[1] - m01 * r.residual[0]) / determinant;
+    // The unfitted direction to the marker, square to the ray, and where the ray would cross the
+    // marker's horizontal plane instead of the marker: the miss stretched along the tilt.
+    const V3 w = r.axes[0] * x + r.axes[1] * y;
+    const V3 onPlane = (w - r.ray * (w.y / r.ray.y)) * r.distance;
+    const double planeMiss = std::hypot(onPlane.x, onPlane.z);
+    return {std::sqrt(x * x + y * y), x * r.residual[0] + y * r.residual[1],
+            std::isfinite(planeMiss) ? planeMiss : infinity};
 }
 
 /// The residuals over every ray at the pose a refinement ends on and, when `inverse` is given, the
@@ -298,7 +319,7 @@ Sweep sweep(std::span<const LumetraMath::vector<float, 3>> rays, std::span<const
             RayResiduals r;
             if (!rayResiduals(rays[i], markers[i], position, rotation, r)) return s;
             sine2 = r.residual[0] * r.residual[0] + r.residual[1] * r.residual[1];
-            const double miss = leaveOneOut(*inverse, r) * r.distance;
+            const double miss = leaveOneOut(*inverse, r).planeMiss;
             if (!(miss <= s.miss.distance)) s.miss = {miss, i};
         } else {
             // The residual alone: the direction to the marker square to the turned ray.
@@ -316,6 +337,11 @@ Sweep sweep(std::span<const LumetraMath::vector<float, 3>> rays, std::span<const
     }
     s.valid = std::isfinite(s.cost);
     return s;
+}
+
+double residualVariance(double cost, std::size_t rays) {
+    const double freedom = 2.0 * static_cast<double>(rays) - 6.0;
+    return (priorFreedom * rayNoisePrior * rayNoisePrior + cost) / (priorFreedom + freedom);
 }
 
 struct Refinement {
@@ -340,11 +366,12 @@ std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> 
     if (!current.valid) return std::nullopt;
     const double meanDistance = current.distanceSum / static_cast<double>(markers.size());
     if (!(meanDistance > 0) || !std::isfinite(meanDistance)) return std::nullopt;
-    Factor factor;
+    Factor factor, damped;
     Refinement result;
     RefinedPose& refined = result.refined;
-    bool converged = false, movedSinceEvaluation = false;
-    while (!converged) {
+    double damping = 0;  // Levenberg-Marquardt: 0 while undamped Gauss-Newton steps lower the sum
+    bool movedSinceEvaluation = false;
+    for (;;) {
         if (!factorize(current, factor)) return std::nullopt;
         if (refined.iterations == stepLimit) {
             if (acceptUnsettled) break;
@@ -353,34 +380,49 @@ std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> 
         ++refined.iterations;
         double step[6];
         solve(factor, current.b, step);
-        V3 dp{-step[0], -step[1], -step[2]}, dr{-step[3], -step[4], -step[5]};
-        const double size = std::max(LumetraMath::length(dp) / meanDistance, LumetraMath::length(dr));
+        const auto sizeOf = [&](const double* x) {
+            const V3 dp{x[0], x[1], x[2]}, dr{x[3], x[4], x[5]};
+            return std::max(LumetraMath::length(dp) / meanDistance, LumetraMath::length(dr));
+        };
+        const double size = sizeOf(step);
         if (!std::isfinite(size)) return std::nullopt;
-        if (size < lastStep) {
-            position = position + dp;
-            rotation = turned(rotation, dr);
+        if (size < lastStep) {  // stationary: the gradient is nil to within the step tolerance
+            position = position + V3{-step[0], -step[1], -step[2]};
+            rotation = turned(rotation, V3{-step[3], -step[4], -step[5]});
             movedSinceEvaluation = true;
             break;
         }
+        // The step of the current damping (none while undamped steps lower the sum); while it fails
+        // to lower the sum, ever more damped ones, which turn towards the gradient and shorten.
         bool lowered = false;
-        for (int halving = 0; halving <= maxHalvings && !lowered; ++halving) {
-            const V3 p = position + dp;
-            const Q q = turned(rotation, dr);
+        for (;;) {
+            if (damping > 0) {
+                if (!factorize(current, damped, damping)) return std::nullopt;
+                solve(damped, current.b, step);
+            }
+            const V3 p = position + V3{-step[0], -step[1], -step[2]};
+            const Q q = turned(rotation, V3{-step[3], -step[4], -step[5]});
             Normals next = evaluate(rays, markers, p, LumetraMath::toRotationMatrix(q));
             if (next.valid && next.cost <= current.cost) {
                 position = p;
                 rotation = q;
                 current = next;
                 lowered = true;
+                damping = damping * (1 / dampingGrowth) < firstDamping ? 0 : damping * (1 / dampingGrowth);
+                break;
             }
-            dp = dp * 0.5;
-            dr = dr * 0.5;
+            damping = damping == 0 ? firstDamping : damping * dampingGrowth;
+            if (damping > largestDamping || sizeOf(step) < 1e-3 * lastStep) break;
         }
-        // No shorter step lowers the sum either: the pose sits at the minimum to rounding.
-        if (!lowered) converged = true;
+        // No step along the gradient lowers the sum, yet the gradient is not nil: the pose is not
+        // a minimum, and no pose is reported.
+        if (!lowered) {
+            if (acceptUnsettled) break;
+            return std::nullopt;
+        }
     }
-    // Every way out of the loop leaves `factor` the factor of `current`'s normal matrix; a last
-    // step taken without an evaluation moves the pose too little to change it noticeably.
+    // Every way out of the loop leaves `factor` the undamped factor of `current`'s normal matrix; a
+    // last step taken without an evaluation moves the pose too little to change it noticeably.
     invert(factor, refined.inverseNormal);
     double cost = current.cost, largestSine2 = current.largestSine2;
     if (movedSinceEvaluation || findMiss) {
@@ -396,8 +438,8 @@ std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> 
     // Angles from their sines: below a degree they agree to a relative 5e-5.
     refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(cost / static_cast<double>(rays.size()))));
     refined.maxAngle = std::asin(std::min(1.0, std::sqrt(largestSine2)));
-    const double variance = cost / static_cast<double>(std::max<std::size_t>(2 * rays.size() - 6, 1));
-    for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * variance;
+    refined.residualVariance = residualVariance(cost, rays.size());
+    for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * refined.residualVariance;
     refined.pose.position = LumetraMath::vectorCast<float>(position);
     refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
                              static_cast<float>(rotation.z), static_cast<float>(rotation.w)};
@@ -473,11 +515,13 @@ std::optional<LumetraMath::poseP3Q<float>> poseAfterSteps(std::span<const Lumetr
     return pose;
 }
 
-double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
+LeaveOneOut leaveOneOut(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
                         const LumetraMath::vector<float, 3>& marker) {
     RayResiduals r;
-    if (!rayResiduals(ray, marker, LumetraMath::vectorCast<double>(refined.pose.position), rotationOf(refined), r))
-        return std::numeric_limits<double>::infinity();
+    if (!rayResiduals(ray, marker, LumetraMath::vectorCast<double>(refined.pose.position), rotationOf(refined), r)) {
+        constexpr double infinity = std::numeric_limits<double>::infinity();
+        return {infinity, infinity, infinity};
+    }
     return leaveOneOut(InverseNormal(refined.inverseNormal), r);
 }
 
@@ -490,7 +534,7 @@ LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const L
     for (std::size_t i = 0; i < rays.size() && i < markers.size(); ++i) {
         RayResiduals r;
         const double miss = rayResiduals(rays[i], markers[i], position, rotation, r)
-                                ? leaveOneOut(inverse, r) * r.distance
+                                ? leaveOneOut(inverse, r).planeMiss
                                 : std::numeric_limits<double>::infinity();
         if (!(miss <= largest.distance)) largest = {miss, i};
     }

@@ -11,6 +11,10 @@
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
+/// Radians: the standard deviation of each of a ray's two angular error components that a camera
+/// in use shows (0.05 degrees), the prior of every residual variance.
+inline constexpr double rayNoisePrior = 8.7e-4;
+
 struct RefinedPose {
     LumetraMath::poseP3Q<float> pose;  ///< tracker position in the world, rotation tracker -> world
     /// Radians: root mean square and largest angle between each ray (turned into the world) and
@@ -18,9 +22,12 @@ struct RefinedPose {
     double rmsAngle = 0, maxAngle = 0;
     /// 6 x 6 upper triangle row by row, order (x, y, z, rx, ry, rz): position in the world frame,
     /// rotation as a small world-frame rotation vector (q <- exp(d) * q). The inverse of the
-    /// Gauss-Newton normal matrix times the residual variance, the sum of squared residuals over
-    /// 2N - 6 (over 1 when N = 3, where the fit is exact).
+    /// Gauss-Newton normal matrix times residualVariance.
     double covariance[21] = {};
+    /// Of each residual component: (4 rayNoisePrior^2 + S) / (4 + 2N - 6) for the sum S of the N
+    /// rays' squared residuals, the prior noise weighted as four degrees of freedom beside the fit's
+    /// 2N - 6.
+    double residualVariance = 0;
     std::uint32_t iterations = 0;
     /// The inverse of the normal matrix alone (same layout): the covariance for unit residuals.
     double inverseNormal[21] = {};
@@ -42,16 +49,24 @@ std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector
                                              std::span<const LumetraMath::vector<float, 3>> markers,
                                              const LumetraMath::poseP3Q<float>& start, std::uint32_t steps);
 
-/// The angle (radians, as its sine) by which `ray` would miss `marker` under the pose refined from
-/// the other rays alone, to first order: its residual divided by its own share of the fit. A wrong
-/// correspondence shows here at full size even where the fit has absorbed most of it. Infinite
-/// when the other rays leave the pose open.
-double leaveOneOutAngle(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
+/// How `ray` would miss `marker` under the pose refined from the other rays alone, to first order:
+/// its residual divided by its own share of the fit. A wrong correspondence shows here at full
+/// size even where the fit has absorbed most of it. Infinite when the other rays leave the pose
+/// open.
+struct LeaveOneOut {
+    double angle = 0;      ///< radians (as its sine)
+    /// r^T (I - H)^-1 r for the residuals r and the ray's share H of the fit; divided by the
+    /// residual variance, chi-squared of two degrees of freedom for a right correspondence.
+    double squaredNorm = 0;
+    /// Distance from the marker at which the ray crosses the marker's horizontal plane (y = the
+    /// marker's y), in the markers' units: the angle stretched by the distance and the slant.
+    double planeMiss = 0;
+};
+LeaveOneOut leaveOneOut(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
                         const LumetraMath::vector<float, 3>& marker);
 
-/// The ray whose leaveOneOutAngle times its distance to the marker is largest (the distance by
-/// which it would pass the marker), over rays[i] against markers[i]; the distance is infinite for
-/// a ray the others cannot check.
+/// The ray whose leave-one-out planeMiss is largest, over rays[i] against markers[i]; the
+/// distance is infinite for a ray the others cannot check.
 struct LargestMiss {
     double distance = 0;
     std::size_t index = 0;

@@ -18,31 +18,34 @@ using Pose = LumetraMath::poseP3Q<float>;
 /// the margin by which the reprojection radius of match stays short of the nearest other marker,
 /// so a pose within it can never carry a ray into a wrong marker's circle.
 constexpr float planeGate = 0.2f;
-/// The residual bound is this many times the median residual of the fit, corrected for the six
-/// degrees of freedom the fit takes from its rays: for a right numbering with Gaussian ray noise the
-/// median angle is about 1.18 sigma, so the bound is about 3.4 sigma for the rays of the fit, and it
-/// leaves room for the error of the pose at rays the fit did not use.
-constexpr double residualSpreadFactor = 4.0;
-/// Floor of the residual bound, radians: float rounding of exact rays stays far below it.
-constexpr double residualFloor = 1e-4;
+/// The gate of the pose fitted without a ray: where it would carry the ray on the marker plane,
+/// in shares of the smallest marker spacing. A stray ray near a marker pulls the fit that includes
+/// it towards itself; the fit of the others does not.
+constexpr double leaveOneOutGate = 0.25;
+/// And the ray's leave-one-out residual against the noise model: its squared norm over the
+/// residual variance (chi-squared of two degrees of freedom for a right number) at most this,
+/// four standard deviations.
+constexpr double leaveOneOutSigmas = 4.0;
+/// A fit whose residual spread exceeds the prior ray noise this many times is no view of the
+/// place, however many rays it explains: a wrong numbering explains rays only coarsely.
+constexpr double spreadLimit = 4.0;
+/// A pose is refused when its position's standard deviation (the root of the covariance's
+/// position trace) exceeds this share of the smallest marker spacing: too few or too ill-placed
+/// rays to tell markers apart by.
+constexpr double positionSigmaShare = 0.5;
+/// Rays gated out of one fit before the hypothesis is given up.
+constexpr int maxGatedRays = 12;
 constexpr int maxRounds = 5;
 /// A ray is numbered only when the residual bound is within this many times the angle its gate
 /// subtends: the neighbouring markers lie five gates away, so a ray within the bound still lands
 /// three gates clear of them.
 constexpr float separableShare = 2.0f;
+/// Rays closer than this (radians) are one ray given twice.
+constexpr float repeatedRayAngle = 1e-6f;
 
 Vector3 markerPosition(const Environment& environment, MarkerIndex marker) {
     const Vector2& p = environment.getMarkersSearch().getPoints()[marker];
     return {p.x, environment.getMarkersHeight(), p.y};
-}
-
-/// Angle between the ray turned into the world and the direction from the tracker to the marker.
-double residualAngle(const LumetraMath::matrix<float, 3, 3>& toWorld, const Pose& pose, const Vector3& ray,
-                     const Vector3& marker) {
-    const Vector3 w = toWorld * ray;
-    const Vector3 d = marker - pose.position;
-    const double crossLength = LumetraMath::length(LumetraMath::vectorCast<double>(LumetraMath::cross(w, d)));
-    return std::atan2(crossLength, static_cast<double>(LumetraMath::dot(w, d)));
 }
 
 std::size_t countNumbered(const std::vector<MarkerIndex>& numbers, std::size_t markerCount) {
@@ -50,29 +53,82 @@ std::size_t countNumbered(const std::vector<MarkerIndex>& numbers, std::size_t m
         std::count_if(numbers.begin(), numbers.end(), [&](MarkerIndex n) { return n < markerCount; }));
 }
 
-/// The residual bound of a fit: a multiple of the median residual of its numbered rays, scaled
-/// up by sqrt(2N / (2N - 6)) for the N rays the fit rests on.
-double residualBound(std::vector<double> residuals) {
-    if (residuals.empty()) return residualFloor;
-    const auto middle = residuals.begin() + static_cast<long>(residuals.size() / 2);
-    std::nth_element(residuals.begin(), middle, residuals.end());
-    const double components = 2.0 * static_cast<double>(residuals.size());
-    const double freedom = std::sqrt(components / std::max(components - 6.0, 1.0));
-    return std::max(residualFloor, residualSpreadFactor * freedom * *middle);
+/// Gates the numbered rays of `fit` by their leave-one-out residuals, the worst first, refitting
+/// after each ray taken out (its number goes to `judgedOut`), until every ray passes. Nothing when
+/// a refit fails or fewer than `minimumSupport` rays stay.
+std::optional<RefinedPose> gateNumbered(const Environment& environment, const std::vector<Vector3>& rays,
+                                        std::vector<MarkerIndex>& numbers, std::vector<MarkerIndex>& judgedOut,
+                                        RefinedPose fit, std::size_t minimumSupport) {
+    const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
+    const double planeLimit = leaveOneOutGate * environment.getMinMarkerDistance();
+    for (int gated = 0;; ++gated) {
+        double worst = 1;
+        std::size_t worstRay = rays.size();
+        const double limit = leaveOneOutSigmas * leaveOneOutSigmas * fit.residualVariance;
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            if (numbers[i] >= markerCount) continue;
+            const LeaveOneOut check = leaveOneOut(fit, rays[i], markerPosition(environment, numbers[i]));
+            const double excess = std::max(check.squaredNorm / limit, check.planeMiss / planeLimit);
+            if (!(excess <= worst)) {
+                worst = excess;
+                worstRay = i;
+            }
+        }
+        if (worstRay == rays.size()) return fit;
+        if (gated == maxGatedRays) return std::nullopt;
+        judgedOut[worstRay] = numbers[worstRay];
+        numbers[worstRay] = MarkerNotFound;
+        if (countNumbered(numbers, markerCount) < minimumSupport) return std::nullopt;
+        std::optional<RefinedPose> refit = fitNumbered(environment, rays, numbers, fit.pose);
+        if (!refit) return std::nullopt;
+        fit = *refit;
+    }
+}
+
+/// Whether the fit is sound enough to report: its spread within the noise model and its position
+/// fixed well within the marker spacing.
+bool isWellFounded(const Environment& environment, const RefinedPose& fit) {
+    const double spread = spreadLimit * rayNoisePrior;
+    const double positionVariance = fit.covariance[upperTriangleIndex(0, 0)] +
+                                    fit.covariance[upperTriangleIndex(1, 1)] +
+                                    fit.covariance[upperTriangleIndex(2, 2)];
+    const double sigmaLimit = positionSigmaShare * environment.getMinMarkerDistance();
+    return fit.residualVariance <= spread * spread && positionVariance <= sigmaLimit * sigmaLimit;
 }
 
 }  // namespace
 
+Vector3 unitRay(const Vector3& ray) {
+    if (!std::isfinite(ray.x) || !std::isfinite(ray.y) || !std::isfinite(ray.z)) return {0.0f, 0.0f, 0.0f};
+    // Scaled by its largest component first, so that no length overflows or underflows a float.
+    const float largest = std::max({std::fabs(ray.x), std::fabs(ray.y), std::fabs(ray.z)});
+    if (!(largest > 0.0f)) return {0.0f, 0.0f, 0.0f};
+    const Vector3 scaled{ray.x / largest, ray.y / largest, ray.z / largest};
+    return scaled / LumetraMath::length(scaled);
+}
+
 std::vector<Vector3> unitRays(const std::vector<Vector3>& rays) {
     std::vector<Vector3> unit;
     unit.reserve(rays.size());
-    for (const Vector3& ray : rays) {
-        const float length = LumetraMath::length(ray);
-        const bool usable = std::isfinite(ray.x) && std::isfinite(ray.y) && std::isfinite(ray.z) &&
-                            std::isfinite(length) && length > 0.0f;
-        unit.push_back(usable ? ray / length : Vector3{0.0f, 0.0f, 0.0f});
-    }
+    for (const Vector3& ray : rays) unit.push_back(unitRay(ray));
     return unit;
+}
+
+void clearRepeatedRays(std::vector<Vector3>& rays) {
+    // Sorted by x, a ray's repeats follow it within the angle; the later in ray order is cleared.
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (isUsableRay(rays[i])) order.push_back(i);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rays[a].x < rays[b].x; });
+    std::vector<bool> repeated(rays.size());
+    for (std::size_t k = 0; k < order.size(); ++k)
+        for (std::size_t j = k + 1; j < order.size() && rays[order[j]].x - rays[order[k]].x <= repeatedRayAngle; ++j) {
+            const Vector3 difference = rays[order[j]] - rays[order[k]];
+            if (LumetraMath::dot(difference, difference) <= repeatedRayAngle * repeatedRayAngle)
+                repeated[std::max(order[j], order[k])] = true;
+        }
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (repeated[i]) rays[i] = {0.0f, 0.0f, 0.0f};
 }
 
 bool isUsableRay(const Vector3& unitRay) { return unitRay.x != 0.0f || unitRay.y != 0.0f || unitRay.z != 0.0f; }
@@ -148,60 +204,50 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
                                       std::vector<MarkerIndex> numbers, const Pose& start,
                                       std::uint32_t minimumSupport) {
     const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
+    const std::size_t support = std::max<std::size_t>(minimumSupport, 3);
     const float gate = planeGate * environment.getMinMarkerDistance();
     Pose from = start;
     std::vector<MarkerIndex> judgedOut(rays.size(), MarkerNotFound);
+    // The settled fit, gated already: it rests on rays each of which the others confirm.
+    const auto settled = [&](const std::optional<RefinedPose>& fit,
+                             std::vector<MarkerIndex>& kept) -> std::optional<SettledPose> {
+        if (!fit || !isWellFounded(environment, *fit)) return std::nullopt;
+        const auto numbered = static_cast<std::uint32_t>(countNumbered(kept, markerCount));
+        return SettledPose{*fit, std::move(kept), numbered};
+    };
     for (int round = 0; round < maxRounds; ++round) {
-        if (countNumbered(numbers, markerCount) < std::max<std::uint32_t>(minimumSupport, 3)) return std::nullopt;
-        const std::optional<RefinedPose> fit = fitNumbered(environment, rays, numbers, from);
+        if (countNumbered(numbers, markerCount) < support) return std::nullopt;
+        std::optional<RefinedPose> fit = fitNumbered(environment, rays, numbers, from);
+        if (!fit) return std::nullopt;
+        // Every ray the fit rests on must be confirmed by the others (numbers judged out stay out).
+        fit = gateNumbered(environment, rays, numbers, judgedOut, *fit, support);
         if (!fit) return std::nullopt;
 
-        // Judge the fit by its own spread, then number every ray afresh from it.
-        const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(fit->pose.rotation);
-        std::vector<double> residuals;
-        residuals.reserve(rays.size());
-        for (std::size_t i = 0; i < rays.size(); ++i)
-            if (numbers[i] < markerCount)
-                residuals.push_back(residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])));
-        const double bound = residualBound(std::move(residuals));
-
-        // A ray the fit rested on must lie within the bound. A ray new to its number is only held
-        // to the gate: a fit over few rays predicts the others less well than its spread says, so
-        // it joins the next fit and is judged there. A number once judged out stays out.
-        // A ray is numbered only where the fit's spread tells markers apart: its residual bound must
-        // stay within twice the angle the gate subtends at the marker (smallest across the ray's
-        // line of sight, so foreshortened far markers need a tight fit). A fit whose spread reaches the
-        // gates everywhere, as a wrong numbering's does, numbers nothing and fails.
+        // Number every ray afresh from the gated fit. A ray new to its number is only held to the
+        // plane gate: it joins the next fit and is judged there. A ray is numbered only where the
+        // fit's noise tells markers apart: its residual bound must stay within twice the angle the
+        // gate subtends at the marker (smallest across the ray's line of sight, so foreshortened far
+        // markers need a tight fit). A fit whose spread reaches the gates everywhere, as a wrong
+        // numbering's does, numbers nothing and fails.
+        const double bound = leaveOneOutSigmas * std::sqrt(fit->residualVariance);
         std::vector<MarkerIndex> renumbered = numberFromPose(environment, rays, fit->pose, gate);
         for (std::size_t i = 0; i < rays.size(); ++i) {
             if (renumbered[i] >= markerCount) continue;
             const Vector3 toMarker = markerPosition(environment, renumbered[i]) - fit->pose.position;
             const float range = LumetraMath::length(toMarker);
-            if (!(bound * range <= separableShare * gate * std::fabs(toMarker.y) / range)) {
-                renumbered[i] = MarkerNotFound;
-                continue;
-            }
             if (renumbered[i] == judgedOut[i] ||
-                (renumbered[i] == numbers[i] &&
-                 residualAngle(toWorld, fit->pose, rays[i], markerPosition(environment, numbers[i])) > bound)) {
-                judgedOut[i] = renumbered[i];
+                !(bound * range <= separableShare * gate * std::fabs(toMarker.y) / range))
                 renumbered[i] = MarkerNotFound;
-            }
         }
-        if (renumbered == numbers) {
-            SettledPose settled{*fit, std::move(numbers), 0};
-            settled.numbered = static_cast<std::uint32_t>(countNumbered(settled.numbers, markerCount));
-            return settled;
-        }
+        if (renumbered == numbers) return settled(fit, numbers);
         if (round + 1 == maxRounds) {
             // Still moving: keep the rays both numberings agree on and fit them once more.
             for (std::size_t i = 0; i < rays.size(); ++i)
                 if (renumbered[i] != numbers[i]) renumbered[i] = MarkerNotFound;
-            const std::size_t agreed = countNumbered(renumbered, markerCount);
-            if (agreed < std::max<std::size_t>(minimumSupport, 3)) return std::nullopt;
-            const std::optional<RefinedPose> last = fitNumbered(environment, rays, renumbered, fit->pose);
-            if (!last) return std::nullopt;
-            return SettledPose{*last, std::move(renumbered), static_cast<std::uint32_t>(agreed)};
+            if (countNumbered(renumbered, markerCount) < support) return std::nullopt;
+            std::optional<RefinedPose> last = fitNumbered(environment, rays, renumbered, fit->pose);
+            if (last) last = gateNumbered(environment, rays, renumbered, judgedOut, *last, support);
+            return settled(last, renumbered);
         }
         numbers = std::move(renumbered);
         from = fit->pose;

@@ -17,9 +17,14 @@ namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
 class Environment;
 
-/// The rays of a frame as unit vectors; a ray with a non-finite component or of zero length
-/// becomes (0, 0, 0), which no step numbers.
+/// The rays of a frame as unit vectors (any finite nonzero length, scaled by the largest component
+/// first); a ray with a non-finite component or of zero length becomes (0, 0, 0), which no step
+/// numbers.
 std::vector<LumetraMath::vector<float, 3>> unitRays(const std::vector<LumetraMath::vector<float, 3>>& rays);
+
+/// A ray given twice (unit rays within a micro-radian) is one marker seen once: every repeat after
+/// the first in ray order becomes (0, 0, 0), so it stays unnumbered and no two rays share a number.
+void clearRepeatedRays(std::vector<LumetraMath::vector<float, 3>>& unitRays);
 
 bool isUsableRay(const LumetraMath::vector<float, 3>& unitRay);
 
@@ -37,7 +42,10 @@ std::optional<RefinedPose> fitNumbered(const Environment& environment,
                                        const LumetraMath::poseP3Q<float>& start);
 
 /// A settled fit: every numbered ray passes within a fifth of the smallest marker spacing of its
-/// marker and within the residual bound, and the fit rests on exactly the numbered rays.
+/// marker, and the fit without it would carry it within a quarter of that spacing on the marker
+/// plane and within four standard deviations of the noise model (RefinedPose::residualVariance);
+/// the fit rests on exactly the numbered rays, its spread is within four times the prior ray
+/// noise, and its position's standard deviation within a tenth of the smallest marker spacing.
 struct SettledPose {
     RefinedPose fit;
     std::vector<MarkerIndex> numbers;
@@ -45,8 +53,8 @@ struct SettledPose {
 };
 
 /// Fits from `numbers` and `start`, then alternates renumbering from the fitted pose and fitting
-/// until the numbering no longer changes (at most a few rounds). Nothing when a fit fails or
-/// fewer than `minimumSupport` rays stay numbered.
+/// until the numbering no longer changes (at most a few rounds); every fit is gated first. Nothing
+/// when a fit fails, fewer than `minimumSupport` rays stay numbered or the last fit is not sound.
 std::optional<SettledPose> settlePose(const Environment& environment,
                                       const std::vector<LumetraMath::vector<float, 3>>& rays,
                                       std::vector<MarkerIndex> numbers, const LumetraMath::poseP3Q<float>& start,

@@ -78,7 +78,8 @@ LumetraMath::poseP3Q<float> alignRotation(const Environment& environment, const 
 }  // namespace
 
 PoseOutcome Environment::track(const std::vector<Vector3>& rays, const LumetraMath::poseP3Q<float>& predicted) const {
-    const std::vector<Vector3> unit = unitRays(rays);
+    std::vector<Vector3> unit = unitRays(rays);
+    clearRepeatedRays(unit);
     const auto usable = static_cast<double>(std::count_if(unit.begin(), unit.end(), isUsableRay));
     std::optional<SettledPose> settled = trackFrom(*this, unit, usable, predicted);
     if (!settled) settled = trackFrom(*this, unit, usable, alignRotation(*this, unit, predicted));

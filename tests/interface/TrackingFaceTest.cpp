@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <limits>
@@ -109,7 +110,8 @@ TEST_F(TrackingFace, IsFoundBesideIEnvironmentAndAnswersAllThreeCalls) {
 }
 
 TEST_F(TrackingFace, ReportIsWrittenOnlyAsFarAsItsSize) {
-    for (const std::uint32_t size : {0u, 3u, 12u, 14u, 30u}) {
+    // The covariance array is one field: written whole or not at all.
+    for (const std::uint32_t size : {0u, 3u, 12u, 14u, 30u, 107u, 108u, 200u}) {
         PoseReport report;
         std::memset(&report, 0xAB, sizeof report);
         report.structSize = size;
@@ -120,7 +122,7 @@ TEST_F(TrackingFace, ReportIsWrittenOnlyAsFarAsItsSize) {
                   ExceptionCode::Ok);
         EXPECT_EQ(found, LongBool::True);
         const auto* bytes = reinterpret_cast<const unsigned char*>(&report);
-        const std::size_t written = size < 8 ? 4 : size / 4 * 4;
+        const std::size_t written = size >= sizeof report ? sizeof report : size < 8 ? 4 : std::min(size / 4 * 4, 24u);
         EXPECT_EQ(report.structSize, size);
         for (std::size_t i = written; i < sizeof report; ++i) ASSERT_EQ(bytes[i], 0xAB) << "size " << size << " byte " << i;
         if (size >= 12) {
@@ -186,6 +188,33 @@ TEST_F(TrackingFace, BadInputIsRefusedWithACodeAndNothingWritten) {
     const PoseOutcome refined = refinePose(face, spoiled, numbers, truth);
     ASSERT_TRUE(refined.found);
     EXPECT_EQ(refined.report.numberedRays, view.frame.rays.size() - 3);
+}
+
+TEST_F(TrackingFace, RaysOfAnyLengthRepeatsAndRaysTurnedAwayAreHandled) {
+    ITrackingEnvironment& face = *scene.tracking;
+    // Lengths whose square leaves the float range are normalised like any other.
+    std::vector<Vector3> scaled = view.frame.rays;
+    for (std::size_t i = 0; i < scaled.size(); ++i) scaled[i] = scaled[i] * (i % 2 == 0 ? 1e19f : 1e-38f);
+    const PoseOutcome fromScaled = identify(face, scaled);
+    ASSERT_TRUE(fromScaled.found);
+    EXPECT_EQ(fromScaled.markerIndices, trueNumbers());
+
+    // Every ray given twice: the first of each pair is numbered, its repeat left unnumbered.
+    std::vector<Vector3> twice = view.frame.rays;
+    twice.insert(twice.end(), view.frame.rays.begin(), view.frame.rays.end());
+    std::vector<MarkerIndex> expected = trueNumbers();
+    expected.resize(twice.size(), notFound);
+    for (const PoseOutcome& outcome : {identify(face, twice), track(face, twice, truth)}) {
+        ASSERT_TRUE(outcome.found);
+        EXPECT_EQ(outcome.markerIndices, expected);
+    }
+
+    // A ray pointing away from the markers shows none of them, and spoils nothing else.
+    std::vector<Vector3> away = view.frame.rays;
+    away.push_back(-away.front());
+    const MatchOutcome matched = match(*scene.environment, away);
+    ASSERT_TRUE(matched.matched);
+    EXPECT_EQ(matched.markerIndices.back(), notFound);
 }
 
 }  // namespace

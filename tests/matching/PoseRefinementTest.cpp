@@ -96,6 +96,59 @@ TEST(PoseRefinement, CovarianceMatchesTheScatterOfNoisyFits) {
     for (std::size_t i = 0; i < 6; ++i) EXPECT_NEAR(sum[i] / reported[i], 1.0, 0.25) << i;
 }
 
+TEST(PoseRefinement, FarStartsEndAtAStationaryPoseOrNowhere) {
+    // From starts metres and radians off, a pose reported must be one a further Gauss-Newton step
+    // leaves where it is; the exact fit from a near start must still be found.
+    std::mt19937 random(17);
+    int found = 0;
+    for (int trial = 0; trial < 300; ++trial) {
+        const Scene s = scene(random, 4 + trial % 12, 0.001f);
+        const Pose start = perturbed(s.truth, random, static_cast<float>(1 + trial % 3), 0.6f);
+        const auto refined = refinePose(s.rays, s.markers, start);
+        if (!refined) continue;
+        ++found;
+        const auto stepped = poseAfterSteps(s.rays, s.markers, refined->pose, 1);
+        ASSERT_TRUE(stepped) << trial;
+        EXPECT_LT(LumetraMath::length(stepped->position - refined->pose.position), 1e-3f) << trial;
+        EXPECT_LT(rotationAngle(stepped->rotation, refined->pose.rotation), 1e-3) << trial;
+    }
+    EXPECT_GT(found, 100) << found;
+}
+
+TEST(PoseRefinement, CovarianceOfFewRaysRestsOnTheNoisePrior) {
+    // Three rays fit exactly: the residuals say nothing of the noise, the prior does.
+    std::mt19937 random(19);
+    double nees = 0;
+    int count = 0;
+    for (int trial = 0; trial < 400; ++trial) {
+        const Scene exact = scene(random, 3 + trial % 4);
+        Scene s = exact;
+        for (Vector3& ray : s.rays) ray = gaussianTurn(ray, static_cast<float>(rayNoisePrior), random);
+        const auto refined = refinePose(s.rays, s.markers, s.truth);
+        if (!refined) continue;
+        const Vector3 dp = refined->pose.position - s.truth.position;
+        const auto dq = refined->pose.rotation * LumetraMath::conjugate(s.truth.rotation);
+        const double sign = dq.w < 0 ? -2.0 : 2.0;
+        const double e[6] = {dp.x, dp.y, dp.z, sign * dq.x, sign * dq.y, sign * dq.z};
+        // e^T C^-1 e by Gauss-Jordan on the full matrix.
+        double a[6][7];
+        for (std::size_t r = 0; r < 6; ++r) {
+            for (std::size_t c = 0; c < 6; ++c) a[r][c] = refined->covariance[upperTriangleIndex(r, c)];
+            a[r][6] = e[r];
+        }
+        for (std::size_t p = 0; p < 6; ++p)
+            for (std::size_t r = 0; r < 6; ++r)
+                if (r != p)
+                    for (std::size_t c = 7; c-- > p;) a[r][c] -= a[r][p] / a[p][p] * a[p][c];
+        double value = 0;
+        for (std::size_t r = 0; r < 6; ++r) value += e[r] * a[r][6] / a[r][r];
+        nees += value;
+        ++count;
+    }
+    ASSERT_GT(count, 300);
+    EXPECT_LT(nees / count, 12.0) << "6 is honest";
+}
+
 TEST(PoseRefinement, RefusesWhatCannotFixAPose) {
     std::mt19937 random(3);
     const Scene good = scene(random, 6);
