@@ -193,11 +193,16 @@ struct IEnvironment : IInterface {
     /// vectors) and markerIndices receives one MarkerIndex (4 bytes) per ray, in ray order.
     /// The pose is the least-squares fit of every numbered ray to its marker. An identification
     /// counts only when that pose confirms it: at least half of the rays are numbered, and every
-    /// numbered ray, cast from the pose fitted to the other rays alone, passes its marker within
-    /// 0.15 of the smallest marker spacing (right numbers miss by the ray noise times the
-    /// distance, wrong ones by about a marker spacing). A ray numbered from the pose rather than
-    /// from the recognised bars that misses by more gets MarkerNotFound instead (up to 8 such rays;
-    /// a recognised bar's ray that misses rejects the bars). When *result is False, the allocator is
+    /// numbered ray, cast from the pose fitted to the other rays alone, crosses the marker plane
+    /// within a quarter of the smallest marker spacing of its marker (right numbers miss by the
+    /// ray noise times the distance, wrong ones by about a marker spacing) and misses its marker
+    /// by at most four standard deviations of the residual noise (the residual variance of
+    /// ITrackingEnvironment's PoseReport::covariance). Rays numbered from the pose rather than from
+    /// the recognised bars that miss by more get MarkerNotFound instead (all such rays at once,
+    /// the pose refitted, up to 4 rounds); a recognised bar's ray that misses rejects the bars. A
+    /// ray travelling away from the marker plane is never numbered; a ray given twice (the same
+    /// direction within a micro-radian) is numbered once, its repeats get MarkerNotFound and
+    /// count as no rays. When *result is False, the allocator is
     /// still called once: with the ray count when an identification was found but two rays claimed
     /// the same marker (those entries hold MarkerUnidentified; the pose is written, fitted without
     /// them), otherwise (no identification, or none its pose confirms) with 0 and the pose left
@@ -211,7 +216,7 @@ struct IEnvironment : IInterface {
 
     /// Identifies the rays when the tracker's position in the environment's frame is known:
     /// delivers one MarkerIndex per ray, in ray order (MarkerNotFound where no single marker
-    /// lies near the ray's hit point on the marker plane).
+    /// lies near the ray's hit point on the marker plane, or the ray travels away from the plane).
     /// Ok; InvalidPointer when allocate is null or rays.data is null with a nonzero size;
     /// OutOfMemory.
     virtual ExceptionCode matchByPosition(ArrayInMarshaler::Intermediate rays,
@@ -298,16 +303,24 @@ enum PoseMethod : std::uint32_t {
 ///
 /// Common rules of the three calls:
 /// - Rays are LumetraMath::vector<float, 3> directions in the tracker's frame (y up when level),
-///   of any nonzero length (they are normalised). A ray with a non-finite component or of zero
-///   length is never numbered and takes no part.
+///   of any finite nonzero length (they are normalised). A ray with a non-finite component or of
+///   zero length is never numbered and takes no part. identify and track take a ray given twice
+///   (the same direction within a micro-radian) once, as the first of its copies: the repeats
+///   are MarkerNotFound.
 /// - The pose is the tracker's position in the environment's frame (y up, the grid centred on
 ///   the origin, units of the environment code) and the unit quaternion that turns tracker-frame
 ///   vectors into environment-frame vectors.
 /// - On Ok with *result True: *pose holds the pose (finite, unit rotation), the report is filled,
 ///   and markerIndices (identify, track) receives one MarkerIndex per ray, in ray order:
 ///   a marker number where the ray passes within a fifth of the smallest marker spacing of that
-///   marker (on the marker plane) and within the residual bound of the fit, MarkerNotFound
-///   elsewhere. No two rays carry the same number.
+///   marker (on the marker plane) and the pose fitted to the other numbered rays alone confirms
+///   it: cast from that pose the ray crosses the marker plane within a quarter of the smallest
+///   marker spacing of the marker, and misses the marker by at most four standard deviations of
+///   the noise model (the residual variance of PoseReport::covariance); MarkerNotFound elsewhere.
+///   No two rays carry the same number. A pose is reported only when the residual spread of its
+///   rays (that variance's root) is at most four times 8.7e-4 rad and its position's standard
+///   deviation (the root of the covariance's position trace) at most half the smallest marker
+///   spacing.
 /// - On Ok with *result False: *pose is left as it was, markerIndices' allocator is called once
 ///   with 0, the report holds the method and zeros.
 /// - On failure (any code but Ok) nothing is written: not *result, *pose, the report or the
@@ -323,7 +336,7 @@ struct ITrackingEnvironment : IInterface {
     /// Identifies the rays of one frame without a prior: bar-shaped triples are grouped, levelled
     /// and looked up in the environment's catalogue as IEnvironment::match does, but several
     /// hypotheses are tried, each refined by least squares and scored by the rays it explains
-    /// within a bound scaled to its own residual spread; the best one must be carried by its
+    /// within the bounds of the noise model above; the best one must be carried by its
     /// catalogued bars and explain at least half of the usable rays. When nothing is found, the rays are levelled by the tilt of the largest
     /// group and searched again; stray rays near a bar are tolerated by a further search that
     /// admits them (frames of at most 96 rays).
@@ -334,9 +347,9 @@ struct ITrackingEnvironment : IInterface {
 
     /// Follows the tracker from `predicted` (its pose expected for this frame, e.g. the last pose
     /// or one advanced by an inertial sensor): each ray cast from the prediction takes the nearest
-    /// marker within 0.45 of the smallest marker spacing, the pose is refined, rays whose residual
-    /// exceeds a bound scaled to the fit's spread are dropped, all rays are numbered again from the
-    /// refined pose and the pose is refined once more. When the prediction does not hold (fewer
+    /// marker within 0.45 of the smallest marker spacing, the pose is refined, rays the other rays
+    /// do not confirm (the bounds above) are dropped, all rays are numbered again from the refined
+    /// pose and the pose is refined and checked once more. When the prediction does not hold (fewer
     /// than 60 % of the usable rays explained, or a fit that fails), its rotation is first turned
     /// towards the rays (a prediction by the last pose while the head turns fast is off most at the
     /// edge of the view) and tried again; when that does not hold either, the frame is identified
@@ -348,12 +361,16 @@ struct ITrackingEnvironment : IInterface {
                                 ArrayOutMarshaler::Intermediate markerIndices, LumetraMath::poseP3Q<float>* pose,
                                 PoseReport* report, LongBool* result) = 0;
 
-    /// The least-squares pose (Gauss-Newton, six degrees of freedom, started from *pose) from rays
-    /// whose markers the host gives: markerIndices holds one MarkerIndex per ray; MarkerNotFound
-    /// and MarkerUnidentified are ignored. *pose is read as the start and, on True, replaced by
-    /// the result. False when fewer than three usable rays carry a number or the fit does not
-    /// settle (e.g. all markers on one line). Every numbered ray supports the result: no outliers
-    /// are dropped. report->method is PoseMethodRefine.
+    /// The least-squares pose (Gauss-Newton with Levenberg-Marquardt damping, six degrees of
+    /// freedom, started from *pose) from rays whose markers the host gives: markerIndices holds
+    /// one MarkerIndex per ray; MarkerNotFound and MarkerUnidentified are ignored. *pose is read as
+    /// the start and, on True, replaced by the result, a stationary pose: the Gauss-Newton step
+    /// there (the gradient measured by the normal matrix) is below 1e-4 rad (position relative to
+    /// the mean marker distance). False when fewer than three usable rays carry a number, the
+    /// rays do not fix a pose (e.g. all markers on one line), a marker falls behind its ray, or no
+    /// stationary pose is reached within 30 steps. Every numbered ray supports the result: no
+    /// outliers are dropped, and the covariance is reported as it is (however large).
+    /// report->method is PoseMethodRefine.
     /// InvalidArgument when the counts of rays and indices differ, an index names no marker of the
     /// environment, or the start pose is not finite or its rotation not a unit quaternion.
     virtual ExceptionCode refinePose(ArrayInMarshaler::Intermediate rays, ArrayInMarshaler::Intermediate markerIndices,

@@ -95,6 +95,9 @@ std::optional<Identification> completeIdentification(const Environment& environm
         for (std::size_t i = 0; i < rays.size(); ++i) inGroup[i] = numbers[i] != MarkerUnidentified;
         numberRemainingRays(plane, found.pose, rays, numbers);
         const std::vector<bool> colliding = claimedTwice(numbers);
+        const auto finiteRays = static_cast<std::size_t>(std::count_if(rays.begin(), rays.end(), [](const Vector3& r) {
+            return std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z);
+        }));
         // A number the pose fitted without its ray cannot confirm (on the marker plane, and by the
         // noise model) is withdrawn when it was reprojected (the ray keeps MarkerNotFound), all such
         // at once, and the pose refined without them; a group number it cannot confirm rejects the
@@ -116,9 +119,9 @@ std::optional<Identification> completeIdentification(const Environment& environm
             }
             found.largestMiss = static_cast<float>(largestMiss);
             if (!steps.confirm) break;
-            // A pose that explains fewer than half of the rays is no view of this place: a small
+            // A pose that explains fewer than half of the (finite) rays is no view of this place: a small
             // group can fit a wrong place well and leave every other ray without a marker.
-            if (2 * all.rays.size() < rays.size()) return std::nullopt;
+            if (2 * all.rays.size() < finiteRays) return std::nullopt;
             if (largestExcess <= 1) break;
             if (pass == maxWithdrawalPasses) return std::nullopt;
             for (std::size_t k = 0; k < all.rays.size(); ++k) {

@@ -6,6 +6,7 @@
 #include <climits>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <optional>
 #include <utility>
 #include <vector>
@@ -17,6 +18,7 @@
 #include "matching/MatchConfirmation.h"
 #include "matching/PipelineSteps.h"
 #include "matching/PoseFromHomography.h"
+#include "matching/RayPreparation.h"
 #include "math/Quaternion.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
@@ -233,10 +235,22 @@ bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerInde
     return match(rays, markerIndices, pose, MatchSteps{});
 }
 
-bool Environment::match(const std::vector<Vector3>& rays, std::vector<MarkerIndex>& markerIndices,
+bool Environment::match(const std::vector<Vector3>& givenRays, std::vector<MarkerIndex>& markerIndices,
                         LumetraMath::poseP3Q<float>& pose, const MatchSteps& steps) const {
-    const unsigned long rayCount = rays.size();
+    const unsigned long rayCount = givenRays.size();
     if (rayCount < 3 * minCombinationSize || rayCount > Lumetra::Vesk::Environment::MaxMatchRays) return false;
+
+    // A ray given twice shows one marker once: its repeats are made inert (not a number, which no
+    // pattern takes and no reprojection numbers), so they neither hide the bar nor claim its marker.
+    const std::vector<bool> repeated = repeatedRays(unitRays(givenRays));
+    std::vector<Vector3> withoutRepeats;
+    if (std::find(repeated.begin(), repeated.end(), true) != repeated.end()) {
+        withoutRepeats = givenRays;
+        const float nan = std::numeric_limits<float>::quiet_NaN();
+        for (std::size_t i = 0; i < rayCount; ++i)
+            if (repeated[i]) withoutRepeats[i] = {nan, nan, nan};
+    }
+    const std::vector<Vector3>& rays = withoutRepeats.empty() ? givenRays : withoutRepeats;
 
     const std::vector<Vector2> points = projectRays(rays);
     std::optional<PatternGroups> candidates =

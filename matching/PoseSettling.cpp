@@ -40,8 +40,6 @@ constexpr int maxRounds = 5;
 /// subtends: the neighbouring markers lie five gates away, so a ray within the bound still lands
 /// three gates clear of them.
 constexpr float separableShare = 2.0f;
-/// Rays closer than this (radians) are one ray given twice.
-constexpr float repeatedRayAngle = 1e-6f;
 
 Vector3 markerPosition(const Environment& environment, MarkerIndex marker) {
     const Vector2& p = environment.getMarkersSearch().getPoints()[marker];
@@ -97,41 +95,6 @@ bool isWellFounded(const Environment& environment, const RefinedPose& fit) {
 }
 
 }  // namespace
-
-Vector3 unitRay(const Vector3& ray) {
-    if (!std::isfinite(ray.x) || !std::isfinite(ray.y) || !std::isfinite(ray.z)) return {0.0f, 0.0f, 0.0f};
-    // Scaled by its largest component first, so that no length overflows or underflows a float.
-    const float largest = std::max({std::fabs(ray.x), std::fabs(ray.y), std::fabs(ray.z)});
-    if (!(largest > 0.0f)) return {0.0f, 0.0f, 0.0f};
-    const Vector3 scaled{ray.x / largest, ray.y / largest, ray.z / largest};
-    return scaled / LumetraMath::length(scaled);
-}
-
-std::vector<Vector3> unitRays(const std::vector<Vector3>& rays) {
-    std::vector<Vector3> unit;
-    unit.reserve(rays.size());
-    for (const Vector3& ray : rays) unit.push_back(unitRay(ray));
-    return unit;
-}
-
-void clearRepeatedRays(std::vector<Vector3>& rays) {
-    // Sorted by x, a ray's repeats follow it within the angle; the later in ray order is cleared.
-    std::vector<std::size_t> order;
-    for (std::size_t i = 0; i < rays.size(); ++i)
-        if (isUsableRay(rays[i])) order.push_back(i);
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rays[a].x < rays[b].x; });
-    std::vector<bool> repeated(rays.size());
-    for (std::size_t k = 0; k < order.size(); ++k)
-        for (std::size_t j = k + 1; j < order.size() && rays[order[j]].x - rays[order[k]].x <= repeatedRayAngle; ++j) {
-            const Vector3 difference = rays[order[j]] - rays[order[k]];
-            if (LumetraMath::dot(difference, difference) <= repeatedRayAngle * repeatedRayAngle)
-                repeated[std::max(order[j], order[k])] = true;
-        }
-    for (std::size_t i = 0; i < rays.size(); ++i)
-        if (repeated[i]) rays[i] = {0.0f, 0.0f, 0.0f};
-}
-
-bool isUsableRay(const Vector3& unitRay) { return unitRay.x != 0.0f || unitRay.y != 0.0f || unitRay.z != 0.0f; }
 
 bool isFinitePose(const Pose& pose) {
     const auto& p = pose.position;

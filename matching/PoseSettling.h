@@ -10,23 +10,13 @@
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
 #include "environment/PoseEstimate.h"
 #include "matching/PoseRefinement.h"
+#include "matching/RayPreparation.h"
 #include "math/Pose.h"
 #include "math/Vector.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
 class Environment;
-
-/// The rays of a frame as unit vectors (any finite nonzero length, scaled by the largest component
-/// first); a ray with a non-finite component or of zero length becomes (0, 0, 0), which no step
-/// numbers.
-std::vector<LumetraMath::vector<float, 3>> unitRays(const std::vector<LumetraMath::vector<float, 3>>& rays);
-
-/// A ray given twice (unit rays within a micro-radian) is one marker seen once: every repeat after
-/// the first in ray order becomes (0, 0, 0), so it stays unnumbered and no two rays share a number.
-void clearRepeatedRays(std::vector<LumetraMath::vector<float, 3>>& unitRays);
-
-bool isUsableRay(const LumetraMath::vector<float, 3>& unitRay);
 
 /// Numbers each usable ray by the nearest marker whose distance from the ray's hit on the marker
 /// plane, cast from `pose`, is at most `radius`; when two rays claim one marker the nearer keeps it.

@@ -208,6 +208,9 @@ TEST_F(TrackingFace, RaysOfAnyLengthRepeatsAndRaysTurnedAwayAreHandled) {
         ASSERT_TRUE(outcome.found);
         EXPECT_EQ(outcome.markerIndices, expected);
     }
+    const MatchOutcome matchedTwice = match(*scene.environment, twice);
+    ASSERT_TRUE(matchedTwice.matched);
+    EXPECT_EQ(matchedTwice.markerIndices, expected);
 
     // A ray pointing away from the markers shows none of them, and spoils nothing else.
     std::vector<Vector3> away = view.frame.rays;

@@ -1,0 +1,56 @@
+#include "matching/RayPreparation.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+namespace {
+
+using Vector3 = LumetraMath::vector<float, 3>;
+
+/// Unit rays closer than this (radians) are one ray given twice.
+constexpr float repeatedRayAngle = 1e-6f;
+
+Vector3 unitRay(const Vector3& ray) {
+    if (!std::isfinite(ray.x) || !std::isfinite(ray.y) || !std::isfinite(ray.z)) return {0.0f, 0.0f, 0.0f};
+    const float largest = std::max({std::fabs(ray.x), std::fabs(ray.y), std::fabs(ray.z)});
+    if (!(largest > 0.0f)) return {0.0f, 0.0f, 0.0f};
+    const Vector3 scaled{ray.x / largest, ray.y / largest, ray.z / largest};
+    return scaled / LumetraMath::length(scaled);
+}
+
+}  // namespace
+
+std::vector<Vector3> unitRays(const std::vector<Vector3>& rays) {
+    std::vector<Vector3> unit;
+    unit.reserve(rays.size());
+    for (const Vector3& ray : rays) unit.push_back(unitRay(ray));
+    return unit;
+}
+
+bool isUsableRay(const Vector3& unitRay) { return unitRay.x != 0.0f || unitRay.y != 0.0f || unitRay.z != 0.0f; }
+
+std::vector<bool> repeatedRays(const std::vector<Vector3>& rays) {
+    // Sorted by x, a ray's repeats follow it within the angle; the later in ray order is marked.
+    std::vector<std::size_t> order;
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (isUsableRay(rays[i])) order.push_back(i);
+    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rays[a].x < rays[b].x; });
+    std::vector<bool> repeated(rays.size());
+    for (std::size_t k = 0; k < order.size(); ++k)
+        for (std::size_t j = k + 1; j < order.size() && rays[order[j]].x - rays[order[k]].x <= repeatedRayAngle; ++j) {
+            const Vector3 difference = rays[order[j]] - rays[order[k]];
+            if (LumetraMath::dot(difference, difference) <= repeatedRayAngle * repeatedRayAngle)
+                repeated[std::max(order[j], order[k])] = true;
+        }
+    return repeated;
+}
+
+void clearRepeatedRays(std::vector<Vector3>& rays) {
+    const std::vector<bool> repeated = repeatedRays(rays);
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (repeated[i]) rays[i] = {0.0f, 0.0f, 0.0f};
+}
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid
