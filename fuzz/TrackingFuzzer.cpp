@@ -1,6 +1,7 @@
 // identify, track and refinePose through the ITrackingEnvironment face with arbitrary rays and
-// poses. Input: byte 0 picks the call (bits 0-1: 0 identify, 1 track, 2 refinePose) and whether the
-// pose's rotation is made a unit quaternion (bit 2); the rest is read as the match target reads its
+// poses. Input: byte 0 picks the call (bits 0-1: 0 identify, 1 track, 2 refinePose), whether the
+// pose's rotation is made a unit quaternion (bit 2) and whether every ray is given twice (bit 3,
+// the copy scaled by 3); the rest is read as the match target reads its
 // input (MatchCase.h), its position being the pose's position and its first ray, with w = 1, the
 // rotation. refinePose numbers ray i by the bits of its x value: a marker, a special value or a
 // number beyond the markers.
@@ -97,6 +98,7 @@ void checkOutcome(ExceptionCode code, LongBool result, const Pose& pose, const P
     const float norm = q.x * q.x + q.y * q.y + q.z * q.z + q.w * q.w;
     LUMETRA_FUZZ_CHECK(std::fabs(norm - 1.0f) < 1e-3f, "rotation of squared length %g", static_cast<double>(norm));
     LUMETRA_FUZZ_CHECK(isFinite(report.rmsAngle) && isFinite(report.maxAngle), "a non-finite residual");
+    for (const float entry : report.covariance) LUMETRA_FUZZ_CHECK(isFinite(entry), "a non-finite covariance");
     LUMETRA_FUZZ_CHECK(report.supportingRays >= 3 && report.supportingRays <= rayCount, "%u supporting rays of %zu",
                        report.supportingRays, rayCount);
     if (indices != nullptr) {
@@ -113,7 +115,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const auto& fixed = environments();
     const unsigned operation = data[0] & 3u;
     const bool unitRotation = (data[0] & 4u) != 0;
-    const MatchCase input = readMatchCase({data + 1, size - 1}, fixed.size());
+    MatchCase input = readMatchCase({data + 1, size - 1}, fixed.size());
+    // Bit 3: every ray given twice, scaled (the repeats are one marker seen once).
+    if ((data[0] & 8u) != 0 && input.rays.size() <= 256)
+        for (std::size_t i = 0, n = input.rays.size(); i < n; ++i) input.rays.push_back(input.rays[i] * 3.0f);
     const FixedEnvironment& environment = fixed[input.environment];
 
     Pose pose{input.position, {0, 0, 0, 1}};

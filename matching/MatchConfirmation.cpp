@@ -102,15 +102,17 @@ std::optional<Identification> completeIdentification(const Environment& environm
         // noise model) is withdrawn when it was reprojected (the ray keeps MarkerNotFound), all such
         // at once, and the pose refined without them; a group number it cannot confirm rejects the
         // group.
+        std::vector<LeaveOneOut> checks;
         for (int pass = 0;; ++pass) {
             const Correspondences all = numberedRays(plane, rays, numbers, colliding);
-            const std::optional<RefinedPose> fromAll = refinePose(all.rays, all.markers, found.pose);
+            checks.resize(all.rays.size());
+            const std::optional<RefinedPose> fromAll = refinePoseAndCheckRays(all.rays, all.markers, found.pose, checks);
             if (!fromAll) return std::nullopt;
             found.pose = fromAll->pose;
             std::vector<double> excess(all.rays.size());
             double largestMiss = 0, largestExcess = 0;
             for (std::size_t k = 0; k < all.rays.size(); ++k) {
-                const LeaveOneOut check = leaveOneOut(*fromAll, all.rays[k], all.markers[k]);
+                const LeaveOneOut& check = checks[k];
                 const double miss = check.planeMiss / environment.getMinMarkerDistance();
                 largestMiss = std::max(largestMiss, miss);
                 excess[k] = std::max(miss / confirmationMargin,

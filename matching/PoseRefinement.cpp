@@ -302,16 +302,15 @@ LeaveOneOut leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
             std::isfinite(planeMiss) ? planeMiss : infinity};
 }
 
-/// The residuals over every ray at the pose a refinement ends on and, when `inverse` is given, the
-/// ray the others check worst: one pass instead of an evaluation and a sweep.
+/// The residuals over every ray at the pose a refinement ends on and, when `inverse` is given,
+/// each ray's leave-one-out check: one pass instead of an evaluation and a sweep.
 struct Sweep {
     double cost = 0, largestSine2 = 0;
-    LargestMiss miss;
     bool valid = false;
 };
 
 Sweep sweep(std::span<const LumetraMath::vector<float, 3>> rays, std::span<const LumetraMath::vector<float, 3>> markers,
-            const V3& position, const M3& rotation, const InverseNormal* inverse) {
+            const V3& position, const M3& rotation, const InverseNormal* inverse, std::span<LeaveOneOut> checks) {
     Sweep s;
     for (std::size_t i = 0; i < rays.size(); ++i) {
         double sine2 = 0;
@@ -319,8 +318,7 @@ Sweep sweep(std::span<const LumetraMath::vector<float, 3>> rays, std::span<const
             RayResiduals r;
             if (!rayResiduals(rays[i], markers[i], position, rotation, r)) return s;
             sine2 = r.residual[0] * r.residual[0] + r.residual[1] * r.residual[1];
-            const double miss = leaveOneOut(*inverse, r).planeMiss;
-            if (!(miss <= s.miss.distance)) s.miss = {miss, i};
+            checks[i] = leaveOneOut(*inverse, r);
         } else {
             // The residual alone: the direction to the marker square to the turned ray.
             V3 d = rotation * LumetraMath::vectorCast<double>(rays[i]);
@@ -344,15 +342,10 @@ double residualVariance(double cost, std::size_t rays) {
     return (priorFreedom * rayNoisePrior * rayNoisePrior + cost) / (priorFreedom + freedom);
 }
 
-struct Refinement {
-    RefinedPose refined;
-    LargestMiss miss;
-};
-
-std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> rays,
+std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>> rays,
                                  std::span<const LumetraMath::vector<float, 3>> markers,
                                  const LumetraMath::poseP3Q<float>& start, std::uint32_t stepLimit,
-                                 bool acceptUnsettled, bool findMiss) {
+                                 bool acceptUnsettled, std::span<LeaveOneOut> checks = {}) {
     if (rays.size() < 3 || rays.size() != markers.size()) return std::nullopt;
 
     V3 position = LumetraMath::vectorCast<double>(start.position);
@@ -367,8 +360,8 @@ std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> 
     const double meanDistance = current.distanceSum / static_cast<double>(markers.size());
     if (!(meanDistance > 0) || !std::isfinite(meanDistance)) return std::nullopt;
     Factor factor, damped;
-    Refinement result;
-    RefinedPose& refined = result.refined;
+    RefinedPose refined;
+    const bool check = rays.size() == checks.size();
     double damping = 0;  // Levenberg-Marquardt: 0 while undamped Gauss-Newton steps lower the sum
     bool movedSinceEvaluation = false;
     for (;;) {
@@ -425,14 +418,13 @@ std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> 
     // last step taken without an evaluation moves the pose too little to change it noticeably.
     invert(factor, refined.inverseNormal);
     double cost = current.cost, largestSine2 = current.largestSine2;
-    if (movedSinceEvaluation || findMiss) {
+    if (movedSinceEvaluation || check) {
         const InverseNormal inverse(refined.inverseNormal);
         const Sweep last =
-            sweep(rays, markers, position, LumetraMath::toRotationMatrix(rotation), findMiss ? &inverse : nullptr);
+            sweep(rays, markers, position, LumetraMath::toRotationMatrix(rotation), check ? &inverse : nullptr, checks);
         if (!last.valid) return std::nullopt;
         cost = last.cost;
         largestSine2 = last.largestSine2;
-        result.miss = last.miss;
     }
 
     // Angles from their sines: below a degree they agree to a relative 5e-5.
@@ -447,12 +439,7 @@ std::optional<Refinement> refine(std::span<const LumetraMath::vector<float, 3>> 
     if (!std::isfinite(p.position.x) || !std::isfinite(p.position.y) || !std::isfinite(p.position.z) ||
         !std::isfinite(refined.rmsAngle) || !std::isfinite(refined.covariance[0]))
         return std::nullopt;
-    return result;
-}
-
-std::optional<RefinedPose> refinedOnly(std::optional<Refinement> result) {
-    if (!result) return std::nullopt;
-    return result->refined;
+    return refined;
 }
 
 M3 rotationOf(const RefinedPose& refined) {
@@ -465,21 +452,21 @@ M3 rotationOf(const RefinedPose& refined) {
 std::optional<RefinedPose> refinePose(std::span<const LumetraMath::vector<float, 3>> rays,
                                       std::span<const LumetraMath::vector<float, 3>> markers,
                                       const LumetraMath::poseP3Q<float>& start) {
-    return refinedOnly(refine(rays, markers, start, maxIterations, false, false));
+    return refine(rays, markers, start, maxIterations, false);
 }
 
 std::optional<RefinedPose> refinePoseRoughly(std::span<const LumetraMath::vector<float, 3>> rays,
                                              std::span<const LumetraMath::vector<float, 3>> markers,
                                              const LumetraMath::poseP3Q<float>& start, std::uint32_t steps) {
-    return refinedOnly(refine(rays, markers, start, steps, true, false));
+    return refine(rays, markers, start, steps, true);
 }
 
-std::optional<CheckedPose> refinePoseAndFindLargestMiss(std::span<const LumetraMath::vector<float, 3>> rays,
-                                                        std::span<const LumetraMath::vector<float, 3>> markers,
-                                                        const LumetraMath::poseP3Q<float>& start) {
-    std::optional<Refinement> result = refine(rays, markers, start, maxIterations, false, true);
-    if (!result) return std::nullopt;
-    return CheckedPose{result->refined, result->miss};
+std::optional<RefinedPose> refinePoseAndCheckRays(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                  std::span<const LumetraMath::vector<float, 3>> markers,
+                                                  const LumetraMath::poseP3Q<float>& start,
+                                                  std::span<LeaveOneOut> checks) {
+    if (checks.size() != rays.size()) return std::nullopt;
+    return refine(rays, markers, start, maxIterations, false, checks);
 }
 
 std::optional<LumetraMath::poseP3Q<float>> poseAfterSteps(std::span<const LumetraMath::vector<float, 3>> rays,
@@ -523,22 +510,6 @@ LeaveOneOut leaveOneOut(const RefinedPose& refined, const LumetraMath::vector<fl
         return {infinity, infinity, infinity};
     }
     return leaveOneOut(InverseNormal(refined.inverseNormal), r);
-}
-
-LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const LumetraMath::vector<float, 3>> rays,
-                                   std::span<const LumetraMath::vector<float, 3>> markers) {
-    const M3 rotation = rotationOf(refined);
-    const V3 position = LumetraMath::vectorCast<double>(refined.pose.position);
-    const InverseNormal inverse(refined.inverseNormal);
-    LargestMiss largest;
-    for (std::size_t i = 0; i < rays.size() && i < markers.size(); ++i) {
-        RayResiduals r;
-        const double miss = rayResiduals(rays[i], markers[i], position, rotation, r)
-                                ? leaveOneOut(inverse, r).planeMiss
-                                : std::numeric_limits<double>::infinity();
-        if (!(miss <= largest.distance)) largest = {miss, i};
-    }
-    return largest;
 }
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

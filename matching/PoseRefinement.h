@@ -65,24 +65,13 @@ struct LeaveOneOut {
 LeaveOneOut leaveOneOut(const RefinedPose& refined, const LumetraMath::vector<float, 3>& ray,
                         const LumetraMath::vector<float, 3>& marker);
 
-/// The ray whose leave-one-out planeMiss is largest, over rays[i] against markers[i]; the
-/// distance is infinite for a ray the others cannot check.
-struct LargestMiss {
-    double distance = 0;
-    std::size_t index = 0;
-};
-LargestMiss largestLeaveOneOutMiss(const RefinedPose& refined, std::span<const LumetraMath::vector<float, 3>> rays,
-                                   std::span<const LumetraMath::vector<float, 3>> markers);
-
-/// refinePose, and largestLeaveOneOutMiss over the same rays at the pose it reaches (before that
-/// pose is rounded to float), found in the pass that measures the final residuals.
-struct CheckedPose {
-    RefinedPose refined;
-    LargestMiss miss;
-};
-std::optional<CheckedPose> refinePoseAndFindLargestMiss(std::span<const LumetraMath::vector<float, 3>> rays,
-                                                        std::span<const LumetraMath::vector<float, 3>> markers,
-                                                        const LumetraMath::poseP3Q<float>& start);
+/// refinePose, and each ray's leaveOneOut at the pose it reaches (before that pose is rounded to
+/// float) into checks[i] for rays[i], found in the pass that measures the final residuals.
+/// Nothing also when `checks` does not hold one entry per ray.
+std::optional<RefinedPose> refinePoseAndCheckRays(std::span<const LumetraMath::vector<float, 3>> rays,
+                                                  std::span<const LumetraMath::vector<float, 3>> markers,
+                                                  const LumetraMath::poseP3Q<float>& start,
+                                                  std::span<LeaveOneOut> checks);
 
 /// The pose after at most `steps` Gauss-Newton steps from `start`, each taken without checking
 /// that it lowers the squared sum (and the last once it is small): from a near start, a pose good

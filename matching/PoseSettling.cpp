@@ -51,22 +51,26 @@ std::size_t countNumbered(const std::vector<MarkerIndex>& numbers, std::size_t m
         std::count_if(numbers.begin(), numbers.end(), [&](MarkerIndex n) { return n < markerCount; }));
 }
 
-/// Gates the numbered rays of `fit` by their leave-one-out residuals, the worst first, refitting
-/// after each ray taken out (its number goes to `judgedOut`), until every ray passes. Nothing when
-/// a refit fails or fewer than `minimumSupport` rays stay.
-std::optional<RefinedPose> gateNumbered(const Environment& environment, const std::vector<Vector3>& rays,
-                                        std::vector<MarkerIndex>& numbers, std::vector<MarkerIndex>& judgedOut,
-                                        RefinedPose fit, std::size_t minimumSupport) {
+/// Fits the numbered rays from `start` and gates them by their leave-one-out residuals, the worst
+/// first, refitting after each ray taken out (its number goes to `judgedOut`), until every ray
+/// passes. Nothing when a fit fails or fewer than `minimumSupport` rays stay.
+std::optional<RefinedPose> fitAndGate(const Environment& environment, const std::vector<Vector3>& rays,
+                                      std::vector<MarkerIndex>& numbers, std::vector<MarkerIndex>& judgedOut,
+                                      const Pose& start, std::size_t minimumSupport) {
     const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
     const double planeLimit = leaveOneOutGate * environment.getMinMarkerDistance();
+    std::vector<LeaveOneOut> checks;
+    Pose from = start;
     for (int gated = 0;; ++gated) {
+        if (countNumbered(numbers, markerCount) < minimumSupport) return std::nullopt;
+        const std::optional<RefinedPose> fit = fitNumbered(environment, rays, numbers, from, &checks);
+        if (!fit) return std::nullopt;
         double worst = 1;
         std::size_t worstRay = rays.size();
-        const double limit = leaveOneOutSigmas * leaveOneOutSigmas * fit.residualVariance;
+        const double limit = leaveOneOutSigmas * leaveOneOutSigmas * fit->residualVariance;
         for (std::size_t i = 0; i < rays.size(); ++i) {
-            if (numbers[i] >= markerCount) continue;
-            const LeaveOneOut check = leaveOneOut(fit, rays[i], markerPosition(environment, numbers[i]));
-            const double excess = std::max(check.squaredNorm / limit, check.planeMiss / planeLimit);
+            if (numbers[i] >= markerCount || !isUsableRay(rays[i])) continue;
+            const double excess = std::max(checks[i].squaredNorm / limit, checks[i].planeMiss / planeLimit);
             if (!(excess <= worst)) {
                 worst = excess;
                 worstRay = i;
@@ -76,10 +80,7 @@ std::optional<RefinedPose> gateNumbered(const Environment& environment, const st
         if (gated == maxGatedRays) return std::nullopt;
         judgedOut[worstRay] = numbers[worstRay];
         numbers[worstRay] = MarkerNotFound;
-        if (countNumbered(numbers, markerCount) < minimumSupport) return std::nullopt;
-        std::optional<RefinedPose> refit = fitNumbered(environment, rays, numbers, fit.pose);
-        if (!refit) return std::nullopt;
-        fit = *refit;
+        from = fit->pose;
     }
 }
 
@@ -146,20 +147,30 @@ std::vector<MarkerIndex> numberFromPose(const Environment& environment, const st
 }
 
 std::optional<RefinedPose> fitNumbered(const Environment& environment, const std::vector<Vector3>& rays,
-                                       const std::vector<MarkerIndex>& numbers, const Pose& start) {
+                                       const std::vector<MarkerIndex>& numbers, const Pose& start,
+                                       std::vector<LeaveOneOut>* checks) {
     const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
     std::vector<Vector3> usedRays, usedMarkers;
+    std::vector<std::size_t> used;
     usedRays.reserve(rays.size());
     usedMarkers.reserve(rays.size());
+    used.reserve(rays.size());
     for (std::size_t i = 0; i < rays.size(); ++i)
         if (numbers[i] < markerCount && isUsableRay(rays[i])) {
             usedRays.push_back(rays[i]);
             usedMarkers.push_back(markerPosition(environment, numbers[i]));
+            used.push_back(i);
         }
     if (usedRays.size() < 3) return std::nullopt;
-    std::optional<RefinedPose> fit = HorizontalGrid::refinePose(std::span<const Vector3>(usedRays),
-                                                                std::span<const Vector3>(usedMarkers), start);
-    if (fit && !isFinitePose(fit->pose)) return std::nullopt;
+    std::vector<LeaveOneOut> usedChecks(checks != nullptr ? used.size() : 0);
+    std::optional<RefinedPose> fit =
+        checks != nullptr ? refinePoseAndCheckRays(usedRays, usedMarkers, start, usedChecks)
+                          : HorizontalGrid::refinePose(usedRays, usedMarkers, start);
+    if (!fit || !isFinitePose(fit->pose)) return std::nullopt;
+    if (checks != nullptr) {
+        checks->assign(rays.size(), LeaveOneOut{});
+        for (std::size_t k = 0; k < used.size(); ++k) (*checks)[used[k]] = usedChecks[k];
+    }
     return fit;
 }
 
@@ -179,11 +190,8 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
         return SettledPose{*fit, std::move(kept), numbered};
     };
     for (int round = 0; round < maxRounds; ++round) {
-        if (countNumbered(numbers, markerCount) < support) return std::nullopt;
-        std::optional<RefinedPose> fit = fitNumbered(environment, rays, numbers, from);
-        if (!fit) return std::nullopt;
         // Every ray the fit rests on must be confirmed by the others (numbers judged out stay out).
-        fit = gateNumbered(environment, rays, numbers, judgedOut, *fit, support);
+        const std::optional<RefinedPose> fit = fitAndGate(environment, rays, numbers, judgedOut, from, support);
         if (!fit) return std::nullopt;
 
         // Number every ray afresh from the gated fit. A ray new to its number is only held to the
@@ -207,10 +215,7 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
             // Still moving: keep the rays both numberings agree on and fit them once more.
             for (std::size_t i = 0; i < rays.size(); ++i)
                 if (renumbered[i] != numbers[i]) renumbered[i] = MarkerNotFound;
-            if (countNumbered(renumbered, markerCount) < support) return std::nullopt;
-            std::optional<RefinedPose> last = fitNumbered(environment, rays, renumbered, fit->pose);
-            if (last) last = gateNumbered(environment, rays, renumbered, judgedOut, *last, support);
-            return settled(last, renumbered);
+            return settled(fitAndGate(environment, rays, renumbered, judgedOut, fit->pose, support), renumbered);
         }
         numbers = std::move(renumbered);
         from = fit->pose;

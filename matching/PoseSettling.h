@@ -25,11 +25,13 @@ std::vector<MarkerIndex> numberFromPose(const Environment& environment,
                                         const std::vector<LumetraMath::vector<float, 3>>& rays,
                                         const LumetraMath::poseP3Q<float>& pose, float radius);
 
-/// The least-squares fit to the numbered rays (numbers below the marker count), from `start`.
+/// The least-squares fit to the numbered usable rays (numbers below the marker count), from
+/// `start`; with `checks`, also each fitted ray's leave-one-out check, at its ray's index.
 std::optional<RefinedPose> fitNumbered(const Environment& environment,
                                        const std::vector<LumetraMath::vector<float, 3>>& rays,
                                        const std::vector<MarkerIndex>& numbers,
-                                       const LumetraMath::poseP3Q<float>& start);
+                                       const LumetraMath::poseP3Q<float>& start,
+                                       std::vector<LeaveOneOut>* checks = nullptr);
 
 /// A settled fit: every numbered ray passes within a fifth of the smallest marker spacing of its
 /// marker, and the fit without it would carry it within a quarter of that spacing on the marker

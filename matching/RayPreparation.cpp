@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstddef>
+#include <utility>
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 namespace {
@@ -33,16 +34,17 @@ bool isUsableRay(const Vector3& unitRay) { return unitRay.x != 0.0f || unitRay.y
 
 std::vector<bool> repeatedRays(const std::vector<Vector3>& rays) {
     // Sorted by x, a ray's repeats follow it within the angle; the later in ray order is marked.
-    std::vector<std::size_t> order;
+    std::vector<std::pair<float, std::size_t>> order;
+    order.reserve(rays.size());
     for (std::size_t i = 0; i < rays.size(); ++i)
-        if (isUsableRay(rays[i])) order.push_back(i);
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) { return rays[a].x < rays[b].x; });
+        if (isUsableRay(rays[i])) order.emplace_back(rays[i].x, i);
+    std::sort(order.begin(), order.end());
     std::vector<bool> repeated(rays.size());
     for (std::size_t k = 0; k < order.size(); ++k)
-        for (std::size_t j = k + 1; j < order.size() && rays[order[j]].x - rays[order[k]].x <= repeatedRayAngle; ++j) {
-            const Vector3 difference = rays[order[j]] - rays[order[k]];
+        for (std::size_t j = k + 1; j < order.size() && order[j].first - order[k].first <= repeatedRayAngle; ++j) {
+            const Vector3 difference = rays[order[j].second] - rays[order[k].second];
             if (LumetraMath::dot(difference, difference) <= repeatedRayAngle * repeatedRayAngle)
-                repeated[std::max(order[j], order[k])] = true;
+                repeated[std::max(order[j].second, order[k].second)] = true;
         }
     return repeated;
 }

@@ -174,7 +174,7 @@ TEST(PoseRefinement, RefusesWhatCannotFixAPose) {
     EXPECT_FALSE(refinePose(flipped.rays, flipped.markers, good.truth));
 }
 
-TEST(PoseRefinement, FusedMissAndSingleStepAgreeWithTheSeparateSteps) {
+TEST(PoseRefinement, FusedChecksAndSingleStepAgreeWithTheSeparateSteps) {
     std::mt19937 random(13);
     for (int trial = 0; trial < 50; ++trial) {
         Scene s = scene(random, 6 + trial % 19, 0.001f);
@@ -186,15 +186,22 @@ TEST(PoseRefinement, FusedMissAndSingleStepAgreeWithTheSeparateSteps) {
             << trial;
 
         s.markers[trial % 6].x += 0.2f;  // one wrong correspondence the others should point out
-        const auto checked = refinePoseAndFindLargestMiss(s.rays, s.markers, start);
+        std::vector<LeaveOneOut> checks(s.rays.size());
+        const auto checked = refinePoseAndCheckRays(s.rays, s.markers, start, checks);
         const auto refined = refinePose(s.rays, s.markers, start);
         ASSERT_TRUE(checked && refined) << trial;
-        EXPECT_EQ(checked->refined.pose.position, refined->pose.position) << trial;
-        const LargestMiss separate = largestLeaveOneOutMiss(*refined, s.rays, s.markers);
-        EXPECT_EQ(checked->miss.index, separate.index) << trial;
-        EXPECT_NEAR(checked->miss.distance, separate.distance, 1e-5 + 1e-4 * separate.distance) << trial;
+        EXPECT_EQ(checked->pose.position, refined->pose.position) << trial;
+        std::size_t worst = 0;
+        for (std::size_t i = 0; i < checks.size(); ++i) {
+            const LeaveOneOut separate = leaveOneOut(*refined, s.rays[i], s.markers[i]);
+            EXPECT_NEAR(checks[i].planeMiss, separate.planeMiss, 1e-5 + 1e-4 * separate.planeMiss) << trial;
+            EXPECT_NEAR(checks[i].squaredNorm, separate.squaredNorm, 1e-9 + 1e-3 * separate.squaredNorm) << trial;
+            if (checks[i].squaredNorm > checks[worst].squaredNorm) worst = i;
+        }
+        EXPECT_EQ(worst, static_cast<std::size_t>(trial % 6)) << trial;
     }
     const Scene line = scene(random, 8, 0.0f, true);
     EXPECT_FALSE(poseAfterSteps(line.rays, line.markers, line.truth, 2)) << "markers on one line";
-    EXPECT_FALSE(refinePoseAndFindLargestMiss(line.rays, line.markers, line.truth));
+    std::vector<LeaveOneOut> checks(line.rays.size());
+    EXPECT_FALSE(refinePoseAndCheckRays(line.rays, line.markers, line.truth, checks));
 }
