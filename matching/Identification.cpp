@@ -15,6 +15,7 @@
 #include "matching/PipelineSteps.h"
 #include "matching/PoseSettling.h"
 #include "matching/ResolvableRays.h"
+#include "matching/SymmetricTwins.h"
 #include "matching/WindowedSearch.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
@@ -229,7 +230,9 @@ PoseOutcome Environment::identify(const std::vector<Vector3>& rays) const {
     outcome.method = PoseMethodIdentify;
     if (rays.size() > MaxMatchRays) return outcome;
     const std::vector<Vector3> unit = unitRays(rays);
-    if (const std::optional<SettledPose> best = identifyUnitRays(*this, unit)) {
+    const std::optional<SettledPose> best = identifyUnitRays(*this, unit);
+    // On a layout that repeats itself, a view its symmetry explains as well names no one place.
+    if (best && !hasEquallyGoodTwin(layoutSymmetries, best->numbers)) {
         outcome.found = true;
         outcome.estimate = toEstimate(*best);
     }
