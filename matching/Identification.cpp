@@ -29,6 +29,12 @@ constexpr std::size_t maxGroupsTried = 24;
 constexpr std::size_t maxHypothesesFitted = 10;
 constexpr std::size_t maxGroupsPerFrame = 96;
 constexpr std::size_t maxHypothesesPerFrame = 24;
+/// Steps of the clique search per window, and groups of patterns one frame may enumerate over its
+/// windows. Real views enumerate a few hundred groups per window; a crafted lattice of bar-like
+/// triples would reach the solver's own step limit (tens of thousands of groups, milliseconds) in
+/// every window.
+constexpr std::size_t maxSolverStepsPerWindow = 1u << 12;
+constexpr std::size_t maxGroupsEnumeratedPerFrame = 1u << 13;
 /// A hypothesis that explains this share of the rays its pose could number ends the search: a wrong one that has
 /// passed its confirmation never comes near it.
 constexpr double convincingShare = 0.8;
@@ -47,6 +53,7 @@ bool better(const SettledPose& a, const SettledPose& b) {
 struct SearchBudget {
     std::size_t groups = maxGroupsPerFrame;
     std::size_t hypotheses = maxHypothesesPerFrame;
+    std::size_t enumerated = maxGroupsEnumeratedPerFrame;
 };
 
 class IdentificationSearch {
@@ -57,17 +64,21 @@ public:
         minimumSupport_ = static_cast<std::uint32_t>(std::max<unsigned long>(6, 3 * smallest));
     }
 
-    /// Searches the windows in turn until a hypothesis is convincing: the bar patterns of each, then,
-    /// while there is no hypothesis, those found with strays admitted.
+    /// Searches the windows in turn until a hypothesis is convincing: the bar patterns of each, and
+    /// in the first window, while there is no hypothesis, those found with strays admitted.
     void run(const std::vector<WindowedSearch::Window>& windows) {
         const Environment& e = environment_;
         for (const WindowedSearch::Window& window : windows)
             for (const bool toleratingStrays : {false, true}) {
-                if (convinced() || (toleratingStrays && best_)) break;
+                if (convinced() || budget_.enumerated == 0) return;
+                if (toleratingStrays && (best_ || &window != &windows.front())) break;
                 std::vector<Pattern> patterns = WindowedSearch::windowPatterns(
                     points_, window, e.barProportion, e.getMarkerEllipse(), toleratingStrays);
-                if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize()))
+                if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize(),
+                                                maxSolverStepsPerWindow)) {
+                    budget_.enumerated -= std::min(budget_.enumerated, groups->groups.size());
                     search(*groups);
+                }
             }
     }
 
@@ -103,6 +114,8 @@ public:
 
 private:
     void search(PatternGroups& candidates) {
+        // Only the largest groups are tried; a crafted frame may have thousands of them.
+        if (candidates.groups.size() > maxGroupsTried) candidates.groups.resize(maxGroupsTried);
         const std::vector<Vector3> rayLengths =
             environment_.findPatternRayLengths(rays_, candidates.groups, candidates.patterns);
         std::size_t fitted = 0;
