@@ -57,6 +57,7 @@ Environment::Environment(const float& length, const float& proportion, const flo
     combinations = FeatureCalculator::getFlatCombinationsForBarsOnGrid(field.bars(), false, catalogueGroupLimit);
     minCombinationSize = std::numeric_limits<unsigned long>::max();
     for (const auto& [key, barIds] : combinations) minCombinationSize = std::min(minCombinationSize, barIds.size());
+    layoutSymmetries = findLayoutSymmetries(field);
 
     markerEllipse = computeEllipse(field.bars(), barGeometries, slopeRotation, cellSize, barLength);
 

@@ -10,6 +10,7 @@
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
 #include "catalogue/FlatFeatureMap.h"
+#include "catalogue/LayoutSymmetry.h"
 #include "environment/BarGeometry.h"
 #include "environment/PoseEstimate.h"
 #include "environment/VeskEnvironment.h"
@@ -145,6 +146,8 @@ public:
     const Vector2& getGridCenter() const { return gridCenter; }
     const Combinations& getCombinations() const { return combinations; }
     unsigned long getMinCombinationSize() const { return minCombinationSize; }
+    /// Motions of the grid that carry most of the layout onto itself (none for a layout without).
+    const LayoutSymmetries& getLayoutSymmetries() const { return layoutSymmetries; }
     const Vector3& getMarkerEllipse() const { return markerEllipse; }
 
 protected:
@@ -165,6 +168,7 @@ private:
     Combinations combinations;
     /// Fewest bars of any catalogued feature; all ones when the catalogue is empty.
     unsigned long minCombinationSize;
+    LayoutSymmetries layoutSymmetries;
     Vector3 markerEllipse;
 
     // Linked first, so that IEnvironment, linked after it, keeps answering for IUnsafe and IInterface.

@@ -1,14 +1,17 @@
 // identify, track and refinePose through the ITrackingEnvironment face with arbitrary rays and
-// poses. Input: byte 0 picks the call (bits 0-1: 0 identify, 1 track, 2 refinePose), whether the
-// pose's rotation is made a unit quaternion (bit 2) and whether every ray is given twice (bit 3,
-// the copy scaled by 3); the rest is read as the match target reads its
-// input (MatchCase.h), its position being the pose's position and its first ray, with w = 1, the
+// poses. Input: byte 0 picks the call (bits 0-1: 0 identify, 1 track, 2 refinePose, 3 identify on a
+// wide view), whether the pose's rotation is made a unit quaternion (bit 2) and whether every ray is
+// given twice (bit 3, the copy scaled by 3); the rest is read as the match target reads its input
+// (MatchCase.h), its position being the pose's position and its first ray, with w = 1, the
 // rotation. refinePose numbers ray i by the bits of its x value: a marker, a special value or a
-// number beyond the markers.
+// number beyond the markers. The wide view is every marker seen from 1.5 above (or below) the
+// markers' centre, as a fisheye camera sees it, with its first rays replaced by the input's, so
+// that the windowed search of large frames meets hostile rays.
 // Checked: the call returns Ok, or InvalidArgument for a pose that is not finite and unit or a
 // number beyond the markers; a True result has a finite unit pose, valid unique numbers and a
 // finite report; a False one leaves the pose alone and delivers no numbers.
 
+#include <algorithm>
 #include <bit>
 #include <cmath>
 #include <cstddef>
@@ -33,7 +36,24 @@ struct FixedEnvironment {
     IEnvironment* environment;
     ITrackingEnvironment* tracking;
     std::size_t markerCount;
+    std::vector<Vector3> wideView;  ///< at most 512 rays towards the markers, nearest first
 };
+
+/// The rays from 1.5 on the markers' side of their centre towards every marker, nearest first.
+std::vector<Vector3> wideView(IEnvironment& environment, const std::vector<Vector3>& markers) {
+    Vector3 centre{};
+    for (const Vector3& marker : markers) centre = centre + marker / static_cast<float>(markers.size());
+    auto visible = LongBool::False;
+    environment.filterRay({0, -1, 0}, {0, 1, 0}, &visible);
+    const Vector3 from = centre + Vector3{0.1f, visible == LongBool::True ? 1.5f : -1.5f, 0.2f};
+    std::vector<Vector3> rays;
+    for (const Vector3& marker : markers) rays.push_back(marker - from);
+    std::sort(rays.begin(), rays.end(), [](const Vector3& a, const Vector3& b) {
+        return LumetraMath::dot(a, a) < LumetraMath::dot(b, b);
+    });
+    if (rays.size() > 512) rays.resize(512);
+    return rays;
+}
 
 /// The environments of matchEnvironmentCodes() with their tracking faces, one reference each held
 /// for the whole run.
@@ -47,7 +67,8 @@ public:
             void* face = nullptr;
             LUMETRA_FUZZ_CHECK(environment.QueryInterface(ITrackingEnvironment::interfaceId, &face) == ExceptionCode::Ok,
                                "no tracking face");
-            list_.push_back({&environment, static_cast<ITrackingEnvironment*>(face), markers.elements.size()});
+            list_.push_back({&environment, static_cast<ITrackingEnvironment*>(face), markers.elements.size(),
+                             wideView(environment, markers.elements)});
         }
     }
     ~FixedEnvironments() {
@@ -140,6 +161,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             Pose out = before;
             const ExceptionCode code = face.identify(rays, indices.marshaler(), &out, &report, &result);
             checkOutcome(code, result, out, before, report, &indices, input.rays.size(), environment.markerCount);
+            break;
+        }
+        case 3: {
+            std::vector<Vector3> frame = environment.wideView;
+            for (std::size_t i = 0; i < input.rays.size(); ++i)
+                if (i < frame.size()) frame[i] = input.rays[i];
+                else if (frame.size() < 512) frame.push_back(input.rays[i]);
+            Pose out = before;
+            const ExceptionCode code = face.identify(inArray(frame), indices.marshaler(), &out, &report, &result);
+            checkOutcome(code, result, out, before, report, &indices, frame.size(), environment.markerCount);
             break;
         }
         case 1: {

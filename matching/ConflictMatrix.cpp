@@ -19,7 +19,9 @@ unsigned long ConflictMatrix::pairIndex(unsigned long i, unsigned long j) const 
     return i * n - i * (i + 1) / 2 + (j - i - 1);
 }
 
-std::vector<std::vector<unsigned long>> ConflictMatrix::solve() const {
+std::vector<std::vector<unsigned long>> ConflictMatrix::solve() const { return solve(GroupGenerator::MaxSteps); }
+
+std::vector<std::vector<unsigned long>> ConflictMatrix::solve(std::size_t maxSteps) const {
     std::vector<VerticeSet> compatibility(n);
     for (unsigned long i = 0; i < n; ++i)
         for (unsigned long j = i + 1; j < n; ++j)
@@ -29,7 +31,7 @@ std::vector<std::vector<unsigned long>> ConflictMatrix::solve() const {
             }
 
     std::vector<std::vector<unsigned long>> groups;
-    for (const VerticeSet found : GroupGenerator(std::move(compatibility)).findGroups()) {
+    for (const VerticeSet found : GroupGenerator(std::move(compatibility)).findGroups(maxSteps)) {
         std::vector<unsigned long>& group = groups.emplace_back();
         for (unsigned long v = found.lowestAtOrAbove(0); v < VerticeSet::Capacity;
              v = found.lowestAtOrAbove(v + 1))

@@ -2,6 +2,7 @@
 // Which pairs of patterns cannot belong to one consistent view: one byte per unordered pair,
 // rows of the strict upper triangle one after another.
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
@@ -22,6 +23,8 @@ public:
     /// The maximal groups of mutually compatible patterns (at least two each), every group's
     /// pattern indices in ascending order.
     std::vector<std::vector<unsigned long>> solve() const;
+    /// The same within `maxSteps` steps of the clique search (GroupGenerator::MaxSteps for solve()).
+    std::vector<std::vector<unsigned long>> solve(std::size_t maxSteps) const;
 
 private:
     unsigned long pairIndex(unsigned long i, unsigned long j) const;

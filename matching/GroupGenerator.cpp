@@ -17,11 +17,11 @@ bool GroupGenerator::dominated(VerticeSet candidates, VerticeSet excluded) const
     return false;
 }
 
-std::vector<VerticeSet> GroupGenerator::findGroups() const {
+std::vector<VerticeSet> GroupGenerator::findGroups(std::size_t maxSteps) const {
     VerticeSet connected;
     for (unsigned long v = 0; v < compatibility.size() && v < VerticeSet::Capacity; ++v)
         if (!compatibility[v].empty()) connected.insert(v);
-    std::size_t budget = MaxSteps;
+    std::size_t budget = maxSteps;
     std::vector<VerticeSet> found;
     collectGroups(connected, VerticeSet{}, VerticeSet{}, 0, budget, found);
     return found;

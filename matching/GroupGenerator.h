@@ -20,7 +20,9 @@ public:
 
     /// Every maximal set of two or more compatible patterns, depth first in ascending order of
     /// members. Patterns compatible with no other one never form a group.
-    std::vector<VerticeSet> findGroups() const;
+    std::vector<VerticeSet> findGroups() const { return findGroups(MaxSteps); }
+    /// The same within `maxSteps` loop steps.
+    std::vector<VerticeSet> findGroups(std::size_t maxSteps) const;
 
     /// One level of the search: extends `group` by members of `candidates` (scanning from
     /// `from` upwards), never by `excluded` ones. Each loop step spends one unit of `budget`.

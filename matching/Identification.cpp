@@ -2,7 +2,8 @@
 // into a hypothesis (levelled, laid onto cells, found in the catalogue, placed on the field), the
 // hypothesis is fitted by least squares and renumbered from its own pose, and the one that the
 // most rays support wins. A stray ray inside a bar's ellipse hides that bar from the pattern
-// search, so a frame that yields no hypothesis is searched again with strays admitted.
+// search, so a window that yields no hypothesis is searched again with strays admitted. Large
+// frames are searched in windows (WindowedSearch), nearest the marker plane's normal first.
 
 #include <algorithm>
 #include <cstddef>
@@ -13,6 +14,9 @@
 #include "environment/Environment.h"
 #include "matching/PipelineSteps.h"
 #include "matching/PoseSettling.h"
+#include "matching/ResolvableRays.h"
+#include "matching/SymmetricTwins.h"
+#include "matching/WindowedSearch.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 namespace {
@@ -20,20 +24,22 @@ namespace {
 using namespace PipelineSteps;
 
 constexpr unsigned long openBarId = ~0ul;
-constexpr float patternEllipseScale = 0.75f;
-/// Bounds on the work of one frame: groups tried, and hypotheses fitted, per search.
+/// Bounds on the work of one frame: groups tried, and hypotheses fitted, per window and per frame.
 constexpr std::size_t maxGroupsTried = 24;
 constexpr std::size_t maxHypothesesFitted = 10;
-/// A hypothesis that explains this share of the usable rays ends the search: a wrong one that has
+constexpr std::size_t maxGroupsPerFrame = 96;
+constexpr std::size_t maxHypothesesPerFrame = 24;
+/// Steps of the clique search per window, and groups of patterns one frame may enumerate over its
+/// windows. Real views enumerate a few hundred groups per window; a crafted lattice of bar-like
+/// triples would reach the solver's own step limit (tens of thousands of groups, milliseconds) in
+/// every window.
+constexpr std::size_t maxSolverStepsPerWindow = 1u << 12;
+constexpr std::size_t maxGroupsEnumeratedPerFrame = 1u << 13;
+/// A hypothesis that explains this share of the rays its pose could number ends the search: a wrong one that has
 /// passed its confirmation never comes near it.
-constexpr double convincingShare = 0.85;
-/// A hypothesis must explain at least this share of the usable rays.
+constexpr double convincingShare = 0.8;
+/// A hypothesis must explain at least this share of the rays its pose could number.
 constexpr double minimumShare = 0.5;
-/// The searches after the first (with strays admitted, which tries every pair of rays against every
-/// ray, and on levelled rays) are skipped beyond this many rays, so that a large frame costs what
-/// match costs.
-constexpr std::size_t maxSecondSearchRays = 96;
-
 struct Hypothesis {
     SettledPose settled;
 };
@@ -43,28 +49,64 @@ bool better(const SettledPose& a, const SettledPose& b) {
     return a.fit.rmsAngle < b.fit.rmsAngle;
 }
 
+/// The work one frame has left, shared by its searches.
+struct SearchBudget {
+    std::size_t groups = maxGroupsPerFrame;
+    std::size_t hypotheses = maxHypothesesPerFrame;
+    std::size_t enumerated = maxGroupsEnumeratedPerFrame;
+};
+
 class IdentificationSearch {
 public:
-    IdentificationSearch(const Environment& environment, const std::vector<Vector3>& rays)
-        : environment_(environment), rays_(rays), points_(projectRays(rays)) {
-        usable_ = static_cast<std::size_t>(std::count_if(rays.begin(), rays.end(), isUsableRay));
+    IdentificationSearch(const Environment& environment, const std::vector<Vector3>& rays, SearchBudget& budget)
+        : environment_(environment), rays_(rays), points_(projectRays(rays)), budget_(budget) {
         const unsigned long smallest = std::min<unsigned long>(environment.getMinCombinationSize(), 64);
         minimumSupport_ = static_cast<std::uint32_t>(std::max<unsigned long>(6, 3 * smallest));
     }
 
-    /// The best hypothesis of the bar patterns the plain search finds, then, if there is none, of
-    /// those found with strays admitted.
-    std::optional<SettledPose> run() {
+    /// Searches the windows in turn until a hypothesis is convincing: the bar patterns of each, and
+    /// in the first window, while there is no hypothesis, those found with strays admitted.
+    void run(const std::vector<WindowedSearch::Window>& windows) {
         const Environment& e = environment_;
-        if (auto groups = findPatternGroups(points_, e.barProportion, e.getMarkerEllipse(), e.getMinCombinationSize()))
-            search(*groups);
-        if (!best_ && rays_.size() <= maxSecondSearchRays) {
-            std::vector<Pattern> patterns = VeskEnvironment::findPatternsToleratingStrays(
-                points_, e.barProportion, e.getMarkerEllipse(), patternEllipseScale);
-            if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize())) search(*groups);
-        }
-        return std::move(best_);
+        for (const WindowedSearch::Window& window : windows)
+            for (const bool toleratingStrays : {false, true}) {
+                if (convinced() || budget_.enumerated == 0) return;
+                if (toleratingStrays && (best_ || &window != &windows.front())) break;
+                std::vector<Pattern> patterns = WindowedSearch::windowPatterns(
+                    points_, window, e.barProportion, e.getMarkerEllipse(), toleratingStrays);
+                if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize(),
+                                                maxSolverStepsPerWindow)) {
+                    budget_.enumerated -= std::min(budget_.enumerated, groups->groups.size());
+                    search(*groups);
+                }
+            }
     }
+
+    /// Whether the group proposes what the best hypothesis (or the settled numbers handed in)
+    /// already holds: no number that it gives another ray, and at least half of them the same (the
+    /// rest on rays it left unnumbered). Such a group would settle to the same hypothesis.
+    bool repeatsSettled(const std::vector<MarkerIndex>& numbers) const {
+        const std::vector<MarkerIndex>& settled = best_ ? best_->numbers : settledNumbers_;
+        if (settled.size() != numbers.size()) return false;
+        std::size_t proposed = 0, same = 0;
+        for (std::size_t i = 0; i < numbers.size(); ++i) {
+            if (numbers[i] == MarkerNotFound) continue;
+            ++proposed;
+            if (numbers[i] == settled[i]) ++same;
+            else if (settled[i] != MarkerNotFound) return false;
+        }
+        return 2 * same >= proposed && same > 0;
+    }
+
+    bool convinced() const {
+        return best_ && static_cast<double>(best_->numbered) >= convincingShare * bestResolvable_;
+    }
+
+    std::optional<SettledPose>& best() { return best_; }
+    /// Numbers a hypothesis already settled to (by another search of the frame): a group that
+    /// proposes nothing else is not fitted again.
+    void setSettledNumbers(std::vector<MarkerIndex> numbers) { settledNumbers_ = std::move(numbers); }
+    const std::vector<Vector2>& points() const { return points_; }
 
     /// The levelling of the largest group tried, if any: the tracker's tilt, good to a degree or so
     /// even when the group could not be placed.
@@ -72,22 +114,24 @@ public:
 
 private:
     void search(PatternGroups& candidates) {
+        // Only the largest groups are tried; a crafted frame may have thousands of them.
+        if (candidates.groups.size() > maxGroupsTried) candidates.groups.resize(maxGroupsTried);
         const std::vector<Vector3> rayLengths =
             environment_.findPatternRayLengths(rays_, candidates.groups, candidates.patterns);
         std::size_t fitted = 0;
         for (std::size_t g = 0; g < candidates.groups.size() && g < maxGroupsTried; ++g) {
-            if (fitted >= maxHypothesesFitted || convinced()) return;
+            if (fitted >= maxHypothesesFitted || convinced() || budget_.groups == 0 || budget_.hypotheses == 0) return;
+            --budget_.groups;
             Group group = candidates.groups[g];
             const HomographyResult levelled = Environment::findHomography(
                 rays_, rayLengths, candidates.patterns, group, groupDirection(group, candidates.quadAngles));
             if (!levelling_) levelling_ = levelled.rotation;
             moveCentralPatternFirst(group, candidates.patterns, rays_, levelled.rotation);
-            if (tryGroup(candidates.patterns, group, levelled)) ++fitted;
+            if (tryGroup(candidates.patterns, group, levelled)) {
+                ++fitted;
+                --budget_.hypotheses;
+            }
         }
-    }
-
-    bool convinced() const {
-        return best_ && static_cast<double>(best_->numbered) >= convincingShare * static_cast<double>(usable_);
     }
 
     /// Whether the group came as far as a fitted hypothesis.
@@ -114,11 +158,16 @@ private:
             if (ids[i] != openBarId)
                 for (std::size_t k = 0; k < 3; ++k)
                     numbers[patterns[group[i]][k]] = static_cast<MarkerIndex>(3 * ids[i] + k);
+        if (repeatsSettled(numbers)) return false;
 
         std::optional<SettledPose> settled = settlePose(environment_, rays_, std::move(numbers), start, minimumSupport_);
         // A pose resting on a small share of the rays (two bars of a view of fourteen rays) can be a
         // false minimum of the fit far from the truth that still fits its own rays well.
-        if (!settled || static_cast<double>(settled->numbered) < minimumShare * static_cast<double>(usable_)) return true;
+        if (!settled) return true;
+        // Rays the pose casts where no fit could tell markers apart do not count.
+        const double resolvable = static_cast<double>(
+            countResolvableRays(environment_, rays_, settled->fit.pose, settled->fit.rmsAngle));
+        if (static_cast<double>(settled->numbered) < minimumShare * resolvable) return true;
         // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two
         // thirds of them, or two bars' worth, on theirs (a noisy ray may fall outside the residual
         // bound, a far one outside what the fit's spread can tell apart).
@@ -132,35 +181,58 @@ private:
                     else if (number != MarkerNotFound) return true;
                 }
         if (3 * kept < 2 * catalogueRays && kept < 6) return true;
-        if (!best_ || better(*settled, *best_)) best_ = std::move(settled);
+        if (!best_ || better(*settled, *best_)) {
+            best_ = std::move(settled);
+            bestResolvable_ = resolvable;
+        }
         return true;
     }
 
     const Environment& environment_;
     const std::vector<Vector3>& rays_;
     std::vector<Vector2> points_;
-    std::size_t usable_ = 0;
+    SearchBudget& budget_;
     std::uint32_t minimumSupport_ = 6;
     std::optional<SettledPose> best_;
+    std::vector<MarkerIndex> settledNumbers_;
+    double bestResolvable_ = 0;
     std::optional<LumetraMath::quaternion<float>> levelling_;
 };
 
 /// A tilted tracker sees bars foreshortened and turned in the plane the search projects onto, so
 /// compatible bars conflict on length or direction and a view splits into groups too small for
-/// the catalogue. When nothing is found, the rays are levelled by the tilt of the largest group and
-/// searched again; the pose found is turned back to the tracker's frame.
+/// the catalogue; far from the tracker's axis the distortion grows without bound. The central window
+/// is searched first; when it convinces nobody, the rays are levelled (by the best hypothesis, or
+/// else the tilt of the largest group) and searched again, the central window and, in a frame larger
+/// than a window, those around it, on which the projection is now a true image of the marker plane.
+/// A pose found on levelled rays is turned back to the tracker's frame.
 std::optional<SettledPose> identifyUnitRays(const Environment& environment, const std::vector<Vector3>& rays) {
-    IdentificationSearch search(environment, rays);
-    std::optional<SettledPose> found = search.run();
-    if (found || !search.levelling() || rays.size() > maxSecondSearchRays) return found;
+    const bool markersBelow = environment.filterRay(Vector3{0.0f, -1.0f, 0.0f}, Vector3{0.0f, 1.0f, 0.0f});
+    SearchBudget budget;
+    IdentificationSearch search(environment, rays, budget);
+    search.run({WindowedSearch::centralWindow(rays, search.points(), markersBelow)});
+    std::optional<SettledPose> found = std::move(search.best());
+    const bool wholeFrame = rays.size() <= WindowedSearch::windowRays;
+    if (search.convinced() || (found && wholeFrame)) return found;
 
-    const LumetraMath::quaternion<float> levelling = *search.levelling();
-    const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(levelling);
+    std::optional<LumetraMath::quaternion<float>> levelling = search.levelling();
+    if (found) levelling = found->fit.pose.rotation;
+    if (!levelling) return found;
+    const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(*levelling);
     std::vector<Vector3> levelledRays;
     levelledRays.reserve(rays.size());
     for (const Vector3& ray : rays) levelledRays.push_back(isUsableRay(ray) ? turn * ray : ray);
-    found = IdentificationSearch(environment, levelledRays).run();
-    if (found) found->fit.pose.rotation = found->fit.pose.rotation * levelling;
+
+    IdentificationSearch levelledSearch(environment, levelledRays, budget);
+    if (found) levelledSearch.setSettledNumbers(found->numbers);
+    std::vector<WindowedSearch::Window> windows =
+        WindowedSearch::surroundingWindowsOf(levelledRays, levelledSearch.points(), markersBelow);
+    windows.insert(windows.begin(), WindowedSearch::centralWindow(levelledRays, levelledSearch.points(), markersBelow));
+    levelledSearch.run(windows);
+    std::optional<SettledPose>& levelledFound = levelledSearch.best();
+    if (!levelledFound) return found;
+    levelledFound->fit.pose.rotation = levelledFound->fit.pose.rotation * *levelling;
+    if (!found || better(*levelledFound, *found)) return std::move(levelledFound);
     return found;
 }
 
@@ -172,7 +244,9 @@ PoseOutcome Environment::identify(const std::vector<Vector3>& rays) const {
     if (rays.size() > MaxMatchRays) return outcome;
     std::vector<Vector3> unit = unitRays(rays);
     clearRepeatedRays(unit);
-    if (const std::optional<SettledPose> best = identifyUnitRays(*this, unit)) {
+    const std::optional<SettledPose> best = identifyUnitRays(*this, unit);
+    // On a layout that repeats itself, a view its symmetry explains as well names no one place.
+    if (best && !hasEquallyGoodTwin(layoutSymmetries, best->numbers)) {
         outcome.found = true;
         outcome.estimate = toEstimate(*best);
     }

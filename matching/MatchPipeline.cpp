@@ -84,7 +84,7 @@ std::optional<PatternGroups> findPatternGroups(const std::vector<Vector2>& point
 }
 
 std::optional<PatternGroups> groupPatterns(const std::vector<Vector2>& points, std::vector<Pattern> patterns,
-                                           unsigned long minCombinationSize) {
+                                           unsigned long minCombinationSize, std::size_t maxSolverSteps) {
     PatternGroups found;
     found.patterns = std::move(patterns);
     if (found.patterns.size() < minCombinationSize) return std::nullopt;
@@ -95,7 +95,7 @@ std::optional<PatternGroups> groupPatterns(const std::vector<Vector2>& points, s
     if (!matrix) return std::nullopt;
     VeskEnvironment::addLengthConflictsToMatrix(*matrix, lengths, lengthTolerance);
     VeskEnvironment::addQuadAngleConflictsToMatrix(*matrix, found.quadAngles, quadAngleThreshold);
-    found.groups = matrix->solve();
+    found.groups = matrix->solve(maxSolverSteps);
 
     // The solver reports groups of two or more; a lone pattern is a group of its own.
     if (found.patterns.size() == 1) found.groups = {{0}};

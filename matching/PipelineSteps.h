@@ -2,12 +2,14 @@
 // The steps of match that identification reuses: projecting the rays, grouping bar patterns,
 // levelling a group and laying it onto cells, and the tracker pose of a placed group.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <vector>
 
 #include "environment/Environment.h"
 #include "grid/Bar.h"
+#include "matching/GroupGenerator.h"
 #include "matching/PoseFromHomography.h"
 #include "math/Pose.h"
 #include "math/Vector.h"
@@ -39,9 +41,10 @@ std::vector<Vector2> projectRays(const std::vector<Vector3>& rays);
 /// The bar patterns among the points, grouped; nothing when there are too few or too many.
 std::optional<PatternGroups> findPatternGroups(const std::vector<Vector2>& points, float barProportion,
                                                const Vector3& markerEllipse, unsigned long minCombinationSize);
-/// The groups of given patterns.
+/// The groups of given patterns, found within `maxSolverSteps` steps of the clique search.
 std::optional<PatternGroups> groupPatterns(const std::vector<Vector2>& points, std::vector<Pattern> patterns,
-                                           unsigned long minCombinationSize);
+                                           unsigned long minCombinationSize,
+                                           std::size_t maxSolverSteps = GroupGenerator::MaxSteps);
 
 /// Mean bar direction of a group modulo a quarter turn.
 float groupDirection(const Group& group, const std::vector<Vector2>& quadAngles);

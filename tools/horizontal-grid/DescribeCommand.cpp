@@ -10,6 +10,7 @@
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/DescriptionJson.h"
 #include "tools/horizontal-grid/EnvironmentModel.h"
+#include "tools/horizontal-grid/SymmetryWarning.h"
 #include "tools/horizontal-grid/Room.h"
 
 namespace Lumetra::Tools {
@@ -120,6 +121,7 @@ int runDescribe(const DescribeOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const EnvironmentPtr environment = buildEnvironment(loaded.description);
     const CatalogueFigures figures = catalogueFigures(*environment);
+    warnIfLayoutRepeats(*environment);
     if (options.json) {
         printJson(loaded, *environment, figures, options.summary);
         return 0;

@@ -14,6 +14,7 @@
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/Conventions.h"
 #include "tools/horizontal-grid/EnvironmentModel.h"
+#include "tools/horizontal-grid/SymmetryWarning.h"
 #include "tools/horizontal-grid/Room.h"
 #include "tools/horizontal-grid/TrackerOptions.h"
 
@@ -86,6 +87,7 @@ int runGenerate(const GenerateOptions& options) {
             options.spacing >= 0 ? options.spacing : geometry.minSpacing, rng);
         if (options.room) keepInsideRoom(layout, *options.room, options.margin);
         Vesk::Environment::HorizontalGrid::validateEnvironmentDescription(layout);
+        warnIfLayoutRepeats(*buildEnvironment(layout));
         writeOutput(options.output, LumetraTest::writeEnvironmentCode(layout, 2) + "\n");
         return 0;
     }
