@@ -173,7 +173,7 @@ std::vector<TrackerPose> walk(const WalkArea& area, double seconds, double rate,
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double halfWidth = area.halfWidth, halfDepth = area.halfDepth, height = area.height;
-    const double speed = 1.5, peakYawRate = pi, sway = 10 * pi / 180;
+    const double speed = 1.5, peakYawRate = pi, sway = area.sway;
     const double phase = 2 * pi * unit(rng);
 
     std::vector<TrackerPose> poses;
