@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <atomic>
-#include <chrono>
 #include <cmath>
 #include <exception>
 #include <map>
@@ -10,6 +9,8 @@
 #include <mutex>
 #include <stdexcept>
 #include <thread>
+
+#include <time.h>
 
 #include "simulation/PoseOracle.h"
 #include "simulation/TrackingScenarios.h"
@@ -20,30 +21,8 @@ namespace {
 constexpr double degree = 3.14159265358979323846 / 180.0;
 constexpr double cameraNoise = 0.05 * degree;
 
-struct RaySettings {
-    double noise = 0, drop = 0;
-    std::size_t strays = 0;
-};
-
-RaySettings raySettings(RayProfile profile) {
-    switch (profile) {
-        case RayProfile::exact: return {};
-        case RayProfile::camera: return {cameraNoise, 0.05, 2};
-        case RayProfile::noise01: return {0.1 * degree, 0, 0};
-    }
-    return {};
-}
-
-/// The usual layouts: long bars two free cells apart with half the admissible cells taken (about
-/// 10 % of cells), short bars in 20 % of cells; the dense ones: long bars one free cell apart,
-/// short bars in 40 % of cells.
-MatchGeometry layoutGeometry(std::size_t geometry, bool dense) {
-    MatchGeometry g = matchGeometries().at(geometry);
-    if (g.minSpacing > 0)
-        g.minSpacing = dense ? 1 : 2;
-    else
-        g.fill = dense ? 0.4 : 0.2;
-    return g;
+double rayNoise(RayProfile profile) {
+    return profile == RayProfile::camera ? cameraNoise : profile == RayProfile::noise01 ? 0.1 * degree : 0.0;
 }
 
 Point3d toDouble(const Point3& v) { return LumetraMath::vectorCast<double>(v); }
@@ -52,8 +31,8 @@ LumetraMath::quaternion<double> toDouble(const LumetraMath::quaternion<float>& q
 /// A layout loaded through the built library, with the catalogue of the same layout built in
 /// process: the features (bars by marker number / 3) that make a frame identifiable.
 struct Scene {
-    Scene(const LibraryHost& host, std::size_t geometry, bool dense, std::uint32_t size, std::uint64_t seed)
-        : tracking(host, layoutGeometry(geometry, dense), size, seed) {
+    Scene(const LibraryHost& host, const EnvelopeCell& cell, std::uint32_t size, std::uint64_t seed)
+        : tracking(host, envelopeGeometry(cell), size, seed) {
         const auto inProcess = makeEnvironment(tracking.layout);
         if (inProcess->getMarkers() != tracking.markers)
             throw std::runtime_error("the library numbers the markers of a layout otherwise than the catalogue");
@@ -155,11 +134,18 @@ void score(const Scene& scene, const Shot& shot, double noise, bool found, const
     addNees(tally.nees, report->supportingRays, normalisedError(covariance, error).value_or(INFINITY));
 }
 
+/// The calling thread's processor time: what a call costs, whatever else the machine runs.
+double threadSeconds() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) + 1e-9 * static_cast<double>(now.tv_nsec);
+}
+
 template <class Call>
 auto timed(double& seconds, Call call) {
-    const auto start = std::chrono::steady_clock::now();
+    const double start = threadSeconds();
     auto outcome = call();
-    seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    seconds = threadSeconds() - start;
     return outcome;
 }
 
@@ -175,18 +161,14 @@ std::uint64_t cellSeed(const EnvelopeCell& cell, std::uint64_t seed) {
 
 void scoreFrames(const Scene& scene, const EnvelopeSettings& settings, std::mt19937_64& rng, EnvelopeResult& result) {
     const EnvelopeCell& cell = result.cell;
-    const RaySettings rays = raySettings(cell.profile);
+    const double noise = rayNoise(cell.profile);
     const auto& layout = scene.tracking.layout;
     const PoseRange range{.halfWidth = 0.5 * static_cast<double>(layout.size.x) * layout.cellSize,
                           .halfDepth = 0.5 * static_cast<double>(layout.size.y) * layout.cellSize,
                           .minDistance = cell.minDistance,
                           .maxDistance = cell.maxDistance,
                           .maxTilt = cell.maxTiltDegrees * degree};
-    FrameOptions options{.ceiling = layout.ceiling,
-                         .fieldOfViewHalfAngle = 0.5 * cell.fieldOfViewDegrees * degree,
-                         .angularNoise = rays.noise,
-                         .dropProbability = rays.drop,
-                         .spuriousRays = rays.strays};
+    FrameOptions options = envelopeFrameOptions(cell, layout.ceiling);
     const std::size_t maxPoses = 200 * settings.frames + 1000;
     while (result.frames < settings.frames && result.poses < maxPoses) {
         ++result.poses;
@@ -196,39 +178,35 @@ void scoreFrames(const Scene& scene, const EnvelopeSettings& settings, std::mt19
         if (countCompleteBars(frame) < settings.minBars) continue;
         ++result.frames;
         result.rays += frame.rays.size();
-        const Shot shot = shoot(scene, truth, std::move(frame), rays.noise);
+        const Shot shot = shoot(scene, truth, std::move(frame), noise);
         result.identifiable += shot.identifiable;
-        if (rays.noise > 0 && shot.oracle.converged)
+        if (noise > 0 && shot.oracle.converged)
             addNees(result.oracleNees, shot.markerRays,
                     normalisedError(shot.oracle.covariance, poseError(shot.oracle.position, shot.oracle.rotation,
                                                                      truth.position, truth.rotation()))
                         .value_or(INFINITY));
         double seconds = 0;
         const MatchOutcome m = timed(seconds, [&] { return match(*scene.tracking.environment, shot.frame.rays); });
-        score(scene, shot, rays.noise, m.matched, m.markerIndices, m.pose, nullptr, seconds, result.match);
+        score(scene, shot, noise, m.matched, m.markerIndices, m.pose, nullptr, seconds, result.match);
         const PoseOutcome i = timed(seconds, [&] { return identify(*scene.tracking.tracking, shot.frame.rays); });
-        score(scene, shot, rays.noise, i.found, i.markerIndices, i.pose, &i.report, seconds, result.identify);
+        score(scene, shot, noise, i.found, i.markerIndices, i.pose, &i.report, seconds, result.identify);
     }
 }
 
 void scoreWalk(const Scene& scene, const EnvelopeSettings& settings, std::mt19937_64& rng, EnvelopeResult& result) {
     const EnvelopeCell& cell = result.cell;
-    const RaySettings rays = raySettings(cell.profile);
+    const double noise = rayNoise(cell.profile);
     const auto& layout = scene.tracking.layout;
     const double distance = 0.5 * (cell.minDistance + cell.maxDistance);
     const WalkArea area{.halfWidth = 0.35 * static_cast<double>(layout.size.x) * layout.cellSize,
                         .halfDepth = 0.35 * static_cast<double>(layout.size.y) * layout.cellSize,
                         .height = layout.height + (layout.ceiling ? -distance : distance),
                         .sway = 2.0 / 3.0 * cell.maxTiltDegrees * degree};
-    FrameOptions options{.ceiling = layout.ceiling,
-                         .fieldOfViewHalfAngle = 0.5 * cell.fieldOfViewDegrees * degree,
-                         .angularNoise = rays.noise,
-                         .dropProbability = rays.drop,
-                         .spuriousRays = rays.strays};
+    FrameOptions options = envelopeFrameOptions(cell, layout.ceiling);
     ConstantVelocityPredictor predictor;
     for (const TrackerPose& truth : walk(area, settings.walkSeconds, settings.walkRate, rng())) {
         options.seed = rng();
-        const Shot shot = shoot(scene, truth, generateFrame(scene.tracking.markers, truth, options), rays.noise);
+        const Shot shot = shoot(scene, truth, generateFrame(scene.tracking.markers, truth, options), noise);
         ++result.walkFrames;
         result.walkIdentifiable += shot.identifiable;
         const std::optional<Pose> predicted = predictor.predict();
@@ -238,12 +216,32 @@ void scoreWalk(const Scene& scene, const EnvelopeSettings& settings, std::mt1993
                              : identify(*scene.tracking.tracking, shot.frame.rays);
         });
         result.fellBack += predicted && t.report.method == Vesk::Environment::HorizontalGrid::PoseMethodTrackFellBack;
-        score(scene, shot, rays.noise, t.found, t.markerIndices, t.pose, &t.report, seconds, result.track);
+        score(scene, shot, noise, t.found, t.markerIndices, t.pose, &t.report, seconds, result.track);
         predictor.update(t.found, t.pose);
     }
 }
 
 }  // namespace
+
+MatchGeometry envelopeGeometry(const EnvelopeCell& cell) {
+    MatchGeometry g = matchGeometries().at(cell.geometry);
+    if (g.minSpacing > 0)
+        g.minSpacing = cell.dense ? 1 : 2;
+    else
+        g.fill = cell.dense ? 0.4 : 0.2;
+    g.minDistance = cell.minDistance;
+    g.maxDistance = cell.maxDistance;
+    return g;
+}
+
+FrameOptions envelopeFrameOptions(const EnvelopeCell& cell, bool ceiling) {
+    const bool camera = cell.profile == RayProfile::camera;
+    return {.ceiling = ceiling,
+            .fieldOfViewHalfAngle = 0.5 * cell.fieldOfViewDegrees * degree,
+            .angularNoise = rayNoise(cell.profile),
+            .dropProbability = camera ? 0.05 : 0.0,
+            .spuriousRays = camera ? std::size_t{2} : std::size_t{0}};
+}
 
 void NeesTally::add(double nees) {
     ++count;
@@ -276,7 +274,7 @@ std::vector<EnvelopeResult> evaluateEnvelope(const std::vector<EnvelopeCell>& ce
     for (const EnvelopeCell& cell : cells) {
         auto& scene = scenes[{cell.geometry, cell.dense}];
         if (!scene)
-            scene = std::make_unique<Scene>(host, cell.geometry, cell.dense, settings.gridSize,
+            scene = std::make_unique<Scene>(host, cell, settings.gridSize,
                                             settings.seed * 1000 + 2 * cell.geometry + cell.dense);
     }
 

@@ -13,6 +13,8 @@
 #include <string>
 #include <vector>
 
+#include "simulation/MatchScenarios.h"
+
 namespace Lumetra::Testing {
 
 /// How the camera renders rays: exact; the real-camera profile (0.05 deg noise per axis, 5 % of
@@ -28,6 +30,13 @@ struct EnvelopeCell {
     bool dense = false;        ///< the geometry's dense layout instead of its usual one
     RayProfile profile = RayProfile::camera;
 };
+
+/// The cell's geometry with its layout density and the cell's distances: the usual layouts have
+/// long bars two free cells apart in half the admissible cells (about 10 % of cells) and short
+/// bars in 20 % of cells; the dense ones long bars one free cell apart, short bars in 40 % of cells.
+MatchGeometry envelopeGeometry(const EnvelopeCell& cell);
+/// What the cell's camera renders: field of view, noise, drops, strays (the seed left to the caller).
+FrameOptions envelopeFrameOptions(const EnvelopeCell& cell, bool ceiling);
 
 /// Every combination of the axes, in this nesting order (profile outermost, field of view innermost).
 struct EnvelopeAxes {
@@ -59,7 +68,7 @@ struct MethodTally {
     std::size_t strayFar = 0;           ///< stray rays numbered beyond a quarter of the smallest marker spacing
     std::vector<double> errors;         ///< position error, metres, of the frames found
     std::vector<double> oracleErrors;   ///< the oracle's on the same frames
-    std::vector<double> seconds;        ///< of every call
+    std::vector<double> seconds;        ///< processor time of every call
     NeesBuckets nees;                   ///< of the reported covariance, by supporting rays
 };
 
