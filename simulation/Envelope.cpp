@@ -170,7 +170,9 @@ void scoreFrames(const Scene& scene, const EnvelopeSettings& settings, std::mt19
                           .maxTilt = cell.maxTiltDegrees * degree};
     FrameOptions options = envelopeFrameOptions(cell, layout.ceiling);
     const std::size_t maxPoses = 200 * settings.frames + 1000;
-    while (result.frames < settings.frames && result.poses < maxPoses) {
+    const double start = threadSeconds();
+    const auto inBudget = [&] { return settings.cellSeconds <= 0 || threadSeconds() - start < settings.cellSeconds; };
+    while (result.frames < settings.frames && result.poses < maxPoses && inBudget()) {
         ++result.poses;
         const TrackerPose truth = randomTrackerPose(range, layout.height, layout.ceiling, rng);
         options.seed = rng();

@@ -88,6 +88,7 @@ struct EnvelopeResult {
 
 struct EnvelopeSettings {
     std::size_t frames = 100;  ///< frames scored per cell
+    double cellSeconds = 0;    ///< when above 0, a cell stops scoring frames after this much processor time
     std::size_t minBars = 4;
     double walkSeconds = 10, walkRate = 120;
     std::uint32_t gridSize = 20;

@@ -194,18 +194,22 @@ nlohmann::json methodJson(const MethodTally& m) {
 }
 
 std::string settingsLine(const Testing::EnvelopeSettings& settings) {
-    return fmt::format("{} frames a cell with at least {} complete bars, from random poses over {} × {} layouts of "
-                       "0.6 m cells (seed {}); the walk: {:g} s at {:g} Hz",
-                       settings.frames, settings.minBars, settings.gridSize, settings.gridSize, settings.seed,
-                       settings.walkSeconds, settings.walkRate);
+    return fmt::format("Up to {} frames a cell{} with at least {} complete bars, from random poses over {} × {} layouts "
+                       "of 0.6 m cells (seed {}); the walk: {:g} s at {:g} Hz",
+                       settings.frames,
+                       settings.cellSeconds > 0 ? fmt::format(" (or {:g} s of processor time)", settings.cellSeconds) : "",
+                       settings.minBars, settings.gridSize, settings.gridSize, settings.seed, settings.walkSeconds,
+                       settings.walkRate);
 }
 
 }  // namespace
 
 std::string envelopeMarkdown(const std::vector<EnvelopeResult>& results, const Testing::EnvelopeSettings& settings) {
     return fmt::format(
-        "{}.\n\n### Summary\n\n{}\n### Success\n\n{}\n### Pose error (p50 / p95 against the truth, the oracle's on the "
-        "same frames) and NEES (mean, share above the χ² 95 % point)\n\n{}\n### Times (p50 / p99)\n\n{}",
+        "{}.\n\n{}\n<details><summary>Success per cell</summary>\n\n{}\n</details>\n\n<details><summary>Pose error per "
+        "cell (mm, p50 / p95 against the truth, the oracle's on the same frames) and NEES (mean, share above the χ² 95 % "
+        "point)</summary>\n\n{}\n</details>\n\n<details><summary>Times per cell (µs of processor time, p50 / p99)</summary>"
+        "\n\n{}\n</details>\n",
         settingsLine(settings), summaryTable(results), successTable(results), poseTable(results), timeTable(results));
 }
 

@@ -253,6 +253,11 @@ void addEvaluateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--min-bars", options->envelopeSettings.minBars, "Envelope: complete bars a frame must show")
         ->check(CLI::Range(std::size_t{0}, std::size_t{100}))
         ->capture_default_str();
+    command->add_option("--cell-seconds", options->envelopeSettings.cellSeconds,
+                        "Envelope: stop scoring a cell's frames after this much processor time (0: no limit)")
+        ->check(finiteNumber())
+        ->check(CLI::Range(0.0, 3600.0))
+        ->capture_default_str();
     command->add_option("--walk-seconds", options->envelopeSettings.walkSeconds, "Envelope: length of the tracked walk (0: none)")
         ->check(finiteNumber())
         ->check(CLI::Range(0.0, 600.0))
