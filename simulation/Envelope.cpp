@@ -80,14 +80,10 @@ struct Shot {
 Shot shoot(const Scene& scene, const TrackerPose& truth, Frame frame, double noise) {
     Shot shot{truth, std::move(frame), false, {}, 0};
     shot.identifiable = scene.identifiable(scene.completeBars(shot.frame));
-    std::vector<Point3d> rays, markers;
-    for (std::size_t i = 0; i < shot.frame.rays.size(); ++i) {
-        if (shot.frame.markerNumbers[i] == spuriousMarker) continue;
-        rays.push_back(toDouble(shot.frame.rays[i]));
-        markers.push_back(toDouble(scene.tracking.markers[shot.frame.markerNumbers[i]]));
-    }
-    shot.markerRays = rays.size();
-    shot.oracle = fitOraclePose(rays, markers, truth.position, truth.rotation(), noise);
+    shot.markerRays = static_cast<std::size_t>(
+        std::count_if(shot.frame.markerNumbers.begin(), shot.frame.markerNumbers.end(),
+                      [](std::uint32_t m) { return m != spuriousMarker; }));
+    shot.oracle = fitOraclePose(shot.frame, scene.tracking.markers, truth, noise);
     return shot;
 }
 

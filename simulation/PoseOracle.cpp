@@ -180,6 +180,16 @@ OracleFit fitOraclePose(const std::vector<Point3d>& rays, const std::vector<Poin
     return fit;
 }
 
+OracleFit fitOraclePose(const Frame& frame, const std::vector<Point3>& markers, const TrackerPose& truth, double noise) {
+    std::vector<Point3d> rays, targets;
+    for (std::size_t i = 0; i < frame.rays.size(); ++i) {
+        if (frame.markerNumbers[i] == spuriousMarker) continue;
+        rays.push_back(LumetraMath::vectorCast<double>(frame.rays[i]));
+        targets.push_back(LumetraMath::vectorCast<double>(markers[frame.markerNumbers[i]]));
+    }
+    return fitOraclePose(rays, targets, truth.position, truth.rotation(), noise);
+}
+
 PoseVector poseError(const Point3d& position, const Quaternion& rotation, const Point3d& truePosition,
                      const Quaternion& trueRotation) {
     Quaternion d = rotation * LumetraMath::conjugate(trueRotation);

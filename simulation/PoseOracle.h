@@ -32,6 +32,9 @@ OracleFit fitOraclePose(const std::vector<Point3d>& rays, const std::vector<Poin
                         const Point3d& startPosition, const LumetraMath::quaternion<double>& startRotation,
                         double noise);
 
+/// The oracle of a frame: the fit to its marker rays (strays left out) from the true pose.
+OracleFit fitOraclePose(const Frame& frame, const std::vector<Point3>& markers, const TrackerPose& truth, double noise);
+
 /// The error of an estimate against the truth in the covariance's order: position difference and
 /// the rotation vector r with estimate = exp(r) * truth.
 PoseVector poseError(const Point3d& position, const LumetraMath::quaternion<double>& rotation,
