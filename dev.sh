@@ -25,6 +25,8 @@ ensure_packages() {
     [ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
     [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
     [ -f /usr/include/fmt/core.h ] || missing+=(libfmt-dev)
+    # OpenCV checks the accuracy oracle (a test dependency only).
+    [ -f /usr/include/opencv4/opencv2/calib3d.hpp ] || missing+=(libopencv-dev)
     command -v xmllint >/dev/null || missing+=(libxml2-utils)
     # The Python package: numpy, and pip with setuptools to install it offline.
     /usr/bin/python3 -c 'import numpy' 2>/dev/null || missing+=(python3-numpy)

@@ -6,9 +6,9 @@
 #include <random>
 #include <stdexcept>
 
-#include "matching/PoseRefinement.h"
 #include "simulation/EnvironmentCodeWriter.h"
 #include "simulation/LibraryHost.h"
+#include "simulation/PoseOracle.h"
 
 namespace Lumetra::Testing {
 namespace {
@@ -27,20 +27,10 @@ double positionError(const Pose& pose, const TrackerPose& truth) {
     return LumetraMath::length(LumetraMath::vectorCast<double>(pose.position) - truth.position);
 }
 
-/// The least-squares pose from every ray's true marker, started at the true pose.
+/// The oracle's position error: the least-squares pose from every ray's true marker, from the true pose.
 double oracleError(const std::vector<Point3>& markers, const View& view) {
-    std::vector<Point3> rays, targets;
-    for (std::size_t i = 0; i < view.frame.rays.size(); ++i) {
-        if (view.frame.markerNumbers[i] == spuriousMarker) continue;
-        rays.push_back(view.frame.rays[i]);
-        targets.push_back(markers[view.frame.markerNumbers[i]]);
-    }
-    Pose start;
-    start.position = LumetraMath::vectorCast<float>(view.pose.position);
-    const auto q = view.pose.rotation();
-    start.rotation = {static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z), static_cast<float>(q.w)};
-    const auto refined = Vesk::Environment::HorizontalGrid::refinePose(rays, targets, start);
-    return refined ? positionError(refined->pose, view.pose) : std::numeric_limits<double>::infinity();
+    const OracleFit fit = fitOraclePose(view.frame, markers, view.pose, 0.0);
+    return fit.converged ? LumetraMath::length(fit.position - view.pose.position) : std::numeric_limits<double>::infinity();
 }
 
 /// The index into lossNames of a view the library did not match right.
@@ -82,12 +72,12 @@ AccuracyRow evaluateAccuracy(const MatchGeometry& geometry, double noise, const 
         if (outcome.matched && wrong == 0) {
             ++row.correct;
             row.errors.push_back(positionError(outcome.pose, view->pose));
+            row.oracleErrors.push_back(oracleError(markers, *view));
         } else {
             Vesk::Environment::HorizontalGrid::MatchTrace trace;
             inProcess->match(frame.rays, numbers, pose, MatchSteps{.trace = &trace});
             ++row.losses[lossOf(trace)];
         }
-        row.oracleErrors.push_back(oracleError(markers, *view));
 
         if (inProcess->match(frame.rays, numbers, pose, MatchSteps{.refine = false, .confirm = false})) {
             const std::size_t plainWrong = wrongNumbers(numbers, frame);

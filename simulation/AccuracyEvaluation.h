@@ -2,8 +2,9 @@
 // The accuracy table of matching: for a bar geometry and an angular noise, random tilted views of
 // a 20 x 20 layout with at least four complete bars are matched through the built library, by the
 // plain pipeline in process (the levelled pose, nothing refined or confirmed), and by the best
-// possible identifier (the least-squares pose from the true marker of every ray, started at the
-// true pose). Shared by the command-line tool and the benchmarks.
+// possible identifier (the oracle: the least-squares pose from the true marker of every ray,
+// started at the true pose) on the views the library matched. Shared by the command-line tool and
+// the benchmarks.
 
 #include <cstddef>
 #include <cstdint>
@@ -37,7 +38,7 @@ struct AccuracyRow {
     std::size_t plainCorrect = 0;  ///< the plain pipeline matched with every number right
     std::size_t plainWrongRays = 0;
     Errors errors;        ///< of the library's correct matches
-    Errors oracleErrors;  ///< of the least-squares pose from the true markers, over every view
+    Errors oracleErrors;  ///< of the oracle pose (PoseOracle) on the same views
     /// Largest miss of a numbered ray (in units of the smallest marker spacing) of the refined but
     /// unconfirmed pipeline, for identifications with every number right and with some wrong.
     std::vector<double> rightMisses, wrongMisses;

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/PoseOracle.h"
 
 namespace Lumetra::Testing {
 namespace {
@@ -120,8 +121,8 @@ void scoreOutcome(const TrackingScene& scene, const View& view, bool found, cons
     }
     const Point3d positionError = toDouble(pose.position) - view.pose.position;
     figures.positionErrors.push_back(LumetraMath::length(positionError));
-    const PoseOutcome best = oracle(scene, view);
-    if (best.found) figures.oraclePositionErrors.push_back(LumetraMath::length(toDouble(best.pose.position) - view.pose.position));
+    const OracleFit best = fitOraclePose(view.frame, scene.markers, view.pose, 0.0);
+    if (best.converged) figures.oraclePositionErrors.push_back(LumetraMath::length(best.position - view.pose.position));
 
     if (report == nullptr) return;
     // The rotation error as the world-frame rotation vector r with estimate = exp(r) * truth.
@@ -173,7 +174,7 @@ std::vector<TrackerPose> walk(const WalkArea& area, double seconds, double rate,
     std::mt19937_64 rng(seed);
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     const double halfWidth = area.halfWidth, halfDepth = area.halfDepth, height = area.height;
-    const double speed = 1.5, peakYawRate = pi, sway = 10 * pi / 180;
+    const double speed = 1.5, peakYawRate = pi, sway = area.sway;
     const double phase = 2 * pi * unit(rng);
 
     std::vector<TrackerPose> poses;

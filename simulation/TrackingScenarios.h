@@ -67,13 +67,15 @@ std::vector<View> cameraViews(const TrackingScene& scene, const CameraProfile& c
 void evaluateViews(const TrackingScene& scene, const std::vector<View>& views, PoseMethod method,
                    TrackingFigures& figures);
 
-/// Where a walk goes: x within +-halfWidth, z within +-halfDepth, at tracker height `height` (world y).
+/// Where a walk goes: x within +-halfWidth, z within +-halfDepth, at tracker height `height` (world y),
+/// swaying by up to `sway` radians.
 struct WalkArea {
     double halfWidth = 0, halfDepth = 0, height = 0;
+    double sway = 10 * 3.14159265358979323846 / 180.0;
 };
 
 /// Poses of a walk over the area at `rate` frames a second: 1.5 m/s, bouncing off the area's
-/// edges, the head turning at up to 180 deg/s of yaw, with +-10 deg of sway and a 3 cm bob.
+/// edges, the head turning at up to 180 deg/s of yaw, with the area's sway and a 3 cm bob.
 std::vector<TrackerPose> walk(const WalkArea& area, double seconds, double rate, std::uint64_t seed);
 /// The walk over the middle 70 % of the scene's grid, at the geometry's largest distance from the
 /// marker plane.
