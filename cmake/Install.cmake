@@ -21,7 +21,8 @@ install(TARGETS LumetraVeskEnvironmentHorizontalGrid
 # no generic name (math/Vector.h) lands on a host's include path. The layout is staged in the
 # build tree, where the tests build the README's host against it, and installed from there.
 set(LUMETRA_STAGED_HEADERS include/LumetraVeskEnvironmentHorizontalGrid.h
-    include/LumetraVeskEnvironmentHorizontalGridHost.h math/Vector.h math/Matrix.h math/Quaternion.h math/Pose.h)
+    include/LumetraVeskEnvironmentHorizontalGridHost.h include/LumetraVeskEnvironmentHorizontalGridCamera.h
+    math/Vector.h math/Matrix.h math/Quaternion.h math/Pose.h)
 foreach(header ${LUMETRA_STAGED_HEADERS})
     file(READ ${PROJECT_SOURCE_DIR}/${header} text)
     get_filename_component(folder ${header} DIRECTORY)

@@ -17,7 +17,7 @@ int main(int argc, char** argv) try {
     // The frame of an unturned tracker at (0.3, 1.3, -0.2): unit rays towards every marker.
     const Host::Vector3 position{0.3f, 1.3f, -0.2f};
     std::vector<Host::Vector3> rays;
-    for (const Host::Vector3& marker : Host::markers(*environment))
+    for (const Host::Vector3& marker : Host::markerPositions(*environment))
         rays.push_back((marker - position) / LumetraMath::length(marker - position));
 
     const Host::Match result = Host::match(*environment, rays);
@@ -27,7 +27,7 @@ int main(int argc, char** argv) try {
     }
     const Host::Vector3& found = result.pose.position;
     std::printf("matched %zu rays: position (%.3f, %.3f, %.3f), first ray shows marker %u\n", rays.size(),
-                found.x, found.y, found.z, result.markers[0]);
+                found.x, found.y, found.z, result.markerIndices[0]);
     return 0;
 } catch (const std::exception& error) {  // Host::Error: a failed load or call, with its message
     std::fprintf(stderr, "%s\n", error.what());

@@ -22,7 +22,7 @@ const std::string environmentCode =
 int main(int argc, char** argv) try {
     const Host::Library library(argc > 1 ? argv[1] : LUMETRA_LIBRARY_PATH);
     const Host::Ref<Host::IEnvironment> environment = library.createEnvironment(environmentCode);
-    const std::vector<Vector3> markers = Host::markers(*environment);
+    const std::vector<Vector3> markers = Host::markerPositions(*environment);
 
     // The tracker is 1.2 below the ceiling, turned by 0.5 rad about the vertical axis, and sees the
     // markers within 1 rad of straight up. Its rays are unit directions in its own frame.
@@ -45,9 +45,9 @@ int main(int argc, char** argv) try {
                 pose.position.z, position.x, position.y, position.z);
     std::printf("rotation (%.4f, %.4f, %.4f, %.4f), true (%.4f, %.4f, %.4f, %.4f)\n", pose.rotation.x,
                 pose.rotation.y, pose.rotation.z, pose.rotation.w, rotation.x, rotation.y, rotation.z, rotation.w);
-    for (std::size_t ray = 0; ray < result.markers.size(); ++ray)
-        std::printf("ray %zu: marker %u (shows %u)\n", ray, result.markers[ray], shown[ray]);
-    return result.matched && result.markers == shown ? 0 : 1;
+    for (std::size_t ray = 0; ray < result.markerIndices.size(); ++ray)
+        std::printf("ray %zu: marker %u (shows %u)\n", ray, result.markerIndices[ray], shown[ray]);
+    return result.matched && result.markerIndices == shown ? 0 : 1;
 } catch (const std::exception& error) {
     std::fprintf(stderr, "%s\n", error.what());
     return 1;

@@ -18,12 +18,18 @@ or garbage collection) releases it.
 Axes: y points up in the environment; the grid lies in the x-z plane, centred on the origin. A
 tracker looks along its own -y axis at a floor, along +y at a ceiling. `filter_ray`'s reference
 is the environment's up direction expressed in the ray's frame. Frames for trying the library
-come from `simulation.Simulator`, the tool's own frame generator.
+come from `simulation.Simulator`, the tool's own frame generator (random poses and walks); many
+frames go through the library in one call with match_frames, identify_frames and track_walk.
+Angles are degrees, radians only where a name ends in _rad.
+
+Modules beside: `camera` (pinhole and fisheye models: pixels to rays), `recording` (what a tracker
+saw, JSON Lines), `replay` (a recording through the library) and `plots` (matplotlib pictures of a
+replay; matplotlib is imported only there).
 """
 
 from ._abi import CODE_NAMES
 from ._environment import (MARKER_NOT_FOUND, MARKER_UNIDENTIFIED, BatchResult, Environment, Library,
-                           MatchResult, Pose, TrackingResult)
+                           MatchResult, Pose, PoseBatch, TrackingResult)
 from ._errors import LumetraError
 from ._report import PoseMethod, PoseReport
 from ._loader import LIBRARY_ENVIRONMENT_VARIABLE, SIMULATION_ENVIRONMENT_VARIABLE
@@ -32,7 +38,8 @@ from .simulation import Frames, Simulator, TrackerPoses
 __version__ = "0.1.0"
 
 __all__ = [
-    "Library", "Environment", "LumetraError", "MatchResult", "BatchResult", "Pose", "TrackingResult", "PoseReport",
+    "Library", "Environment", "LumetraError", "MatchResult", "BatchResult", "PoseBatch", "Pose", "TrackingResult",
+    "PoseReport",
     "PoseMethod", "Simulator",
     "TrackerPoses", "Frames", "MARKER_NOT_FOUND", "MARKER_UNIDENTIFIED", "LIBRARY_ENVIRONMENT_VARIABLE",
     "SIMULATION_ENVIRONMENT_VARIABLE", "CODE_NAMES", "__version__",

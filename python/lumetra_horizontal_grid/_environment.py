@@ -19,7 +19,7 @@ import numpy.typing as npt
 from . import _abi
 from ._errors import LumetraError
 from ._loader import load_library, load_simulation_library
-from ._report import PoseReport, empty_report
+from ._report import PoseReport, empty_report, unpack_covariances
 
 #: Marker index of a ray that no single marker lies near.
 MARKER_NOT_FOUND = 0xFFFFFFFE
@@ -77,6 +77,43 @@ class BatchResult(NamedTuple):
     rotations: FloatArray
     indices: IndexArray
     seconds: npt.NDArray[np.float64]
+
+
+class PoseBatch(NamedTuple):
+    """Result of Environment.identify_frames and Environment.track_walk, one row per frame
+    (indices: one per ray, all frames). Positions and rotations are NaN where no pose was found;
+    methods are PoseMethod values; covariances (n, 6, 6) as PoseReport.covariance."""
+    found: npt.NDArray[np.bool_]
+    positions: FloatArray
+    rotations: FloatArray
+    indices: IndexArray
+    methods: IndexArray
+    numbered_rays: IndexArray
+    covariances: npt.NDArray[np.float64]
+    seconds: npt.NDArray[np.float64]
+
+
+#: PoseReport as numpy sees it (108 bytes), for batches of reports.
+_REPORT_DTYPE = np.dtype([("structSize", np.uint32), ("numberedRays", np.uint32), ("supportingRays", np.uint32),
+                          ("method", np.uint32), ("rmsAngle", np.float32), ("maxAngle", np.float32),
+                          ("covariance", np.float32, (21,))])
+assert _REPORT_DTYPE.itemsize == ctypes.sizeof(_abi.PoseReportStruct)
+
+
+def _usable(rays: FloatArray) -> npt.NDArray[np.bool_]:
+    """Rays the library takes part: finite and of nonzero length."""
+    return np.isfinite(rays).all(axis=1) & (np.abs(rays).sum(axis=1) > 0)
+
+
+def _why_not_identified(rays: FloatArray, call: str) -> str:
+    usable = int(_usable(rays).sum())
+    if usable < 3:
+        return "only %d usable rays (finite, nonzero): a bar shows three markers" % usable
+    if len(rays) > 512:
+        return "%d rays: frames of more than 512 rays are not searched" % len(rays)
+    what = "the prediction did not hold and identifying afresh" if call == "track" else "identification"
+    return ("%s found no pose that explains at least half of the %d usable rays: too few complete bars in view, "
+            "or none the environment's catalogue knows" % (what, usable))
 
 
 def vectors(values: Vectors, what: str = "rays") -> FloatArray:
@@ -265,7 +302,8 @@ class Environment(_Counted):
                          ctypes.byref(found)), face)
         indices = _received_array()
         if not found.value:
-            return TrackingResult(np.full(len(array), MARKER_UNIDENTIFIED, np.uint32), None, PoseReport.of(report))
+            return TrackingResult(np.full(len(array), MARKER_UNIDENTIFIED, np.uint32), None,
+                                  PoseReport.of(report, _why_not_identified(array, name)))
         return TrackingResult(indices, _pose_of(pose), PoseReport.of(report))
 
     def identify(self, rays: Vectors) -> TrackingResult:
@@ -285,8 +323,8 @@ class Environment(_Counted):
                     pose: PoseLike) -> Tuple[Optional[Pose], PoseReport]:
         """The least-squares pose from rays whose marker numbers are given (MARKER_NOT_FOUND and
         MARKER_UNIDENTIFIED are ignored), started from `pose`; None when fewer than three rays
-        carry a number or the fit does not settle. LumetraError when the counts differ or an index
-        names no marker."""
+        carry a number or the fit does not settle, with report.reason saying which. LumetraError
+        when the counts differ or an index names no marker."""
         face = self._tracking_face()
         array = vectors(rays)
         numbers = np.ascontiguousarray(indices, dtype=np.uint32).reshape(-1)
@@ -295,7 +333,12 @@ class Environment(_Counted):
         _check(_abi.call(face, "ITrackingEnvironment", "refinePose", _abi.ArrayIn(array.ctypes.data, len(array)),
                          _abi.ArrayIn(numbers.ctypes.data, len(numbers)), ctypes.byref(start), ctypes.byref(report),
                          ctypes.byref(found)), face)
-        return (_pose_of(start) if found.value else None), PoseReport.of(report)
+        if found.value:
+            return _pose_of(start), PoseReport.of(report)
+        usable = int(np.sum((numbers < MARKER_NOT_FOUND) & _usable(array))) if len(numbers) == len(array) else 0
+        reason = ("only %d usable rays carry a marker number; a pose needs three" % usable if usable < 3 else
+                  "the fit did not settle: the numbered markers may lie on one line, or the start is too far off")
+        return None, PoseReport.of(report, reason)
 
     @property
     def markers(self) -> FloatArray:
@@ -368,6 +411,38 @@ class Environment(_Counted):
             raise ValueError("offsets must rise from 0 to at most len(rays)")
         _check(code, environment)
         return BatchResult(ok != 0, poses[:, :3], poses[:, 3:], indices, seconds)
+
+    def identify_frames(self, rays: Vectors, offsets: npt.ArrayLike) -> "PoseBatch":
+        """identify on many frames in one call (frame f is rays[offsets[f]:offsets[f + 1]]); the
+        loop runs in the frame simulator's library, so frames cost what they cost a C++ host."""
+        return self._pose_frames("lumetra_simulation_identify", rays, offsets)
+
+    def track_walk(self, rays: Vectors, offsets: npt.ArrayLike) -> "PoseBatch":
+        """track along a sequence of frames in one call: each frame predicted at constant velocity
+        from the two poses found before (identified when there is none), as the tool's simulate
+        --method track does."""
+        return self._pose_frames("lumetra_simulation_track", rays, offsets)
+
+    def _pose_frames(self, function: str, rays: Vectors, offsets: npt.ArrayLike) -> "PoseBatch":
+        environment = self._live()
+        array = vectors(rays)
+        bounds = np.ascontiguousarray(offsets, dtype=np.uint64)
+        if bounds.ndim != 1 or len(bounds) < 1:
+            raise ValueError("offsets must be a sequence of frame starts and the end")
+        count = len(bounds) - 1
+        indices = np.empty(len(array), np.uint32)
+        poses = np.empty((count, 7), np.float32)
+        found = np.empty(count, np.uint32)
+        reports = np.zeros(count, _REPORT_DTYPE)
+        seconds = np.empty(count, np.float64)
+        code = getattr(self.simulation_library(), function)(
+            ctypes.c_void_p(environment), array.ctypes.data, len(array), bounds.ctypes.data, count,
+            indices.ctypes.data, poses.ctypes.data, found.ctypes.data, reports.ctypes.data, seconds.ctypes.data)
+        if code == 0x80070057:
+            raise ValueError("offsets must rise from 0 to at most len(rays)")
+        _check(code, environment)
+        return PoseBatch(found != 0, poses[:, :3], poses[:, 3:], indices, reports["method"].astype(np.uint32),
+                         reports["numberedRays"].astype(np.uint32), unpack_covariances(reports["covariance"]), seconds)
 
     def match_by_position(self, rays: Vectors, position: Sequence[float]) -> IndexArray:
         """Identifies the rays when the tracker's position is known; one marker index per ray."""

@@ -5,6 +5,7 @@ from __future__ import annotations
 import ctypes
 
 _u32, _u64, _f64, _ptr = ctypes.c_uint32, ctypes.c_uint64, ctypes.c_double, ctypes.c_void_p
+_POSE_FRAMES = (_u32, _ptr, _ptr, _u64, _ptr, _u64, _ptr, _ptr, _ptr, _ptr, _ptr)
 
 
 class FrameOptions(ctypes.Structure):
@@ -21,6 +22,9 @@ _SIGNATURES = {
     "lumetra_simulation_copy": (None, _ptr, _ptr, _ptr, _ptr, _ptr),
     "lumetra_simulation_free": (None, _ptr),
     "lumetra_simulation_match": (_u32, _ptr, _ptr, _u64, _ptr, _u64, _ptr, _ptr, _ptr, _ptr),
+    "lumetra_simulation_walk": (ctypes.c_int, _f64, _f64, _f64, _f64, _f64, _u64, _u64, _ptr, _ptr),
+    "lumetra_simulation_identify": _POSE_FRAMES,
+    "lumetra_simulation_track": _POSE_FRAMES,
 }
 
 

@@ -2,14 +2,15 @@
 through a small C library), so a frame here is the frame the tool would match.
 
     simulator = Simulator(environment)
-    poses = simulator.random_poses(1000, seed=1)                # or TrackerPoses.of(positions, yaw=...)
+    poses = simulator.random_poses(1000, seed=1)   # or simulator.walk(10), TrackerPoses.of(positions, yaw_degrees=...)
     frames = simulator.frames(poses, noise_degrees=0.05, seed=1)
     result = environment.match_frames(frames.rays, frames.offsets)
+    tracked = environment.track_walk(frames.rays, frames.offsets)
 
-A pose is built the way a person holds a tracker: turned by `yaw` about the vertical (+y) axis,
-then tipped by `tilt` radians about the horizontal `tilt_axis`. The camera looks along the
-tracker's -y axis towards a floor, +y towards a ceiling; an unturned tracker's x and z axes are
-the environment's.
+A pose is built the way a person holds a tracker: turned by its yaw about the vertical (+y) axis,
+then tipped by its tilt about the horizontal tilt axis. Angles are degrees, radians only where
+named _rad. The camera looks along the tracker's -y axis towards a floor, +y towards a ceiling; an
+unturned tracker's x and z axes are the environment's.
 """
 
 from __future__ import annotations
@@ -32,20 +33,21 @@ SPURIOUS = 0xFFFFFFFF
 
 @dataclass(frozen=True)
 class TrackerPoses:
-    """n tracker poses as an (n, 8) float64 array: position x, y, z, yaw, tilt axis x, y, z, tilt."""
+    """n tracker poses as an (n, 8) float64 array: position x, y, z, yaw_rad, tilt axis x, y, z,
+    tilt_rad (the layout the simulator's C functions take)."""
     values: npt.NDArray[np.float64]
 
     @classmethod
-    def of(cls, positions: npt.ArrayLike, yaw: npt.ArrayLike = 0.0, tilt: npt.ArrayLike = 0.0,
+    def of(cls, positions: npt.ArrayLike, *, yaw_degrees: npt.ArrayLike = 0.0, tilt_degrees: npt.ArrayLike = 0.0,
            tilt_axis: npt.ArrayLike = (1.0, 0.0, 0.0)) -> "TrackerPoses":
-        """Poses from (n, 3) positions; yaw and tilt in radians, scalars or one per pose."""
+        """Poses from (n, 3) positions; yaw and tilt in degrees, scalars or one per pose."""
         position = np.atleast_2d(np.asarray(positions, dtype=np.float64))
         n = len(position)
         values = np.empty((n, 8))
         values[:, 0:3] = position
-        values[:, 3] = np.broadcast_to(np.asarray(yaw, dtype=np.float64), (n,))
+        values[:, 3] = np.radians(np.broadcast_to(np.asarray(yaw_degrees, dtype=np.float64), (n,)))
         values[:, 4:7] = np.broadcast_to(np.asarray(tilt_axis, dtype=np.float64), (n, 3))
-        values[:, 7] = np.broadcast_to(np.asarray(tilt, dtype=np.float64), (n,))
+        values[:, 7] = np.radians(np.broadcast_to(np.asarray(tilt_degrees, dtype=np.float64), (n,)))
         return cls(values)
 
     def __len__(self) -> int:
@@ -54,6 +56,14 @@ class TrackerPoses:
     @property
     def positions(self) -> npt.NDArray[np.float64]:
         return self.values[:, 0:3]
+
+    @property
+    def yaw_degrees(self) -> npt.NDArray[np.float64]:
+        return np.degrees(self.values[:, 3])
+
+    @property
+    def tilt_degrees(self) -> npt.NDArray[np.float64]:
+        return np.degrees(self.values[:, 7])
 
 
 @dataclass(frozen=True)
@@ -99,6 +109,21 @@ class Simulator:
             count, half_extent[0], half_extent[1], distance[0], distance[1], math.radians(max_tilt_degrees),
             self.plane_height, int(self.ceiling), seed, values.ctypes.data))
         return TrackerPoses(values)
+
+    def walk(self, seconds: float, rate: float = 120.0, distance: float = 2.0, seed: int = 1) -> TrackerPoses:
+        """The poses of a walk `seconds` long at `rate` frames a second, as the tool's simulate
+        --walk makes it: over the middle 70 % of the markers' extent, `distance` from the marker
+        plane, at 1.5 m/s with head turns up to 180 deg/s, +-10 deg of sway and a 3 cm bob."""
+        half_width = 0.7 * float(np.abs(self.markers[:, 0]).max(initial=0.0))
+        half_depth = 0.7 * float(np.abs(self.markers[:, 2]).max(initial=0.0))
+        height = self.plane_height + (-distance if self.ceiling else distance)
+        capacity = int(seconds * rate) + 2
+        values = np.empty((capacity, 8))
+        count = ctypes.c_uint64()
+        if self._library.lumetra_simulation_walk(half_width, half_depth, height, float(seconds), float(rate), seed,
+                                                 capacity, values.ctypes.data, ctypes.byref(count)) != 0:
+            raise ValueError("a walk takes 0 < seconds <= 86400 and 1 <= rate <= 10000 frames a second")
+        return TrackerPoses(values[:min(count.value, capacity)])
 
     def rotations(self, poses: TrackerPoses) -> npt.NDArray[np.float64]:
         """(n, 4) quaternions (x, y, z, w) turning each tracker's vectors into environment vectors."""

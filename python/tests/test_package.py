@@ -98,7 +98,7 @@ class SimulationTest(unittest.TestCase):
             self.assertTrue(single.ok)
 
             # The same pose given by hand yields the same frame.
-            given = grid.TrackerPoses.of(poses.positions[:1], yaw=poses.values[:1, 3])
+            given = grid.TrackerPoses.of(poses.positions[:1], yaw_degrees=poses.yaw_degrees[:1])
             np.testing.assert_array_equal(simulator.frames(given, field_of_view_degrees=115, seed=3).rays,
                                           frames.frame(0)[0])
 
@@ -130,7 +130,7 @@ class TrackingTest(unittest.TestCase):
                 np.testing.assert_array_equal(indices[numbered], numbers[numbered])
                 self.assertEqual(report.numbered_rays, numbered.sum())
                 np.testing.assert_allclose(pose.position, poses.positions[f], atol=0.03)
-                self.assertLess(report.rms_angle, report.max_angle + 1e-9)
+                self.assertLess(report.rms_angle_rad, report.max_angle_rad + 1e-9)
                 np.testing.assert_array_equal(report.covariance, report.covariance.T)
                 self.assertTrue(np.all(np.diag(report.covariance) > 0))
 

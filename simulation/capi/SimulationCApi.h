@@ -11,6 +11,8 @@
 
 #include <cstdint>
 
+#include "LumetraVeskEnvironmentHorizontalGrid.h"
+
 #define LUMETRA_SIMULATION_API extern "C" [[gnu::visibility("default")]]
 
 extern "C" {
@@ -65,3 +67,28 @@ LUMETRA_SIMULATION_API std::uint32_t lumetra_simulation_match(void* environment,
                                                               std::uint64_t rayCount, const std::uint64_t* offsets,
                                                               std::uint64_t frameCount, std::uint32_t* indices,
                                                               float* poses, std::uint32_t* matched, double* seconds);
+
+/// The poses of a walk over x within +-halfWidth, z within +-halfDepth at tracker height `height`,
+/// `seconds` long at `rate` frames a second (Lumetra::Testing::walk: 1.5 m/s, head turns up to
+/// 180 deg/s, +-10 deg of sway, a 3 cm bob): min(capacity, length) poses into out (8 doubles
+/// each) and the walk's length into *count. Nonzero for values out of range.
+LUMETRA_SIMULATION_API int lumetra_simulation_walk(double halfWidth, double halfDepth, double height, double seconds,
+                                                   double rate, std::uint64_t seed, std::uint64_t capacity,
+                                                   double* out, std::uint64_t* count);
+
+/// Identifies frameCount frames through `environment`'s tracking face (ITrackingEnvironment),
+/// laid out as for lumetra_simulation_match. Writes one marker index per ray (MarkerUnidentified
+/// where the library delivered none), 7 floats per frame (NaN where no pose was found), the found
+/// flag, the PoseReport and the seconds spent in the call. Returns the first result code that is
+/// not Ok (also NoInterface for a library without the face), or 0.
+LUMETRA_SIMULATION_API std::uint32_t lumetra_simulation_identify(
+    void* environment, const float* rays, std::uint64_t rayCount, const std::uint64_t* offsets,
+    std::uint64_t frameCount, std::uint32_t* indices, float* poses, std::uint32_t* found,
+    Lumetra::Vesk::Environment::HorizontalGrid::PoseReport* reports, double* seconds);
+
+/// As lumetra_simulation_identify, but tracks: each frame is predicted at constant velocity from
+/// the two poses before (as the tool's simulate --method track), identified when there is none.
+LUMETRA_SIMULATION_API std::uint32_t lumetra_simulation_track(
+    void* environment, const float* rays, std::uint64_t rayCount, const std::uint64_t* offsets,
+    std::uint64_t frameCount, std::uint32_t* indices, float* poses, std::uint32_t* found,
+    Lumetra::Vesk::Environment::HorizontalGrid::PoseReport* reports, double* seconds);

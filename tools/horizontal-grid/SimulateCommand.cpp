@@ -3,12 +3,14 @@
 
 #include "tools/horizontal-grid/SimulateCommand.h"
 
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <random>
 
 #include <fmt/core.h>
 
+#include "LumetraVeskEnvironmentHorizontalGridRecording.h"
 #include "simulation/TrackingScenarios.h"
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/Conventions.h"
@@ -69,6 +71,30 @@ std::vector<Testing::TrackerPose> walkPoses(const SimulateOptions& options, cons
     return Testing::walk(area, options.walkSeconds, options.rate, options.tracker.seed);
 }
 
+/// The frames' recording, when --record asks for one: rays in the tracker's frame, the truth.
+class FrameRecorder {
+public:
+    FrameRecorder(const std::string& path, const std::string& code) {
+        if (path.empty()) return;
+        file_.open(path, std::ios::binary | std::ios::trunc);
+        if (!file_) throw std::runtime_error("cannot write the recording " + path);
+        writer_.emplace(file_, code);
+    }
+    void add(double time, const Testing::Frame& frame, const Testing::TrackerPose& pose) {
+        if (!writer_) return;
+        const auto q = pose.rotation();
+        const Host::RecordedTruth truth{
+            {LumetraMath::vectorCast<float>(pose.position),
+             {static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z), static_cast<float>(q.w)}},
+            frame.markerNumbers};
+        writer_->frame(time, 0, frame.rays, &truth);
+    }
+
+private:
+    std::ofstream file_;
+    std::optional<Host::RecordingWriter> writer_;
+};
+
 std::string method(const SimulateOptions& options) {
     return options.walkSeconds > 0 && !options.methodGiven ? "track" : options.method;
 }
@@ -92,12 +118,14 @@ int runSimulate(const SimulateOptions& options) {
     const double tolerance = options.tracker.positionTolerance(d.cellSize);
     Testing::FrameOptions frameOptions = options.tracker.frameOptions(d.ceiling);
     SimulationTally tally;
+    FrameRecorder recorder(options.record, loaded.code);
     {
         Progress progress("simulate", poses.size(), options.tracker.progressMode());
         Testing::ConstantVelocityPredictor predictor;
         for (std::size_t i = 0; i < poses.size(); ++i) {
             frameOptions.seed = options.tracker.seed + i;
             const Testing::Frame frame = matcher.frame(poses[i], frameOptions);
+            recorder.add(static_cast<double>(i) / options.rate, frame, poses[i]);
             // Tracking identifies the first frame, and afresh after a frame without a pose.
             const std::optional<Testing::Pose> predicted = how == "track" ? predictor.predict() : std::nullopt;
             const FrameOutcome outcome = how == "match" ? matcher.match(poses[i], frame)
@@ -172,6 +200,9 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
         ->check(CLI::Range(1.0, 10000.0))
         ->capture_default_str()
         ->needs(walk);
+    command->add_option("--record", options->record,
+                        "Record the frames (rays in the tracker's frame, time at --rate, true pose and markers) into "
+                        "this file, for replay");
     command->add_flag("--json", options->json, "Write JSON");
     selectOnParse(*command, selected, options, runSimulate);
 }

@@ -23,7 +23,8 @@ struct SimulateOptions {
     std::string method = "match";  ///< match, identify or track
     bool methodGiven = false;      ///< --method was given (a walk is tracked unless it was)
     double walkSeconds = 0;        ///< > 0: frames of a walk over the grid instead of random poses
-    double rate = 120;             ///< frames a second of a walk
+    double rate = 120;             ///< frames a second of a walk (and the clock of --record's frames)
+    std::string record;            ///< a file to record the frames into (with their truth), or ""
 };
 
 /// Matches the frames `options` asks for through the library and prints the figures; returns

@@ -1,0 +1,213 @@
+"""Camera models: pixel centroids to unit rays in the tracker's frame, and back (numpy, vectorised).
+
+    camera = Camera.fisheye((285, 285, 320, 240), (-0.01, 0.05, -0.03, 0.004), rotation=LOOKING_DOWN)
+    rays = camera.rays(pixels)        # (n, 2) pixels -> (n, 3) float32 unit rays, tracker frame
+    pixels, seen = camera.project(rays)
+
+The models, coefficients and axes are OpenCV's, as in the C++ host helper
+(LumetraVeskEnvironmentHorizontalGridCamera.h): the camera frame has x to the right of the image,
+y down it, z forward; pixel (0, 0) is the centre of the top-left pixel.
+- "pinhole": radial-tangential distortion, coefficients (k1, k2, p1, p2, k3);
+- "fisheye": equidistant (Kannala-Brandt), coefficients (k1, k2, k3, k4); rays beyond 90 degrees
+  from the axis are fine.
+Unprojection inverts the distortion by Newton's method to double precision; pixels the model
+cannot have produced (beyond the radius where the distortion folds back) give NaN rays, which the
+library ignores.
+
+The camera's mount: `rotation` (x, y, z, w) turns camera-frame vectors into tracker-frame ones and
+`position` is the camera's centre in the tracker's frame, as the tracker's camera rig takes them.
+A floor tracker's rays point along its -y axis, a ceiling tracker's along +y: LOOKING_DOWN and
+LOOKING_UP turn a z-forward camera that way.
+"""
+
+from __future__ import annotations
+
+from dataclasses import dataclass, field
+from typing import Dict, Sequence, Tuple
+
+import numpy as np
+import numpy.typing as npt
+
+_HALF = float(np.sqrt(0.5))
+#: z-forward camera looking along the tracker's -y axis (a floor): camera x is tracker x, camera y
+#: (down the image) tracker +z.
+LOOKING_DOWN = (_HALF, 0.0, 0.0, _HALF)
+#: z-forward camera looking along the tracker's +y axis (a ceiling): camera y is tracker -z.
+LOOKING_UP = (-_HALF, 0.0, 0.0, _HALF)
+IDENTITY = (0.0, 0.0, 0.0, 1.0)
+
+_MODELS = {"pinhole": 5, "fisheye": 4}
+_ITERATIONS = 20
+_CHUNK = 8192
+
+
+def rotation_matrix(quaternion: Sequence[float]) -> npt.NDArray[np.float64]:
+    """The 3 x 3 matrix of the quaternion (x, y, z, w), normalised first."""
+    x, y, z, w = np.asarray(quaternion, dtype=np.float64) / np.linalg.norm(quaternion)
+    return np.array([[1 - 2 * (y * y + z * z), 2 * (x * y - z * w), 2 * (x * z + y * w)],
+                     [2 * (x * y + z * w), 1 - 2 * (x * x + z * z), 2 * (y * z - x * w)],
+                     [2 * (x * z - y * w), 2 * (y * z + x * w), 1 - 2 * (x * x + y * y)]])
+
+
+@dataclass(frozen=True)
+class Camera:
+    """A calibrated camera on the tracker: model ("pinhole" or "fisheye"), intrinsics (fx, fy, cx,
+    cy) in pixels, distortion coefficients in OpenCV's order, and its mount on the tracker."""
+    model: str
+    intrinsics: Tuple[float, float, float, float]
+    distortion: Tuple[float, ...]
+    rotation: Tuple[float, float, float, float] = IDENTITY
+    position: Tuple[float, float, float] = (0.0, 0.0, 0.0)
+    _matrix: npt.NDArray[np.float64] = field(init=False, repr=False, compare=False)
+
+    def __post_init__(self) -> None:
+        if self.model not in _MODELS:
+            raise ValueError("model must be 'pinhole' or 'fisheye', not %r" % (self.model,))
+        if len(self.distortion) != _MODELS[self.model]:
+            raise ValueError("a %s camera takes %d distortion coefficients" % (self.model, _MODELS[self.model]))
+        if len(self.intrinsics) != 4 or not np.all(np.isfinite(self.intrinsics)) or \
+                self.intrinsics[0] == 0 or self.intrinsics[1] == 0:
+            raise ValueError("intrinsics must be four finite numbers fx, fy, cx, cy with nonzero focal lengths")
+        if not np.all(np.isfinite(self.rotation)) or abs(np.linalg.norm(self.rotation) - 1) > 1e-3:
+            raise ValueError("rotation must be a unit quaternion (x, y, z, w)")
+        object.__setattr__(self, "_matrix", rotation_matrix(self.rotation))
+
+    @classmethod
+    def pinhole(cls, intrinsics: Sequence[float], distortion: Sequence[float] = (0, 0, 0, 0, 0),
+                rotation: Sequence[float] = IDENTITY, position: Sequence[float] = (0, 0, 0)) -> "Camera":
+        """Pinhole with radial-tangential distortion (k1, k2, p1, p2, k3)."""
+        return cls("pinhole", _floats(intrinsics), _floats(distortion), _floats(rotation), _floats(position))
+
+    @classmethod
+    def fisheye(cls, intrinsics: Sequence[float], distortion: Sequence[float] = (0, 0, 0, 0),
+                rotation: Sequence[float] = IDENTITY, position: Sequence[float] = (0, 0, 0)) -> "Camera":
+        """Equidistant fisheye (k1, k2, k3, k4)."""
+        return cls("fisheye", _floats(intrinsics), _floats(distortion), _floats(rotation), _floats(position))
+
+    @classmethod
+    def from_dict(cls, values: Dict[str, object]) -> "Camera":
+        """The camera of a recording (see recording.py)."""
+        return cls(str(values["model"]), _floats(values["intrinsics"]), _floats(values["distortion"]),  # type: ignore
+                   _floats(values.get("rotation", IDENTITY)), _floats(values.get("position", (0, 0, 0))))  # type: ignore
+
+    def to_dict(self) -> Dict[str, object]:
+        return {"model": self.model, "intrinsics": list(self.intrinsics), "distortion": list(self.distortion),
+                "position": list(self.position), "rotation": list(self.rotation)}
+
+    def camera_rays(self, pixels: npt.ArrayLike) -> npt.NDArray[np.float64]:
+        """(n, 2) pixels -> (n, 3) unit rays in the camera's frame, float64 (NaN where no ray)."""
+        p = np.asarray(pixels, dtype=np.float64).reshape(-1, 2)
+        out = np.empty((len(p), 3))
+        for begin in range(0, len(p), _CHUNK):  # chunks whose temporaries stay in the cache
+            out[begin:begin + _CHUNK] = np.stack(self._unproject(p[begin:begin + _CHUNK]), axis=1)
+        return out
+
+    def rays(self, pixels: npt.ArrayLike) -> npt.NDArray[np.float32]:
+        """(n, 2) pixels -> (n, 3) unit rays in the tracker's frame, float32, ready for the library."""
+        p = np.asarray(pixels, dtype=np.float64).reshape(-1, 2)
+        out = np.empty((len(p), 3), np.float32)
+        m = self._matrix
+        for begin in range(0, len(p), _CHUNK):
+            x, y, z = self._unproject(p[begin:begin + _CHUNK])
+            for row in range(3):
+                out[begin:begin + _CHUNK, row] = m[row, 0] * x + m[row, 1] * y + m[row, 2] * z
+        return out
+
+    def _unproject(self, p: np.ndarray) -> Tuple[np.ndarray, np.ndarray, np.ndarray]:
+        fx, fy, cx, cy = self.intrinsics
+        xd, yd = (p[:, 0] - cx) / fx, (p[:, 1] - cy) / fy
+        return _undistort_pinhole(xd, yd, self.distortion) if self.model == "pinhole" else \
+            _undistort_fisheye(xd, yd, self.distortion)
+
+    def project(self, rays: npt.ArrayLike) -> Tuple[npt.NDArray[np.float64], npt.NDArray[np.bool_]]:
+        """(n, 3) directions in the tracker's frame -> (n, 2) pixels and whether each is seen (a
+        pinhole camera sees only what lies in front of it); unseen pixels are NaN."""
+        c = np.asarray(rays, dtype=np.float64).reshape(-1, 3) @ self._matrix
+        x, y, z = c[:, 0], c[:, 1], c[:, 2]
+        with np.errstate(divide="ignore", invalid="ignore"):
+            if self.model == "pinhole":
+                seen = z > 0
+                xd, yd = _distort_pinhole(x / z, y / z, self.distortion)
+            else:
+                seen = np.isfinite(c).all(axis=1) & (np.abs(c).sum(axis=1) > 0)
+                r = np.hypot(x, y)
+                theta = np.arctan2(r, z)
+                t2 = theta * theta
+                k1, k2, k3, k4 = self.distortion
+                scale = np.where(r > 0, theta * (1 + t2 * (k1 + t2 * (k2 + t2 * (k3 + t2 * k4)))) / r, 0.0)
+                xd, yd = x * scale, y * scale
+        fx, fy, cx, cy = self.intrinsics
+        pixels = np.stack((fx * xd + cx, fy * yd + cy), axis=1)
+        pixels[~seen] = np.nan
+        return pixels, seen
+
+
+def _floats(values: Sequence[float]) -> Tuple[float, ...]:
+    return tuple(float(v) for v in values)  # type: ignore[return-value]
+
+
+def _distort_pinhole(x: np.ndarray, y: np.ndarray, d: Sequence[float]) -> Tuple[np.ndarray, np.ndarray]:
+    k1, k2, p1, p2, k3 = d
+    r2 = x * x + y * y
+    radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3))
+    return (x * radial + 2 * p1 * x * y + p2 * (r2 + 2 * x * x),
+            y * radial + p1 * (r2 + 2 * y * y) + 2 * p2 * x * y)
+
+
+def _undistort_pinhole(xd: np.ndarray, yd: np.ndarray, d: Sequence[float]) -> Tuple[np.ndarray, ...]:
+    """Newton's method on the 2D distortion, all points at once, started with the radial
+    distortion undone as if the distorted point were the undistorted one; stops when every step
+    is below 1e-8 (Newton's error after it is about its square)."""
+    k1, k2, p1, p2, k3 = d
+    with np.errstate(all="ignore"):
+        r2 = xd * xd + yd * yd
+        radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3))
+        scale = np.where(radial > 0.5, 1 / radial, 1.0)
+        x, y = xd * scale, yd * scale
+        a, b, k2_twice, k3_thrice = 2 * p1, 2 * p2, 2 * k2, 3 * k3
+        for iteration in range(_ITERATIONS):
+            r2 = x * x + y * y
+            radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3))
+            slope = 2 * (k1 + r2 * (k2_twice + r2 * k3_thrice))  # d radial / d r2, doubled
+            t = radial + a * y + b * x
+            ex = x * t + p2 * r2 - xd
+            ey = y * t + p1 * r2 - yd
+            jxx = t + x * (x * slope + b)
+            jyy = t + y * (y * slope + a)
+            jxy = x * y * slope + a * x + b * y
+            determinant = jxx * jyy - jxy * jxy
+            inverse = 1 / determinant
+            dx, dy = (jyy * ex - jxy * ey) * inverse, (jxx * ey - jxy * ex) * inverse
+            x -= dx
+            y -= dy
+            if iteration >= 2:
+                unsettled = ~(dx * dx + dy * dy < 1e-16 * (1 + x * x + y * y))
+                if not unsettled.any():
+                    break
+        z = 1 / np.sqrt(x * x + y * y + 1)
+    # Beyond the fold, where the (symmetric) Jacobian is no longer positive definite, the same
+    # pixel belongs to no ray.
+    z[unsettled | ~(jxx > 0) | ~(determinant > 0)] = np.nan
+    return x * z, y * z, z
+
+
+def _undistort_fisheye(xd: np.ndarray, yd: np.ndarray, d: Sequence[float]) -> Tuple[np.ndarray, ...]:
+    """Newton's method on theta_d(theta), all points at once, from theta = theta_d."""
+    k1, k2, k3, k4 = d
+    theta_d = np.hypot(xd, yd)
+    theta = theta_d.copy()
+    with np.errstate(all="ignore"):
+        for _ in range(_ITERATIONS):
+            t2 = theta * theta
+            error = theta * (1 + t2 * (k1 + t2 * (k2 + t2 * (k3 + t2 * k4)))) - theta_d
+            slope = 1 + t2 * (3 * k1 + t2 * (5 * k2 + t2 * (7 * k3 + t2 * 9 * k4)))
+            step = error / slope
+            theta -= step
+            unsettled = ~(np.abs(step) < 1e-8 * (1 + theta))
+            if not unsettled.any():
+                break
+        scale = np.where(theta_d > 0, np.sin(theta) / theta_d, 1.0)
+        z = np.cos(theta)
+    z[unsettled | ~(slope > 0) | ~(theta >= 0) | ~(theta <= np.pi)] = np.nan
+    scale[np.isnan(z)] = np.nan
+    return xd * scale, yd * scale, z
