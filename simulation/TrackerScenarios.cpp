@@ -171,7 +171,7 @@ private:
         start = Clock::now();
         const TrackerState state = getState(*tracker_, time);
         figures_.getStateMicroseconds.push_back(microsecondsSince(start));
-        if (!locked_) return;
+        if (!locked_ || occluded(time)) return;  // occluded frames have nothing to track
         ++figures_.frames;
         if (state.status != TrackerTracking) return;
         ++figures_.tracking;

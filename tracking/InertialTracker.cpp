@@ -23,9 +23,12 @@ constexpr double maxPrediction = 0.1;
 /// Tracking while a frame was fused within this time, coasting until the second, then lost.
 constexpr double trackingTimeout = 0.25;
 constexpr double coastingTimeout = 2.0;
-/// The prediction holds when it numbers at least this many rays and this share of the usable ones.
+/// The prediction holds when it numbers at least this many rays and this share of the usable ones
+/// (the others may lie in gates too wide to tell neighbours apart), and the fused pose must then
+/// explain the final share of them.
 constexpr std::size_t minimumRays = 4;
-constexpr double holdingShare = 0.5;
+constexpr double holdingShare = 0.25;
+constexpr double explainedShare = 0.5;
 /// An identification agrees with the prediction when their poses differ by at most the chi-square
 /// 99.9 % point of six degrees of freedom under both covariances.
 constexpr double agreementGate = 22.46;
@@ -42,6 +45,15 @@ constexpr double restSpan = 0.1, restForceShare = 0.05, restRate = 0.2;
 constexpr double restTiltUncertainty = 0.02;
 
 Vector3d toDouble(const float (&v)[3]) { return {v[0], v[1], v[2]}; }
+
+std::size_t countNumbered(const std::vector<MarkerIndex>& numbers) {
+    return static_cast<std::size_t>(
+        std::count_if(numbers.begin(), numbers.end(), [](MarkerIndex m) { return m != MarkerNotFound; }));
+}
+
+std::size_t usableCount(const std::vector<TrackerRay>& rays) {
+    return static_cast<std::size_t>(std::count_if(rays.begin(), rays.end(), [](const TrackerRay& r) { return r.usable; }));
+}
 
 void setBlock(Covariance15& p, std::size_t block, double sigma) {
     for (std::size_t i = 0; i < 3; ++i) p(block + i, block + i) = sigma * sigma;
@@ -187,15 +199,14 @@ bool InertialTracker::fuseFrame(FilterState& state, const std::vector<TrackerRay
         // Rays the wide prior left ambiguous may be numbered from the fused pose.
         if (round == 0) {
             std::vector<MarkerIndex> again = numberByGates(environment, fused, rays, noise);
-            const auto count = [](const std::vector<MarkerIndex>& n) {
-                return std::count_if(n.begin(), n.end(), [](MarkerIndex m) { return m != MarkerNotFound; });
-            };
-            if (count(again) > count(numbers)) {
+            if (countNumbered(again) > countNumbered(numbers)) {
                 numbers = std::move(again);
                 continue;
             }
         }
         if (regate(environment, fused, rays, noise, numbers) == 0) {
+            if (static_cast<double>(countNumbered(numbers)) < explainedShare * static_cast<double>(usableCount(rays)))
+                return false;
             state = fused;
             return true;
         }
@@ -245,7 +256,7 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
     const Environment& environment = *environment_;
     const CameraMount& mount = configuration_.cameras[camera];
     const std::vector<TrackerRay> tracker = toTrackerRays(rays, mount);
-    const auto usable = static_cast<double>(std::count_if(tracker.begin(), tracker.end(), [](const TrackerRay& r) { return r.usable; }));
+    const auto usable = static_cast<double>(usableCount(tracker));
 
     PoseOutcome outcome;
     outcome.method = PoseMethodTrackerPredicted;
@@ -254,8 +265,7 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
     if (hasEstimate_) {
         FilterState predicted = predictAt(time);
         numbers = numberByGates(environment, predicted, tracker, configuration_.rayNoise);
-        const auto numbered = static_cast<std::size_t>(
-            std::count_if(numbers.begin(), numbers.end(), [](MarkerIndex m) { return m != MarkerNotFound; }));
+        const std::size_t numbered = countNumbered(numbers);
         if (numbered >= minimumRays && static_cast<double>(numbered) >= holdingShare * usable &&
             fuseFrame(predicted, tracker, numbers))
             fused = predicted;

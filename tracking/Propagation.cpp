@@ -41,11 +41,15 @@ void advanceNominal(FilterState& state, double dt, const Vector3d* angularRate, 
         state.position += state.velocity * dt;
         state.rotation = normalized(state.rotation * rotationFromVector(state.rate * dt));
     } else {
+        // The force is turned by the rotation at the middle of the interval: turning it by the
+        // start's would bias the velocity by half the interval's turn times the force.
+        const Vector3d turn = (*angularRate - state.rate) * dt;
+        const Quaterniond middle = state.rotation * rotationFromVector(turn * 0.5);
         const Vector3d acceleration =
-            LumetraMath::mul(state.rotation, *specificForce - state.accelBias) + gravityVector(gravity);
+            LumetraMath::mul(middle, *specificForce - state.accelBias) + gravityVector(gravity);
         state.position += state.velocity * dt + acceleration * (0.5 * dt * dt);
         state.velocity += acceleration * dt;
-        state.rotation = normalized(state.rotation * rotationFromVector((*angularRate - state.rate) * dt));
+        state.rotation = normalized(state.rotation * rotationFromVector(turn));
     }
     state.time += dt;
 }

@@ -12,9 +12,9 @@ namespace {
 /// Chi-square with two degrees of freedom at 99.9 % and 99.99 %.
 constexpr double acceptGate = 13.82;
 constexpr double ambiguityGate = 18.42;
-/// Candidates are searched within this many standard deviations of the hit, at most a spacing away.
-constexpr double searchSigmas = 4.3;
-constexpr double maxSearchSpacings = 1.0;
+/// Candidates are searched within the ambiguity gate around the hit, which must stay within two of
+/// the smallest marker spacings.
+constexpr double maxGateSpacings = 2.0;
 constexpr double quarterSpacing = 0.25;
 
 struct Claim {
@@ -22,25 +22,41 @@ struct Claim {
     std::size_t ray = 0;
 };
 
-/// d^2 of residual r under S = H P H^T + s2 I.
-double innovationDistance(const RayResidual& residual, const PoseCovariance& pose, double variance) {
+/// S = H P H^T + s2 I of a residual (2 x 2).
+void innovationCovariance(const RayResidual& residual, const PoseCovariance& pose, double variance, double (&s)[2][2]) {
     double hp[2][6] = {};
     for (std::size_t k = 0; k < 2; ++k)
         for (std::size_t j = 0; j < 6; ++j)
             for (std::size_t i = 0; i < 6; ++i) hp[k][j] += residual.jacobian[k][i] * pose(i, j);
-    double s[2][2] = {};
     for (std::size_t a = 0; a < 2; ++a)
-        for (std::size_t b = 0; b < 2; ++b)
+        for (std::size_t b = 0; b < 2; ++b) {
+            s[a][b] = a == b ? variance : 0.0;
             for (std::size_t j = 0; j < 6; ++j) s[a][b] += hp[a][j] * residual.jacobian[b][j];
-    s[0][0] += variance;
-    s[1][1] += variance;
+        }
+}
+
+/// d^2 of residual r under S.
+double innovationDistance(const RayResidual& residual, const PoseCovariance& pose, double variance) {
+    double s[2][2];
+    innovationCovariance(residual, pose, variance, s);
     const double det = s[0][0] * s[1][1] - s[0][1] * s[1][0];
     if (!(det > 0)) return std::numeric_limits<double>::infinity();
     const double r0 = residual.residual[0], r1 = residual.residual[1];
     return (s[1][1] * r0 * r0 - (s[0][1] + s[1][0]) * r0 * r1 + s[0][0] * r1 * r1) / det;
 }
 
-double blockTrace(const Covariance15& p, std::size_t block) { return p(block, block) + p(block + 1, block + 1) + p(block + 2, block + 2); }
+/// The largest eigenvalue of S for the ray's own predicted direction: the angular size of its gate.
+double gateVariance(const Vector3d& position, const Matrix3d& rotation, const TrackerRay& ray, const PoseCovariance& pose,
+                    double variance, const Vector3d& hit) {
+    const std::optional<RayResidual> residual = rayResidual(position, rotation, ray, hit);
+    if (!residual) return std::numeric_limits<double>::infinity();
+    double s[2][2];
+    innovationCovariance(*residual, pose, variance, s);
+    const double mean = 0.5 * (s[0][0] + s[1][1]);
+    const double half = 0.5 * (s[0][0] - s[1][1]);
+    return mean + std::sqrt(half * half + s[0][1] * s[0][1]);
+}
+
 
 /// Where the ray cast from the state meets the marker plane, as (x, z), and how far it travels.
 bool planeHit(const Environment& environment, const Vector3d& position, const Matrix3d& rotation,
@@ -67,8 +83,6 @@ std::vector<MarkerIndex> numberByGates(const Environment& environment, const Fil
     const double variance = rayNoise * rayNoise;
     const Matrix3d rotation = LumetraMath::toRotationMatrix(predicted.rotation);
     const PoseCovariance pose = poseBlock(predicted.covariance);
-    const double positionVariance = blockTrace(predicted.covariance, ErrorBlock::position);
-    const double rotationVariance = blockTrace(predicted.covariance, ErrorBlock::rotation);
     const double spacing = environment.getMinMarkerDistance();
 
     std::vector<MarkerIndex> numbers(rays.size(), MarkerNotFound);
@@ -79,9 +93,13 @@ std::vector<MarkerIndex> numberByGates(const Environment& environment, const Fil
         LumetraMath::vector<float, 2> hit;
         double travel = 0, incidence = 0;
         if (!planeHit(environment, predicted.position, rotation, ray, hit, travel, incidence)) continue;
-        const double angular = std::sqrt(variance + rotationVariance + positionVariance / (travel * travel));
-        const double radius =
-            std::min(searchSigmas * angular * travel / std::max(incidence, 0.1), maxSearchSpacings * spacing);
+        const Vector3d hit3{hit.x, environment.getMarkersHeight(), hit.y};
+        const double angular =
+            std::sqrt(ambiguityGate * gateVariance(predicted.position, rotation, ray, pose, variance, hit3));
+        // Beyond that the search could miss a plausible marker and take its neighbour for the only
+        // one: such a ray is not numbered from the prediction.
+        const double radius = angular * travel / std::max(incidence, 0.1);
+        if (radius > maxGateSpacings * spacing) continue;
         double best = std::numeric_limits<double>::infinity(), second = best;
         MarkerIndex bestNumber = MarkerNotFound;
         for (const int candidate : environment.getMarkersSearch().getPointsInCircle(hit, static_cast<float>(radius))) {

@@ -15,8 +15,8 @@ constexpr float defaultGyroNoise = 1.7e-4f, defaultGyroBiasWalk = 1.9e-5f;
 constexpr float defaultAccelNoise = 2e-3f, defaultAccelBiasWalk = 3e-3f;
 constexpr float defaultGravity = 9.80665f;
 /// The motion model without samples: a head's acceleration and angular acceleration as white noise.
-constexpr double motionAcceleration = 6.0;        // units/s^2/sqrt(Hz), for metres
-constexpr double motionAngularAcceleration = 12.0;  // rad/s^2/sqrt(Hz)
+constexpr double motionAcceleration = 1.5;        // units/s^2/sqrt(Hz), for metres
+constexpr double motionAngularAcceleration = 4.0;  // rad/s^2/sqrt(Hz)
 
 double valueOr(float value, float fallback, const char* name) {
     if (!std::isfinite(value) || value < 0)
