@@ -341,6 +341,7 @@ void InertialTracker::settle(const FilterState& fused) {
 TrackerState InertialTracker::getState(double time) const {
     requireFinite(time, "time");
     TrackerState state{};
+    state.pose.rotation = {0, 0, 0, 0};  // everything but the status and the time is 0 while lost
     state.structSize = sizeof(TrackerState);
     state.time = time;
     state.status = TrackerLost;
