@@ -18,6 +18,8 @@ class PoseMethod(enum.IntEnum):
     TRACK = 1            #: track, from the predicted pose
     TRACK_FELL_BACK = 2  #: track, whose prediction did not hold: identified afresh
     REFINE = 3           #: refine_pose
+    TRACKER_PREDICTED = 4   #: Tracker.add_frame: numbered from the tracker's own prediction
+    TRACKER_IDENTIFIED = 5  #: Tracker.add_frame: identified afresh
 
 
 _UPPER = np.triu_indices(6)  # row by row, as the library lays out the covariance
