@@ -7,11 +7,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "environment/Environment.h"
+#include "matching/LevelledIdentification.h"
 #include "matching/PipelineSteps.h"
 #include "matching/PoseSettling.h"
 #include "matching/ResolvableRays.h"
@@ -112,6 +114,9 @@ public:
     /// even when the group could not be placed.
     const std::optional<LumetraMath::quaternion<float>>& levelling() const { return levelling_; }
 
+    /// Hypotheses whose rotation `admits` refuses are passed over.
+    void admitOnly(const RotationTest* admits) { admits_ = admits; }
+
 private:
     void search(PatternGroups& candidates) {
         // Only the largest groups are tried; a crafted frame may have thousands of them.
@@ -181,6 +186,7 @@ private:
                     else if (number != MarkerNotFound) return true;
                 }
         if (3 * kept < 2 * catalogueRays && kept < 6) return true;
+        if (admits_ && !(*admits_)(settled->fit.pose.rotation)) return true;
         if (!best_ || better(*settled, *best_)) {
             best_ = std::move(settled);
             bestResolvable_ = resolvable;
@@ -197,6 +203,7 @@ private:
     std::vector<MarkerIndex> settledNumbers_;
     double bestResolvable_ = 0;
     std::optional<LumetraMath::quaternion<float>> levelling_;
+    const RotationTest* admits_ = nullptr;
 };
 
 /// A tilted tracker sees bars foreshortened and turned in the plane the search projects onto, so
@@ -237,6 +244,16 @@ std::optional<SettledPose> identifyUnitRays(const Environment& environment, cons
 }
 
 }  // namespace
+
+std::optional<PoseEstimate> identifyLevelledRays(const Environment& environment, const std::vector<Vector3>& rays,
+                                                 const RotationTest& admits) {
+    if (rays.size() > MaxMatchRays) return std::nullopt;
+    IdentificationSearch search(environment, rays);
+    search.admitOnly(&admits);
+    const std::optional<SettledPose> found = search.run();
+    if (!found) return std::nullopt;
+    return toEstimate(*found);
+}
 
 PoseOutcome Environment::identify(const std::vector<Vector3>& rays) const {
     PoseOutcome outcome;

@@ -18,6 +18,7 @@
 #include "tools/horizontal-grid/EnvelopeReport.h"
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/Progress.h"
+#include "tools/horizontal-grid/TrackerEvaluation.h"
 #include "tools/horizontal-grid/TrackerOptions.h"
 
 namespace Lumetra::Tools {
@@ -41,6 +42,8 @@ struct EvaluateOptions {
     std::vector<std::string> rays{"exact", "camera", "noise0.1"};
     std::string readme;
     std::string jsonFile;
+    bool tracker = false;  ///< the inertial tracker's table instead
+    TrackerEvaluationOptions trackerOptions;
 };
 
 ProgressMode progressMode(const std::string& progress) {
@@ -143,6 +146,12 @@ nlohmann::json rowJson(const Testing::AccuracyRow& row) {
 
 int runEvaluate(const EvaluateOptions& options) {
     if (options.envelope) return runEnvelope(options);
+    if (options.tracker) {
+        TrackerEvaluationOptions tracker = options.trackerOptions;
+        tracker.seed = options.settings.seed;
+        tracker.json = options.json;
+        return runTrackerEvaluation(tracker);
+    }
     Testing::AccuracySettings settings = options.settings;
     settings.maxTilt = options.maxTiltDegrees * radiansPerDegree;
     settings.fieldOfViewHalfAngle = 0.5 * options.fieldOfViewDegrees * radiansPerDegree;
@@ -268,6 +277,10 @@ void addEvaluateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--readme", options->readme,
                         "Envelope: write the table into this file between <!-- envelope begin --> and <!-- envelope end -->");
     command->add_option("--json-file", options->jsonFile, "Envelope: also write the JSON into this file");
+    command->add_flag("--tracker", options->tracker, "The inertial tracker's table instead (walks, rigs, gaps, cold starts)");
+    command->add_option("--tracker-seconds", options->trackerOptions.seconds, "Seconds of each tracker run")
+        ->check(CLI::Range(1.0, 600.0))
+        ->capture_default_str();
     selectOnParse(*command, selected, options, runEvaluate);
 }
 
