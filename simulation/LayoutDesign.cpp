@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "environment/Environment.h"
+#include "simulation/BarClearance.h"
 #include "simulation/MatchScenarios.h"
 #include "simulation/ParallelFor.h"
 
@@ -19,7 +20,9 @@ using Vesk::Environment::HorizontalGrid::EnvironmentDescription;
 
 namespace {
 
-/// The cells and rotations a bar may take: every marker inside the room less its margin.
+/// The cells and rotations a bar may take: every marker inside the room less its margin, no other
+/// bar within the spacing (Chebyshev distance in cells), markers clear of other bars' markers by
+/// the bar's own smallest marker spacing, and no two bars crossing.
 class Placements {
 public:
     Placements(const DesignRequest& request, std::uint32_t columns, std::uint32_t rows)
@@ -30,11 +33,14 @@ public:
         const auto environment = makeEnvironment(empty);
         const double halfWidth = 0.5 * request.roomWidth - request.margin;
         const double halfDepth = 0.5 * request.roomDepth - request.margin;
+        markers_.resize(static_cast<std::size_t>(columns_ * rows_) * 4);
         allowed_.assign(static_cast<std::size_t>(columns_ * rows_), 0);
+        double extent = 0;
         for (int y = 0; y < rows_; ++y) {
             for (int x = 0; x < columns_; ++x) {
                 for (std::uint8_t rotation = 0; rotation < 4; ++rotation) {
-                    const auto markers = Vesk::Environment::HorizontalGrid::Environment::getMarkers2D(
+                    auto& markers = markers_[index(x, y) * 4 + rotation];
+                    markers = Vesk::Environment::HorizontalGrid::Environment::getMarkers2D(
                         {Bar{{x, y}, rotation}}, environment->getBarGeometries(), environment->getGridCenter(),
                         environment->getCellSize());
                     const bool inside = std::all_of(markers.begin(), markers.end(), [&](const auto& m) {
@@ -44,6 +50,11 @@ public:
                 }
             }
         }
+        for (const auto& layout : environment->getBarGeometries())
+            for (std::size_t k = 0; k < 3; ++k)
+                extent = std::max(extent, static_cast<double>(LumetraMath::length(layout[k])));
+        clearance_ = smallestSpacing(markers_.front());
+        reach_ = std::max(spacing_, static_cast<int>(std::ceil((2 * extent + clearance_) / request.geometry.cellSize)) + 1);
     }
 
     int columns() const { return columns_; }
@@ -51,27 +62,40 @@ public:
     bool allows(int x, int y, unsigned rotation) const {
         return x >= 0 && y >= 0 && x < columns_ && y < rows_ && ((allowed_[index(x, y)] >> rotation) & 1u) != 0;
     }
-    /// Whether a bar at (x, y) keeps the spacing from every bar of `bars` but the one at `skip`.
-    bool clear(const std::vector<Bar>& bars, int x, int y, std::size_t skip) const {
-        for (std::size_t i = 0; i < bars.size(); ++i)
-            if (i != skip && std::abs(bars[i]._position.x - x) <= spacing_ && std::abs(bars[i]._position.y - y) <= spacing_)
+    /// Whether a bar at (x, y) with `rotation` keeps clear of every bar of `bars` but the one at `skip`.
+    bool clear(const std::vector<Bar>& bars, int x, int y, unsigned rotation, std::size_t skip) const {
+        for (std::size_t i = 0; i < bars.size(); ++i) {
+            const int dx = std::abs(bars[i]._position.x - x), dy = std::abs(bars[i]._position.y - y);
+            if (i == skip || dx > reach_ || dy > reach_) continue;
+            if (dx <= spacing_ && dy <= spacing_) return false;
+            if (!barsKeepClear(markersOf(x, y, rotation), markersOf(bars[i]._position.x, bars[i]._position.y,
+                                                                    bars[i]._properties & 3u),
+                               clearance_))
                 return false;
+        }
         return true;
     }
-    /// A random allowed rotation of (x, y), or nothing.
-    std::optional<std::uint8_t> rotation(int x, int y, std::mt19937_64& rng) const {
+    /// A random rotation of (x, y) that fits and keeps clear of `bars` (but `skip`), or nothing.
+    std::optional<std::uint8_t> rotation(const std::vector<Bar>& bars, int x, int y, std::size_t skip,
+                                         std::mt19937_64& rng) const {
         std::vector<std::uint8_t> choices;
         for (std::uint8_t r = 0; r < 4; ++r)
-            if (allows(x, y, r)) choices.push_back(r);
+            if (allows(x, y, r) && clear(bars, x, y, r, skip)) choices.push_back(r);
         if (choices.empty()) return std::nullopt;
         return choices[std::uniform_int_distribution<std::size_t>(0, choices.size() - 1)(rng)];
     }
 
 private:
     std::size_t index(int x, int y) const { return static_cast<std::size_t>(y * columns_ + x); }
+    const std::vector<Point2>& markersOf(int x, int y, unsigned rotation) const {
+        return markers_[index(x, y) * 4 + rotation];
+    }
 
     int columns_, rows_, spacing_;
-    std::vector<std::uint8_t> allowed_;  ///< per cell, bit r: rotation r fits
+    int reach_ = 0;  ///< cells beyond which no bar can come near
+    double clearance_ = 0;
+    std::vector<std::vector<Point2>> markers_;  ///< per cell and rotation
+    std::vector<std::uint8_t> allowed_;  ///< per cell, bit r: rotation r fits the room
 };
 
 /// Cells visited in random order, each taking a bar when it keeps the spacing, up to `maxBars`.
@@ -83,8 +107,7 @@ std::vector<Bar> randomPacking(const Placements& placements, std::size_t maxBars
     std::vector<Bar> bars;
     for (const auto& [x, y] : cells) {
         if (maxBars > 0 && bars.size() >= maxBars) break;
-        if (!placements.clear(bars, x, y, bars.size())) continue;
-        if (const auto rotation = placements.rotation(x, y, rng)) bars.push_back(Bar{{x, y}, *rotation});
+        if (const auto rotation = placements.rotation(bars, x, y, bars.size(), rng)) bars.push_back(Bar{{x, y}, *rotation});
     }
     return bars;
 }
@@ -97,8 +120,7 @@ std::optional<std::vector<Bar>> localMove(const Placements& placements, std::vec
         if (maxBars > 0 && bars.size() >= maxBars) return std::nullopt;
         const int x = std::uniform_int_distribution<int>(0, placements.columns() - 1)(rng);
         const int y = std::uniform_int_distribution<int>(0, placements.rows() - 1)(rng);
-        if (!placements.clear(bars, x, y, bars.size())) return std::nullopt;
-        const auto rotation = placements.rotation(x, y, rng);
+        const auto rotation = placements.rotation(bars, x, y, bars.size(), rng);
         if (!rotation) return std::nullopt;
         bars.push_back(Bar{{x, y}, *rotation});
         return bars;
@@ -106,7 +128,7 @@ std::optional<std::vector<Bar>> localMove(const Placements& placements, std::vec
     const std::size_t i = std::uniform_int_distribution<std::size_t>(0, bars.size() - 1)(rng);
     Bar& bar = bars[i];
     if (kind == 0) {  // turn it
-        const auto rotation = placements.rotation(bar._position.x, bar._position.y, rng);
+        const auto rotation = placements.rotation(bars, bar._position.x, bar._position.y, i, rng);
         if (!rotation || *rotation == (bar._properties & 3)) return std::nullopt;
         bar._properties = *rotation;
         return bars;
@@ -115,7 +137,8 @@ std::optional<std::vector<Bar>> localMove(const Placements& placements, std::vec
         const int x = bar._position.x + std::uniform_int_distribution<int>(-2, 2)(rng);
         const int y = bar._position.y + std::uniform_int_distribution<int>(-2, 2)(rng);
         if (x == bar._position.x && y == bar._position.y) return std::nullopt;
-        if (!placements.allows(x, y, bar._properties & 3u) || !placements.clear(bars, x, y, i)) return std::nullopt;
+        if (!placements.allows(x, y, bar._properties & 3u) || !placements.clear(bars, x, y, bar._properties & 3u, i))
+            return std::nullopt;
         bar._position = {x, y};
         return bars;
     }

@@ -21,7 +21,7 @@ struct DesignRequest {
     double roomWidth = 0;  ///< along world x, metres
     double roomDepth = 0;  ///< along world z, metres
     double margin = 0;     ///< kept between every marker and the walls, metres
-    int spacing = 2;       ///< cells kept free around every bar (Chebyshev distance)
+    int spacing = 1;       ///< cells kept free around every bar (Chebyshev distance), besides the bars keeping clear
     /// The tracker's distances, the camera's field of view and the poses tried; the search scores
     /// a layout by its identifiable share.
     CoverageSettings coverage;
