@@ -162,7 +162,8 @@ double score(const DesignRequest& request, EnvironmentDescription layout, std::v
     if (layout.bars.empty()) return 0;
     try {
         const auto environment = makeEnvironment(layout);
-        return identifiableCoverage(*environment, layout, request.coverage).identifiableFraction();
+        // Two features in view, so that one lost to a dropped marker or a stray ray leaves another.
+        return identifiableCoverage(*environment, layout, request.coverage, 2).identifiableFraction();
     } catch (const std::runtime_error&) {
         return -1;  // a catalogue too slow to build
     }
@@ -213,14 +214,17 @@ DesignResult designLayout(const DesignRequest& request, const DesignProgress& pr
     // Batches of moves of the best layout, the best of each batch kept when it is better.
     constexpr std::size_t batch = 8;
     std::mt19937_64 rng(request.seed);
-    while (best.estimate < request.target && result.evaluations + batch <= request.evaluations) {
+    std::size_t stalled = 0;
+    while (best.estimate < request.target && result.evaluations + batch <= request.evaluations &&
+           stalled < request.patience) {
         std::vector<Scored> moves;
         for (int attempt = 0; moves.size() < batch && attempt < 64; ++attempt)
             if (auto bars = localMove(placements, best.bars, request.maxBars, rng)) moves.push_back({std::move(*bars)});
         if (moves.empty()) break;
         scoreAll(moves);
+        ++stalled;
         for (const Scored& move : moves)
-            if (move.betterThan(best)) best = move;
+            if (move.betterThan(best)) best = move, stalled = 0;
         if (progress) progress(result.evaluations, best.estimate);
     }
     layout.bars = std::move(best.bars);

@@ -1,6 +1,6 @@
 #pragma once
 // Designs a layout for a room: bars of one geometry placed so that a tracker at the given distances
-// from the marker plane has a catalogued feature wholly in view from as much of the floor as
+// from the marker plane has two catalogued features wholly in view from as much of the floor as
 // possible. Random packings that keep the bars' spacing and the room's walls are tried first, then
 // the best is improved by local moves (turn, shift, add or remove one bar). Deterministic for a
 // seed, whatever the number of threads.
@@ -29,13 +29,14 @@ struct DesignRequest {
     std::size_t maxBars = 0;     ///< 0: as many as fit
     std::size_t starts = 8;      ///< random packings tried first
     std::size_t evaluations = 600;  ///< most layouts scored in all
+    std::size_t patience = 12;      ///< batches of moves without a better layout before the search stops
     std::uint64_t seed = 1;
     unsigned threads = 0;  ///< 0: one per core
 };
 
 struct DesignResult {
     Vesk::Environment::HorizontalGrid::EnvironmentDescription layout;
-    double estimate = 0;          ///< identifiable share of the floor (positions at the threshold)
+    double estimate = 0;          ///< share of the floor (positions at the threshold) with two features in view
     std::size_t evaluations = 0;  ///< layouts scored
 };
 

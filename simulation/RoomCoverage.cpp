@@ -103,8 +103,8 @@ public:
         features_.assign(features.begin(), features.end());
     }
 
-    /// Whether a feature's markers all lie inside the field of view from `pose`.
-    bool featureInView(const TrackerPose& pose) const {
+    /// Whether the markers of at least `needed` features all lie inside the field of view from `pose`.
+    bool featuresInView(const TrackerPose& pose, std::size_t needed) const {
         const auto trackerFromWorld = LumetraMath::conjugate(pose.rotation());
         const Point3d axis{0, options_.ceiling ? 1.0 : -1.0, 0};
         const double minCosine = std::cos(options_.fieldOfViewHalfAngle);
@@ -120,9 +120,10 @@ public:
             }
             return barSeen[bar] == 1;
         };
-        return std::any_of(features_.begin(), features_.end(), [&](const std::vector<unsigned long>& bars) {
-            return std::all_of(bars.begin(), bars.end(), seen);
-        });
+        std::size_t found = 0;
+        for (const std::vector<unsigned long>& bars : features_)
+            if (std::all_of(bars.begin(), bars.end(), seen) && ++found >= needed) return true;
+        return false;
     }
 
 private:
@@ -257,7 +258,7 @@ RoomCoverage estimateCoverage(const EnvironmentDescription& layout, const Locato
         std::size_t located = 0, identifiable = 0;
         for (std::size_t k = 0; k < map.framesPerPosition; ++k) {
             const TrackerPose pose = samplePose(settings, layout, x, z, k);
-            identifiable += view.featureInView(pose) ? 1 : 0;
+            identifiable += view.featuresInView(pose, 1) ? 1 : 0;
             if (settings.method == LocateMethod::track) continue;
             FrameOptions frameOptions = options;
             frameOptions.seed = settings.seed + index * map.framesPerPosition + k;
@@ -278,14 +279,14 @@ RoomCoverage estimateCoverage(const EnvironmentDescription& layout, const Locato
 }
 
 RoomCoverage identifiableCoverage(const Environment& environment, const EnvironmentDescription& layout,
-                                  const CoverageSettings& settings) {
+                                  const CoverageSettings& settings, std::size_t featuresNeeded) {
     RoomCoverage map = emptyMap(layout, settings);
     const FeatureView view(environment, frameOptions(settings.camera, layout.ceiling));
     for (std::size_t index = 0; index < map.shares.size(); ++index) {
         const double x = map.xs[index % map.xs.size()], z = map.zs[index / map.xs.size()];
         std::size_t identifiable = 0;
         for (std::size_t k = 0; k < map.framesPerPosition; ++k)
-            identifiable += view.featureInView(samplePose(settings, layout, x, z, k)) ? 1 : 0;
+            identifiable += view.featuresInView(samplePose(settings, layout, x, z, k), featuresNeeded) ? 1 : 0;
         map.identifiable[index] = static_cast<double>(identifiable) / static_cast<double>(map.framesPerPosition);
     }
     map.shares = map.identifiable;

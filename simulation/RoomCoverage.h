@@ -121,9 +121,10 @@ RoomCoverage estimateCoverage(const Vesk::Environment::HorizontalGrid::Environme
                               const CoverageProgress& progress = {});
 
 /// The identifiable share alone (no frame is located): per position, the share of noise-free frames
-/// with a catalogued feature wholly in view. Fast enough to steer a layout search.
+/// with at least `featuresNeeded` catalogued features wholly in view. Fast enough to steer a layout
+/// search.
 RoomCoverage identifiableCoverage(const Vesk::Environment::HorizontalGrid::Environment& environment,
                                   const Vesk::Environment::HorizontalGrid::EnvironmentDescription& layout,
-                                  const CoverageSettings& settings);
+                                  const CoverageSettings& settings, std::size_t featuresNeeded = 1);
 
 }  // namespace Lumetra::Testing
