@@ -124,6 +124,15 @@ Testing::DesignRequest designRequest(const GenerateOptions& options, const Envir
     return request;
 }
 
+/// A quicker search, for the alternatives tried when a design misses its target: the random
+/// packings alone.
+Testing::DesignRequest probeRequest(const GenerateOptions& options, const EnvironmentDescription& geometry,
+                                    const CameraProfile& camera, std::pair<double, double> distances) {
+    Testing::DesignRequest request = designRequest(options, geometry, camera, distances);
+    request.evaluations = request.starts;
+    return request;
+}
+
 struct Designed {
     EnvironmentDescription layout;
     CoverageMap coverage;
@@ -159,7 +168,7 @@ void adviseOnTarget(const GenerateOptions& options, const EnvironmentDescription
         if (other.geometry.schemeName == geometry.schemeName) continue;
         EnvironmentDescription candidate = other.geometry;
         candidate.ceiling = geometry.ceiling, candidate.height = geometry.height;
-        const Designed trial = design(designRequest(options, candidate, camera, distances), options);
+        const Designed trial = design(probeRequest(options, candidate, camera, distances), options);
         fmt::print(stderr, "  {} bars at the same distances: {:.1f}%{}\n", candidate.schemeName,
                    100 * trial.coverage.coveredFraction(), trial.coverage.coveredFraction() >= target ? " (reaches it)" : "");
     }
@@ -167,7 +176,7 @@ void adviseOnTarget(const GenerateOptions& options, const EnvironmentDescription
     for (int tenth = 1; tenth <= 30; ++tenth) {
         const std::pair shifted{distances.first + 0.1 * tenth, distances.second + 0.1 * tenth};
         if (geometry.ceiling && shifted.second >= geometry.height) break;
-        const Designed trial = design(designRequest(options, geometry, camera, shifted), options);
+        const Designed trial = design(probeRequest(options, geometry, camera, shifted), options);
         if (trial.coverage.coveredFraction() < target) continue;
         fmt::print(stderr, "  {} bars reach {:.1f}% with the tracker {:g}-{:g} m from the markers (the nearest "
                            "{:g} m more than asked{})\n",
