@@ -1,7 +1,6 @@
 // generate: a layout designed for a room (--room), or a random one of a grid size, of one of the
 // bar geometries that matching is tried on, as a code.
 
-#include <chrono>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -192,6 +191,7 @@ void adviseOnTarget(const GenerateOptions& options, const EnvironmentDescription
 
 int generateForRoom(const GenerateOptions& options, const Testing::MatchGeometry& named) {
     const EnvironmentDescription geometry = roomGeometry(options, named);
+    gridInRoom(*options.room, options.margin, geometry.cellSize);  // a room too small is a usage error
     const CameraProfile camera = options.coverage.camera();
     // Unless given: 1.2-2.0 m above floor markers, or a tracker 1.5-1.9 m high under a ceiling.
     CoverageOptions coverage = options.coverage;
@@ -200,14 +200,12 @@ int generateForRoom(const GenerateOptions& options, const Testing::MatchGeometry
         if (coverage.heights.empty()) coverage.distances = {1.2, 2.0};
     }
     const std::pair distances = coverage.distanceRange(geometry);
-    const auto start = std::chrono::steady_clock::now();
     const Designed designed = design(designRequest(options, geometry, camera, distances), options);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const Testing::CoverageSettings settings = designRequest(options, geometry, camera, distances).coverage;
-    fmt::print(stderr, "room {:g} x {:g} m, {} at {:g} m: grid {} x {} cells of {:g} m, {} {} bars designed in {:.1f} s\n",
+    fmt::print(stderr, "room {:g} x {:g} m, {} at {:g} m: grid {} x {} cells of {:g} m, {} {} bars designed\n",
                options.room->width, options.room->depth, geometry.ceiling ? "markers under a ceiling" : "markers on the floor",
                geometry.height, designed.layout.size.x, designed.layout.size.y, geometry.cellSize, designed.layout.bars.size(),
-               geometry.schemeName, seconds);
+               geometry.schemeName);
     fmt::print(stderr, "covered: {:.1f}% of the floor (mean {:.1f}%), identifiable {:.1f}%; {}\n",
                100 * designed.coverage.coveredFraction(), 100 * designed.coverage.meanShare(),
                100 * designed.coverage.identifiableFraction(), settings.describe());
