@@ -37,7 +37,6 @@ ensure_packages() {
     command -v help2man >/dev/null || missing+=(help2man)
     command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
     command -v pkg-config >/dev/null || missing+=(pkg-config)
-    command -v rsvg-convert >/dev/null || missing+=(librsvg2-bin)  # the README walk-through's PNG
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing ${missing[*]}" >&2
         apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
