@@ -28,6 +28,9 @@ ensure_packages() {
     # OpenCV checks the accuracy oracle (a test dependency only).
     [ -f /usr/include/opencv4/opencv2/calib3d.hpp ] || missing+=(libopencv-dev)
     command -v xmllint >/dev/null || missing+=(libxml2-utils)
+    # The tool's PNG and PDF pictures.
+    [ -f /usr/include/librsvg-2.0/librsvg/rsvg.h ] || missing+=(librsvg2-dev)
+    [ -f /usr/include/cairo/cairo-pdf.h ] || missing+=(libcairo2-dev)
     # The Python package: numpy, and pip with setuptools to install it offline.
     /usr/bin/python3 -c 'import numpy' 2>/dev/null || missing+=(python3-numpy)
     /usr/bin/python3 -c 'import setuptools' 2>/dev/null || missing+=(python3-setuptools)
@@ -36,7 +39,6 @@ ensure_packages() {
     command -v help2man >/dev/null || missing+=(help2man)
     command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
     command -v pkg-config >/dev/null || missing+=(pkg-config)
-    command -v rsvg-convert >/dev/null || missing+=(librsvg2-bin)  # the README walk-through's PNG
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing ${missing[*]}" >&2
         apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
