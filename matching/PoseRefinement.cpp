@@ -297,7 +297,7 @@ LeaveOneOut leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
     // marker's horizontal plane instead of the marker: the miss stretched along the tilt.
     const V3 w = r.axes[0] * x + r.axes[1] * y;
     const V3 onPlane = (w - r.ray * (w.y / r.ray.y)) * r.distance;
-    const double planeMiss = std::hypot(onPlane.x, onPlane.z);
+    const double planeMiss = std::sqrt(onPlane.x * onPlane.x + onPlane.z * onPlane.z);
     return {std::sqrt(x * x + y * y), x * r.residual[0] + y * r.residual[1],
             std::isfinite(planeMiss) ? planeMiss : infinity};
 }

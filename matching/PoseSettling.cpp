@@ -33,8 +33,11 @@ constexpr double spreadLimit = 4.0;
 /// position trace) exceeds this share of the smallest marker spacing: too few or too ill-placed
 /// rays to tell markers apart by.
 constexpr double positionSigmaShare = 0.5;
-/// Rays gated out of one fit before the hypothesis is given up.
-constexpr int maxGatedRays = 12;
+/// Refits while gating one fit before the hypothesis is given up.
+constexpr int maxGatedRounds = 8;
+/// A ray whose excess over the gates (the larger of its squared statistic over the limit and its
+/// plane miss over the gate) exceeds this is gated out at once, beside the worst.
+constexpr double clearExcess = 4.0;
 constexpr int maxRounds = 5;
 /// A ray is numbered only when the residual bound is within this many times the angle its gate
 /// subtends: the neighbouring markers lie five gates away, so a ray within the bound still lands
@@ -52,8 +55,8 @@ std::size_t countNumbered(const std::vector<MarkerIndex>& numbers, std::size_t m
 }
 
 /// Fits the numbered rays from `start` and gates them by their leave-one-out residuals, the worst
-/// first, refitting after each ray taken out (its number goes to `judgedOut`), until every ray
-/// passes. Nothing when a fit fails or fewer than `minimumSupport` rays stay.
+/// first (with every ray far beyond the gates), refitting after each round (the numbers taken out
+/// go to `judgedOut`), until every ray passes. Nothing when a fit fails or fewer than `minimumSupport` rays stay.
 std::optional<RefinedPose> fitAndGate(const Environment& environment, const std::vector<Vector3>& rays,
                                       std::vector<MarkerIndex>& numbers, std::vector<MarkerIndex>& judgedOut,
                                       const Pose& start, std::size_t minimumSupport) {
@@ -68,18 +71,28 @@ std::optional<RefinedPose> fitAndGate(const Environment& environment, const std:
         double worst = 1;
         std::size_t worstRay = rays.size();
         const double limit = leaveOneOutSigmas * leaveOneOutSigmas * fit->residualVariance;
+        const auto excessOf = [&](std::size_t i) {
+            return std::max(checks[i].squaredNorm / limit, checks[i].planeMiss / planeLimit);
+        };
         for (std::size_t i = 0; i < rays.size(); ++i) {
             if (numbers[i] >= markerCount || !isUsableRay(rays[i])) continue;
-            const double excess = std::max(checks[i].squaredNorm / limit, checks[i].planeMiss / planeLimit);
+            const double excess = excessOf(i);
             if (!(excess <= worst)) {
                 worst = excess;
                 worstRay = i;
             }
         }
         if (worstRay == rays.size()) return fit;
-        if (gated == maxGatedRays) return std::nullopt;
-        judgedOut[worstRay] = numbers[worstRay];
-        numbers[worstRay] = MarkerNotFound;
+        if (gated == maxGatedRounds) return std::nullopt;
+        // The worst goes, and with it every ray far beyond the bounds, which no other ray's pull
+        // can explain: a frame of many strays costs a few refits, not one each.
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            if (numbers[i] >= markerCount || !isUsableRay(rays[i])) continue;
+            if (i == worstRay || !(excessOf(i) <= clearExcess)) {
+                judgedOut[i] = numbers[i];
+                numbers[i] = MarkerNotFound;
+            }
+        }
         from = fit->pose;
     }
 }

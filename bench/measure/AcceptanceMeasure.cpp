@@ -106,7 +106,7 @@ int main(int argc, char** argv) {
     }
     const LibraryHost host(argv[1]);
     const std::size_t views = argc > 2 ? static_cast<std::size_t>(std::atol(argv[2])) : 200;
-    std::map<int, NeesBucket> neesByRays;
+    std::map<int, NeesBucket> neesByRays, refineNees;
     int refineTrue = 0, refineMoving = 0, refineStarts = 0;
     std::printf("%-12s %4s %-8s | %-21s | %-21s | %-21s\n", "geometry", "fov", "distance", "identify ok/wrong/far",
                 "track(off) ok/wrong/far", "match ok/wrong/far");
@@ -138,6 +138,22 @@ int main(int argc, char** argv) {
                     const MatchOutcome m = match(*scene.environment, view.frame.rays);
                     scoreOutcome(scene, view, m.matched, m.markerIndices, m.pose, nullptr, matched);
 
+                    // refinePose on the first k true marker rays alone, from the truth: NEES by k.
+                    for (const std::size_t k : {3u, 4u, 5u, 6u, 9u}) {
+                        std::vector<MarkerIndex> few(view.frame.markerNumbers.size(), 0xFFFFFFFE);
+                        std::size_t taken = 0;
+                        for (std::size_t i = 0; i < few.size() && taken < k; ++i)
+                            if (view.frame.markerNumbers[i] != spuriousMarker) few[i] = view.frame.markerNumbers[i], ++taken;
+                        const PoseOutcome fit = refinePose(*scene.tracking, view.frame.rays, few, toPose(view.pose));
+                        if (!fit.found || taken < k) continue;
+                        double error[6];
+                        poseError(fit.pose, view.pose, error);
+                        const double value = nees(fit.report.covariance, error);
+                        NeesBucket& b = refineNees[static_cast<int>(k)];
+                        b.sum += value < 0 ? 1e30 : value;
+                        ++b.count;
+                        b.above += !(value >= 0 && value <= 12.59);
+                    }
                     // refinePose with the true numbers from a start 1-5 m and up to 60 deg off.
                     std::vector<MarkerIndex> numbers(view.frame.markerNumbers.size(), 0xFFFFFFFE);
                     for (std::size_t i = 0; i < numbers.size(); ++i)
@@ -164,6 +180,9 @@ int main(int argc, char** argv) {
     std::printf("\nidentify NEES by supporting rays (mean, share above the chi-squared 95 %% point 12.59):\n");
     for (const auto& [rays, b] : neesByRays)
         std::printf("  %2d+ rays: %6d poses, mean %.3g, above %.1f%%\n", rays, b.count, b.sum / b.count, 100.0 * b.above / b.count);
+    std::printf("refinePose on k true rays from the truth, NEES (mean, share above 12.59):\n");
+    for (const auto& [rays, b] : refineNees)
+        std::printf("  %2d rays: %6d poses, mean %.3g, above %.1f%%\n", rays, b.count, b.sum / b.count, 100.0 * b.above / b.count);
     std::printf("refinePose from far starts: %d of %d True, %d of them not stationary\n", refineTrue, refineStarts, refineMoving);
 
     // Every ray given twice; one ray turned away from the markers.

@@ -146,7 +146,8 @@ TEST(MatchOutcome, CollidingRaysMakeTheResultFalseButKeepThePose) {
     ASSERT_TRUE(environment->match(frame.rays, indices, pose));
     ASSERT_EQ(indices, frame.markerNumbers);
 
-    // A second ray on a marker of an incompletely seen bar is numbered by reprojection, and collides.
+    // A second ray on a marker of an incompletely seen bar (turned by 1e-4 rad, so not the same ray
+    // given twice) is numbered by reprojection, and collides.
     std::size_t lone = frame.rays.size();
     for (std::size_t i = 0; i < frame.rays.size() && lone == frame.rays.size(); ++i) {
         const MarkerIndex barStart = frame.markerNumbers[i] / 3 * 3;
@@ -156,7 +157,8 @@ TEST(MatchOutcome, CollidingRaysMakeTheResultFalseButKeepThePose) {
     }
     if (lone == frame.rays.size()) GTEST_SKIP() << "every bar of the view is complete";
     std::vector<Point3> rays = frame.rays;
-    rays.push_back(rays[lone]);
+    const Point3 beside = rays[lone] + Point3{1e-4f, 0.0f, 0.0f};
+    rays.push_back(beside / LumetraMath::length(beside));
 
     std::vector<MarkerIndex> collided;
     Pose collidedPose;
