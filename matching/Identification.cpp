@@ -248,10 +248,16 @@ std::optional<SettledPose> identifyUnitRays(const Environment& environment, cons
 std::optional<PoseEstimate> identifyLevelledRays(const Environment& environment, const std::vector<Vector3>& rays,
                                                  const RotationTest& admits) {
     if (rays.size() > MaxMatchRays) return std::nullopt;
-    IdentificationSearch search(environment, rays);
+    const bool markersBelow = environment.filterRay(Vector3{0.0f, -1.0f, 0.0f}, Vector3{0.0f, 1.0f, 0.0f});
+    SearchBudget budget;
+    IdentificationSearch search(environment, rays, budget);
     search.admitOnly(&admits);
-    const std::optional<SettledPose> found = search.run();
-    if (!found) return std::nullopt;
+    // Levelled already: the central window first, then those around it.
+    std::vector<WindowedSearch::Window> windows = WindowedSearch::surroundingWindowsOf(rays, search.points(), markersBelow);
+    windows.insert(windows.begin(), WindowedSearch::centralWindow(rays, search.points(), markersBelow));
+    search.run(windows);
+    const std::optional<SettledPose>& found = search.best();
+    if (!found || hasEquallyGoodTwin(environment.getLayoutSymmetries(), found->numbers)) return std::nullopt;
     return toEstimate(*found);
 }
 
