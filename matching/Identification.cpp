@@ -28,7 +28,7 @@ constexpr unsigned long openBarId = ~0ul;
 constexpr std::size_t maxGroupsTried = 24;
 constexpr std::size_t maxHypothesesFitted = 10;
 constexpr std::size_t maxGroupsPerFrame = 96;
-constexpr std::size_t maxHypothesesPerFrame = 24;
+constexpr std::size_t maxHypothesesPerFrame = 12;
 /// Steps of the clique search per window, and groups of patterns one frame may enumerate over its
 /// windows. Real views enumerate a few hundred groups per window; a crafted lattice of bar-like
 /// triples would reach the solver's own step limit (tens of thousands of groups, milliseconds) in
