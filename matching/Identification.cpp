@@ -165,22 +165,24 @@ private:
         // false minimum of the fit far from the truth that still fits its own rays well.
         if (!settled) return true;
         // Rays the pose casts where no fit could tell markers apart do not count.
-        const double resolvable = static_cast<double>(
-            countResolvableRays(environment_, rays_, settled->fit.pose, settled->fit.rmsAngle));
+        const ResolvableRays canResolve(environment_, settled->fit.pose, settled->fit.rmsAngle);
+        const double resolvable = static_cast<double>(canResolve.count(rays_));
         if (static_cast<double>(settled->numbered) < minimumShare * resolvable) return true;
         // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two
         // thirds of them, or two bars' worth, on theirs (a noisy ray may fall outside the residual
-        // bound, a far one outside what the fit's spread can tell apart).
+        // bound, a far one outside what the fit's spread can tell apart). Catalogued rays the pose
+        // cannot resolve are not counted.
         std::size_t kept = 0, catalogueRays = 0;
         for (std::size_t i = 0; i < group.size(); ++i)
             if ((*catalogued)[i] != openBarId)
                 for (std::size_t k = 0; k < 3; ++k) {
                     const MarkerIndex number = settled->numbers[patterns[group[i]][k]];
-                    ++catalogueRays;
                     if (number == 3 * (*catalogued)[i] + k) ++kept;
                     else if (number != MarkerNotFound) return true;
+                    else if (!canResolve(rays_[patterns[group[i]][k]])) continue;
+                    ++catalogueRays;
                 }
-        if (3 * kept < 2 * catalogueRays && kept < 6) return true;
+        if (kept == 0 || (3 * kept < 2 * catalogueRays && kept < 6)) return true;
         if (!best_ || better(*settled, *best_)) {
             best_ = std::move(settled);
             bestResolvable_ = resolvable;
