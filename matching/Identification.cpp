@@ -27,7 +27,7 @@ constexpr unsigned long openBarId = ~0ul;
 /// Bounds on the work of one frame: groups tried, and hypotheses fitted, per window and per frame.
 constexpr std::size_t maxGroupsTried = 24;
 constexpr std::size_t maxHypothesesFitted = 10;
-constexpr std::size_t maxGroupsPerFrame = 96;
+constexpr std::size_t maxGroupsPerFrame = 48;
 constexpr std::size_t maxHypothesesPerFrame = 12;
 /// Steps of the clique search per window, and groups of patterns one frame may enumerate over its
 /// windows. Real views enumerate a few hundred groups per window; a crafted lattice of bar-like
