@@ -35,8 +35,10 @@ constexpr std::size_t maxHypothesesPerFrame = 12;
 /// every window.
 constexpr std::size_t maxSolverStepsPerWindow = 1u << 12;
 constexpr std::size_t maxGroupsEnumeratedPerFrame = 1u << 13;
-/// A hypothesis that explains this share of the rays its pose could number ends the search: a wrong one that has
-/// passed its confirmation never comes near it.
+/// Searches of a frame on levelled rays, each levelled by the one before when it found nothing.
+constexpr int maxLevellingRounds = 2;
+/// A hypothesis that explains this share of the rays its pose could number ends the search: a wrong
+/// one that has passed its confirmation never comes near it.
 constexpr double convincingShare = 0.8;
 /// A hypothesis must explain at least this share of the rays its pose could number.
 constexpr double minimumShare = 0.5;
@@ -206,8 +208,9 @@ private:
 /// the catalogue; far from the tracker's axis the distortion grows without bound. The central window
 /// is searched first; when it convinces nobody, the rays are levelled (by the best hypothesis, or
 /// else the tilt of the largest group) and searched again, the central window and, in a frame larger
-/// than a window, those around it, on which the projection is now a true image of the marker plane.
-/// A pose found on levelled rays is turned back to the tracker's frame.
+/// than a window, those around it, on which the projection is now a true image of the marker plane;
+/// when that finds nothing either, once more levelled by its own largest group. A pose found on
+/// levelled rays is turned back to the tracker's frame.
 std::optional<SettledPose> identifyUnitRays(const Environment& environment, const std::vector<Vector3>& rays) {
     const bool markersBelow = environment.filterRay(Vector3{0.0f, -1.0f, 0.0f}, Vector3{0.0f, 1.0f, 0.0f});
     SearchBudget budget;
@@ -219,22 +222,28 @@ std::optional<SettledPose> identifyUnitRays(const Environment& environment, cons
 
     std::optional<LumetraMath::quaternion<float>> levelling = search.levelling();
     if (found) levelling = found->fit.pose.rotation;
-    if (!levelling) return found;
-    const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(*levelling);
-    std::vector<Vector3> levelledRays;
-    levelledRays.reserve(rays.size());
-    for (const Vector3& ray : rays) levelledRays.push_back(isUsableRay(ray) ? turn * ray : ray);
+    for (int round = 0; round < maxLevellingRounds && levelling; ++round) {
+        const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(*levelling);
+        std::vector<Vector3> levelledRays;
+        levelledRays.reserve(rays.size());
+        for (const Vector3& ray : rays) levelledRays.push_back(isUsableRay(ray) ? turn * ray : ray);
 
-    IdentificationSearch levelledSearch(environment, levelledRays, budget);
-    if (found) levelledSearch.setSettledNumbers(found->numbers);
-    std::vector<WindowedSearch::Window> windows =
-        WindowedSearch::surroundingWindowsOf(levelledRays, levelledSearch.points(), markersBelow);
-    windows.insert(windows.begin(), WindowedSearch::centralWindow(levelledRays, levelledSearch.points(), markersBelow));
-    levelledSearch.run(windows);
-    std::optional<SettledPose>& levelledFound = levelledSearch.best();
-    if (!levelledFound) return found;
-    levelledFound->fit.pose.rotation = levelledFound->fit.pose.rotation * *levelling;
-    if (!found || better(*levelledFound, *found)) return std::move(levelledFound);
+        IdentificationSearch levelledSearch(environment, levelledRays, budget);
+        if (found) levelledSearch.setSettledNumbers(found->numbers);
+        std::vector<WindowedSearch::Window> windows =
+            WindowedSearch::surroundingWindowsOf(levelledRays, levelledSearch.points(), markersBelow);
+        windows.insert(windows.begin(),
+                       WindowedSearch::centralWindow(levelledRays, levelledSearch.points(), markersBelow));
+        levelledSearch.run(windows);
+        if (std::optional<SettledPose>& levelledFound = levelledSearch.best()) {
+            levelledFound->fit.pose.rotation = levelledFound->fit.pose.rotation * *levelling;
+            if (!found || better(*levelledFound, *found)) return std::move(levelledFound);
+            return found;
+        }
+        // Nothing yet: the tilt of this search's largest group is a better levelling than the last.
+        if (found || !levelledSearch.levelling()) break;
+        levelling = *levelledSearch.levelling() * *levelling;
+    }
     return found;
 }
 
