@@ -42,6 +42,7 @@ constexpr int maxLevellingRounds = 2;
 constexpr double convincingShare = 0.8;
 /// A hypothesis must explain at least this share of the rays its pose could number.
 constexpr double minimumShare = 0.5;
+
 struct Hypothesis {
     SettledPose settled;
 };
