@@ -29,19 +29,22 @@ constexpr unsigned long openBarId = ~0ul;
 /// Bounds on the work of one frame: groups tried, and hypotheses fitted, per window and per frame.
 constexpr std::size_t maxGroupsTried = 24;
 constexpr std::size_t maxHypothesesFitted = 10;
-constexpr std::size_t maxGroupsPerFrame = 96;
-constexpr std::size_t maxHypothesesPerFrame = 24;
+constexpr std::size_t maxGroupsPerFrame = 48;
+constexpr std::size_t maxHypothesesPerFrame = 12;
 /// Steps of the clique search per window, and groups of patterns one frame may enumerate over its
 /// windows. Real views enumerate a few hundred groups per window; a crafted lattice of bar-like
 /// triples would reach the solver's own step limit (tens of thousands of groups, milliseconds) in
 /// every window.
 constexpr std::size_t maxSolverStepsPerWindow = 1u << 12;
 constexpr std::size_t maxGroupsEnumeratedPerFrame = 1u << 13;
-/// A hypothesis that explains this share of the rays its pose could number ends the search: a wrong one that has
-/// passed its confirmation never comes near it.
+/// Searches of a frame on levelled rays, each levelled by the one before when it found nothing.
+constexpr int maxLevellingRounds = 2;
+/// A hypothesis that explains this share of the rays its pose could number ends the search: a wrong
+/// one that has passed its confirmation never comes near it.
 constexpr double convincingShare = 0.8;
 /// A hypothesis must explain at least this share of the rays its pose could number.
 constexpr double minimumShare = 0.5;
+
 struct Hypothesis {
     SettledPose settled;
 };
@@ -170,22 +173,24 @@ private:
         // false minimum of the fit far from the truth that still fits its own rays well.
         if (!settled) return true;
         // Rays the pose casts where no fit could tell markers apart do not count.
-        const double resolvable = static_cast<double>(
-            countResolvableRays(environment_, rays_, settled->fit.pose, settled->fit.rmsAngle));
+        const ResolvableRays canResolve(environment_, settled->fit.pose, settled->fit.rmsAngle);
+        const double resolvable = static_cast<double>(canResolve.count(rays_));
         if (static_cast<double>(settled->numbered) < minimumShare * resolvable) return true;
         // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two
         // thirds of them, or two bars' worth, on theirs (a noisy ray may fall outside the residual
-        // bound, a far one outside what the fit's spread can tell apart).
+        // bound, a far one outside what the fit's spread can tell apart). Catalogued rays the pose
+        // cannot resolve are not counted.
         std::size_t kept = 0, catalogueRays = 0;
         for (std::size_t i = 0; i < group.size(); ++i)
             if ((*catalogued)[i] != openBarId)
                 for (std::size_t k = 0; k < 3; ++k) {
                     const MarkerIndex number = settled->numbers[patterns[group[i]][k]];
-                    ++catalogueRays;
                     if (number == 3 * (*catalogued)[i] + k) ++kept;
                     else if (number != MarkerNotFound) return true;
+                    else if (!canResolve(rays_[patterns[group[i]][k]])) continue;
+                    ++catalogueRays;
                 }
-        if (3 * kept < 2 * catalogueRays && kept < 6) return true;
+        if (kept == 0 || (3 * kept < 2 * catalogueRays && kept < 6)) return true;
         if (admits_ && !(*admits_)(settled->fit.pose.rotation)) return true;
         if (!best_ || better(*settled, *best_)) {
             best_ = std::move(settled);
@@ -211,8 +216,9 @@ private:
 /// the catalogue; far from the tracker's axis the distortion grows without bound. The central window
 /// is searched first; when it convinces nobody, the rays are levelled (by the best hypothesis, or
 /// else the tilt of the largest group) and searched again, the central window and, in a frame larger
-/// than a window, those around it, on which the projection is now a true image of the marker plane.
-/// A pose found on levelled rays is turned back to the tracker's frame.
+/// than a window, those around it, on which the projection is now a true image of the marker plane;
+/// when that finds nothing either, once more levelled by its own largest group. A pose found on
+/// levelled rays is turned back to the tracker's frame.
 std::optional<SettledPose> identifyUnitRays(const Environment& environment, const std::vector<Vector3>& rays) {
     const bool markersBelow = environment.filterRay(Vector3{0.0f, -1.0f, 0.0f}, Vector3{0.0f, 1.0f, 0.0f});
     SearchBudget budget;
@@ -224,22 +230,28 @@ std::optional<SettledPose> identifyUnitRays(const Environment& environment, cons
 
     std::optional<LumetraMath::quaternion<float>> levelling = search.levelling();
     if (found) levelling = found->fit.pose.rotation;
-    if (!levelling) return found;
-    const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(*levelling);
-    std::vector<Vector3> levelledRays;
-    levelledRays.reserve(rays.size());
-    for (const Vector3& ray : rays) levelledRays.push_back(isUsableRay(ray) ? turn * ray : ray);
+    for (int round = 0; round < maxLevellingRounds && levelling; ++round) {
+        const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(*levelling);
+        std::vector<Vector3> levelledRays;
+        levelledRays.reserve(rays.size());
+        for (const Vector3& ray : rays) levelledRays.push_back(isUsableRay(ray) ? turn * ray : ray);
 
-    IdentificationSearch levelledSearch(environment, levelledRays, budget);
-    if (found) levelledSearch.setSettledNumbers(found->numbers);
-    std::vector<WindowedSearch::Window> windows =
-        WindowedSearch::surroundingWindowsOf(levelledRays, levelledSearch.points(), markersBelow);
-    windows.insert(windows.begin(), WindowedSearch::centralWindow(levelledRays, levelledSearch.points(), markersBelow));
-    levelledSearch.run(windows);
-    std::optional<SettledPose>& levelledFound = levelledSearch.best();
-    if (!levelledFound) return found;
-    levelledFound->fit.pose.rotation = levelledFound->fit.pose.rotation * *levelling;
-    if (!found || better(*levelledFound, *found)) return std::move(levelledFound);
+        IdentificationSearch levelledSearch(environment, levelledRays, budget);
+        if (found) levelledSearch.setSettledNumbers(found->numbers);
+        std::vector<WindowedSearch::Window> windows =
+            WindowedSearch::surroundingWindowsOf(levelledRays, levelledSearch.points(), markersBelow);
+        windows.insert(windows.begin(),
+                       WindowedSearch::centralWindow(levelledRays, levelledSearch.points(), markersBelow));
+        levelledSearch.run(windows);
+        if (std::optional<SettledPose>& levelledFound = levelledSearch.best()) {
+            levelledFound->fit.pose.rotation = levelledFound->fit.pose.rotation * *levelling;
+            if (!found || better(*levelledFound, *found)) return std::move(levelledFound);
+            return found;
+        }
+        // Nothing yet: the tilt of this search's largest group is a better levelling than the last.
+        if (found || !levelledSearch.levelling()) break;
+        levelling = *levelledSearch.levelling() * *levelling;
+    }
     return found;
 }
 

@@ -1,5 +1,6 @@
 #include "matching/ResolvableRays.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "environment/Environment.h"
@@ -15,20 +16,22 @@ constexpr double spreadMultiple = 3.0;
 
 }  // namespace
 
-std::size_t countResolvableRays(const Environment& environment, const std::vector<LumetraMath::vector<float, 3>>& rays,
-                                const LumetraMath::poseP3Q<float>& pose, double rmsAngle) {
-    const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(pose.rotation);
-    const double height = static_cast<double>(environment.getMarkersHeight()) - pose.position.y;
-    const double allowed = resolvableShare * environment.getMinMarkerDistance();
-    std::size_t resolvable = 0;
-    for (const auto& ray : rays) {
-        if (!isUsableRay(ray)) continue;
-        const double up = (toWorld * ray).y;
-        if (!(height * up > 0.0)) continue;
-        // A hit at angle θ from the plane's normal moves by |height| / cos²θ per radian, at most.
-        if (spreadMultiple * rmsAngle * std::fabs(height) <= allowed * up * up) ++resolvable;
-    }
-    return resolvable;
+ResolvableRays::ResolvableRays(const Environment& environment, const LumetraMath::poseP3Q<float>& pose,
+                               double rmsAngle)
+    : toWorld_(LumetraMath::toRotationMatrix(pose.rotation)),
+      height_(static_cast<double>(environment.getMarkersHeight()) - pose.position.y),
+      allowedShift_(resolvableShare * environment.getMinMarkerDistance()),
+      angle_(spreadMultiple * rmsAngle) {}
+
+bool ResolvableRays::operator()(const LumetraMath::vector<float, 3>& ray) const {
+    if (!isUsableRay(ray)) return false;
+    const double up = (toWorld_ * ray).y;
+    // A hit at angle θ from the plane's normal moves by |height| / cos²θ per radian, at most.
+    return height_ * up > 0.0 && angle_ * std::fabs(height_) <= allowedShift_ * up * up;
+}
+
+std::size_t ResolvableRays::count(const std::vector<LumetraMath::vector<float, 3>>& rays) const {
+    return static_cast<std::size_t>(std::count_if(rays.begin(), rays.end(), *this));
 }
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

@@ -19,7 +19,7 @@ using Vector3 = LumetraMath::vector<float, 3>;
 using Window = std::vector<std::size_t>;
 
 /// Rays one window holds at most; a frame of no more rays is searched whole.
-inline constexpr std::size_t windowRays = 60;
+inline constexpr std::size_t windowRays = 45;
 /// Windows around the central one, evenly spread in direction about it.
 inline constexpr std::size_t surroundingWindows = 6;
 

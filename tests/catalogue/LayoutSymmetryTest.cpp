@@ -59,7 +59,8 @@ TEST(LayoutSymmetry, FindsShiftsAndTurnsThatCarryTheLayoutOntoItself) {
         if (bar._position.x + bar._position.y > 19) continue;
         turned.push_back(bar);
         if (bar._position.x + bar._position.y < 19)
-            turned.push_back({{19 - bar._position.x, 19 - bar._position.y}, static_cast<std::uint8_t>((bar.rotation() + 2) & 3)});
+            turned.push_back({{19 - bar._position.x, 19 - bar._position.y},
+                              static_cast<std::uint8_t>((bar.rotation() + 2) & 3)});
     }
     EXPECT_TRUE(hasSymmetry(findLayoutSymmetries(Field(turned, {20, 20})), 2, 19, 19));
 }
