@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "simulation/MatchScenarios.h"
+#include "simulation/PosePrediction.h"
 #include "simulation/TrackingHost.h"
 
 namespace Lumetra::Testing {
@@ -78,19 +79,6 @@ std::vector<TrackerPose> walk(const WalkArea& area, double seconds, double rate,
 /// The walk over the middle 70 % of the scene's grid, at the geometry's largest distance from the
 /// marker plane.
 std::vector<TrackerPose> walk(const TrackingScene& scene, double seconds, double rate, std::uint64_t seed);
-
-/// The prediction a host without an inertial sensor makes: the last pose moved on by the motion
-/// between the last two poses (just the last pose after a frame without one; nothing after a
-/// frame without a pose, when the host identifies afresh).
-class ConstantVelocityPredictor {
-public:
-    std::optional<Pose> predict() const;
-    /// The outcome of the frame just tracked or identified.
-    void update(bool found, const Pose& pose);
-
-private:
-    std::optional<Pose> previous_, beforePrevious_;
-};
 
 /// Tracks the walk's frames, seen through the camera's widest field of view, each predicted from the
 /// two poses before at constant velocity (identify for the first, and after a frame without a pose).

@@ -7,6 +7,7 @@
 
 #include "catalogue/FeatureCalculator.h"
 #include "grid/Field.h"
+#include "simulation/BarClearance.h"
 
 namespace Lumetra::Tools {
 
@@ -14,44 +15,11 @@ using Vesk::Environment::HorizontalGrid::FeatureCalculator;
 using Vesk::Environment::HorizontalGrid::FeatureSet;
 using Vesk::Environment::HorizontalGrid::Field;
 
-namespace {
-
-using Point = LumetraMath::vector<float, 2>;
-
-/// Twice the signed area of the triangle pqr: positive when r lies to the left of pq.
-double side(const Point& p, const Point& q, const Point& r) {
-    return (static_cast<double>(q.x) - p.x) * (static_cast<double>(r.y) - p.y) -
-           (static_cast<double>(q.y) - p.y) * (static_cast<double>(r.x) - p.x);
-}
-
-/// Whether r, known to lie on the line pq, lies within the segment pq.
-bool withinSegment(const Point& p, const Point& q, const Point& r) {
-    return std::min(p.x, q.x) <= r.x && r.x <= std::max(p.x, q.x) && std::min(p.y, q.y) <= r.y &&
-           r.y <= std::max(p.y, q.y);
-}
-
-/// Whether the segments ab and cd cross or touch.
-bool segmentsMeet(const Point& a, const Point& b, const Point& c, const Point& d) {
-    const double d1 = side(c, d, a), d2 = side(c, d, b), d3 = side(a, b, c), d4 = side(a, b, d);
-    if (((d1 > 0 && d2 < 0) || (d1 < 0 && d2 > 0)) && ((d3 > 0 && d4 < 0) || (d3 < 0 && d4 > 0))) return true;
-    return (d1 == 0 && withinSegment(c, d, a)) || (d2 == 0 && withinSegment(c, d, b)) ||
-           (d3 == 0 && withinSegment(a, b, c)) || (d4 == 0 && withinSegment(a, b, d));
-}
-
-double ownSmallestSpacing(const std::vector<Point>& markers) {
-    double smallest = std::numeric_limits<double>::infinity();
-    for (std::size_t i = 0; i < markers.size(); ++i)
-        for (std::size_t j = i + 1; j < markers.size(); ++j)
-            smallest = std::min(smallest, static_cast<double>(LumetraMath::length(markers[i] - markers[j])));
-    return smallest;
-}
-
-}  // namespace
 
 SuggestionFinder::SuggestionFinder(const Environment& geometry, double clearance, int spacing, ProgressMode progress)
     : geometry_(geometry), spacing_(spacing), progress_(progress) {
     const std::vector<Vector2> own = markersOf(Bar{});
-    clearance_ = clearance > 0 ? clearance : ownSmallestSpacing(own);
+    clearance_ = clearance > 0 ? clearance : Testing::smallestSpacing(own);
     // Markers lie at most `extent` from their cell centre: bars of cells farther apart than reach_
     // cannot come within the clearance.
     double extent = 0;
@@ -76,11 +44,7 @@ bool SuggestionFinder::keepsClear(const Bar& candidate, const Field& field) cons
             const auto other = field.barAt(Cell{u, v});
             if (!other) continue;
             if (std::abs(u - x) <= spacing_ && std::abs(v - y) <= spacing_) return false;
-            const std::vector<Vector2> otherMarkers = markersOf(*other);
-            for (const Vector2& marker : markers)
-                for (const Vector2& otherMarker : otherMarkers)
-                    if (LumetraMath::length(marker - otherMarker) < clearance_) return false;
-            if (segmentsMeet(markers[0], markers[2], otherMarkers[0], otherMarkers[2])) return false;
+            if (!Testing::barsKeepClear(markers, markersOf(*other), clearance_)) return false;
         }
     }
     return true;
