@@ -27,11 +27,24 @@ val geometries() {
     return result;
 }
 
+/// The description of a code without building its environment: { description } or { error }.
+val decode(const std::string& code) {
+    val result = val::object();
+    try {
+        result.set("description", Lumetra::Web::toValue(Lumetra::Vesk::Environment::HorizontalGrid::decodeEnvironmentCode(code)));
+    } catch (const std::exception& error) {
+        result.set("error", std::string("invalid environment code: ") + error.what());
+    }
+    return result;
+}
+
 }  // namespace
 
 EMSCRIPTEN_BINDINGS(lumetra) {
     using Lumetra::Web::WebEnvironment;
     emscripten::function("geometries", &geometries);
+    emscripten::function("design", &Lumetra::Web::design);
+    emscripten::function("decode", &decode);
     emscripten::class_<WebEnvironment>("WebEnvironment")
         .class_function("fromCode", &WebEnvironment::fromCode, emscripten::allow_raw_pointers())
         .class_function("fromDescription", &WebEnvironment::fromDescription, emscripten::allow_raw_pointers())

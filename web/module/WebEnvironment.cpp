@@ -60,40 +60,69 @@ void markersOfBarsMissingFrom(const EnvironmentDescription& a, const std::vector
 
 }  // namespace
 
-CoverageSettings coverageSettingsFromValue(const val& value) {
-    CoverageSettings settings;
+namespace {
+
+/// Reads the finite number `name` of `object` into `target` when present; whole numbers for integers.
+template <class Target>
+void readNumber(const val& object, const char* name, Target& target, double low, double high) {
+    const val member = object[name];
+    if (member.isUndefined()) return;
+    const double v = member.isNumber() ? member.as<double>() : std::nan("");
+    if (!(v >= low && v <= high) || (std::is_integral_v<Target> && std::floor(v) != v))
+        throw std::runtime_error(std::string("\"") + name + "\" must be a number from " + std::to_string(low) + " to " +
+                                 std::to_string(high));
+    target = static_cast<Target>(v);
+}
+
+}  // namespace
+
+Testing::CoverageSettings coverageSettingsFromValue(const val& value) {
+    Testing::CoverageSettings settings;
+    settings.threads = 1;
     if (value.isUndefined() || value.isNull()) return settings;
     if (!isObject(value)) throw std::runtime_error("the coverage settings are not an object");
-    const auto number = [&](const char* name, auto& target) {
-        const val member = value[name];
-        if (member.isUndefined()) return;
-        if (!member.isNumber() || !std::isfinite(member.as<double>()))
-            throw std::runtime_error(std::string("\"") + name + "\" is not a finite number");
-        const double v = member.as<double>();
-        using Target = std::remove_reference_t<decltype(target)>;
-        if constexpr (std::is_integral_v<Target>) {
-            if (v < 0 || v > 1e9 || std::floor(v) != v)
-                throw std::runtime_error(std::string("\"") + name + "\" is not a whole number");
-        }
-        target = static_cast<Target>(v);
-    };
     const val method = value["method"];
     if (!method.isUndefined()) {
-        if (!method.isString()) throw std::runtime_error("\"method\" is not text");
-        settings.method = method.as<std::string>();
+        const auto parsed = method.isString() ? Testing::parseMethod(method.as<std::string>()) : std::nullopt;
+        if (!parsed) throw std::runtime_error("the method must be match, identify or track");
+        settings.method = *parsed;
     }
-    number("fieldOfViewDegrees", settings.fieldOfViewDegrees);
-    number("noiseDegrees", settings.noiseDegrees);
-    number("dropProbability", settings.dropProbability);
-    number("spuriousRays", settings.spuriousRays);
-    number("distance", settings.distance);
-    number("yaws", settings.yaws);
-    number("threshold", settings.threshold);
-    number("seed", settings.seed);
-    number("tolerance", settings.tolerance);
-    if (!value["tiltsDegrees"].isUndefined()) settings.tiltsDegrees = numbers(value["tiltsDegrees"], "tiltsDegrees");
-    settings.check();
+    const val camera = value["camera"];
+    if (!camera.isUndefined()) {
+        if (!isObject(camera)) throw std::runtime_error("\"camera\" is not an object");
+        if (camera["name"].isString()) settings.camera.name = camera["name"].as<std::string>();
+        readNumber(camera, "fieldOfViewDegrees", settings.camera.fieldOfViewDegrees, 1, 179);
+        readNumber(camera, "noiseDegrees", settings.camera.noiseDegrees, 0, 10);
+        readNumber(camera, "dropProbability", settings.camera.dropProbability, 0, 1);
+        readNumber(camera, "spuriousRays", settings.camera.spuriousRays, 0, 1000);
+        readNumber(camera, "rate", settings.camera.rate, 1, 1000);
+    }
+    readNumber(value, "minDistance", settings.minDistance, 0.01, 100);
+    readNumber(value, "maxDistance", settings.maxDistance, 0.01, 100);
+    readNumber(value, "distances", settings.distances, 1, 50);
+    readNumber(value, "yaws", settings.yaws, 1, 360);
+    readNumber(value, "threshold", settings.threshold, 0, 1);
+    readNumber(value, "tolerance", settings.tolerance, 0, 100);
+    readNumber(value, "seed", settings.seed, 0, 9007199254740991.0);
+    if (!value["tiltsDegrees"].isUndefined()) {
+        settings.tiltsDegrees = numbers(value["tiltsDegrees"], "tiltsDegrees");
+        if (settings.tiltsDegrees.empty() || settings.tiltsDegrees.size() > 16) throw std::runtime_error("1 to 16 tilts");
+        for (const double tilt : settings.tiltsDegrees)
+            if (!(tilt >= 0 && tilt <= 80)) throw std::runtime_error("tilts must be 0 to 80 degrees");
+    }
+    if (settings.maxDistance < settings.minDistance) throw std::runtime_error("the tracker's distances must ascend");
+    if (settings.minDistance == settings.maxDistance) settings.distances = 1;
     return settings;
+}
+
+double reach(const Testing::CoverageSettings& settings, double cellSize) {
+    double tilt = 0;
+    for (const double t : settings.tiltsDegrees) tilt = std::max(tilt, t);
+    const double widest = (0.5 * settings.camera.fieldOfViewDegrees + tilt) * std::numbers::pi / 180;
+    if (widest >= 0.5 * std::numbers::pi) return std::numeric_limits<double>::infinity();
+    // A walk of --method track starts its lead-in before the position's cell.
+    const double walk = settings.method == Testing::LocateMethod::track ? settings.walkLeadIn + cellSize : 0;
+    return settings.maxDistance * std::tan(widest) + walk;
 }
 
 WebEnvironment* WebEnvironment::fromCode(const std::string& code) {
@@ -126,6 +155,7 @@ void WebEnvironment::build(EnvironmentDescription description) {
     tracking_ = environment_->queryInterface<Testing::ITrackingEnvironment>();
     if (!face_ || !tracking_) throw std::runtime_error("the environment has no matching interface");
     markers_ = Testing::getMarkers(*face_);
+    locator_ = std::make_unique<Testing::CoreLocator>(description_);
 }
 
 val WebEnvironment::description() const { return environment_ ? toValue(description_) : val::null(); }
@@ -198,24 +228,34 @@ val WebEnvironment::warnings() const {
     return array(remarks);
 }
 
-val WebEnvironment::coverage(const val& settingsValue, const val& indices) const {
+val WebEnvironment::coverage(const val& settingsValue, const val& indices) {
     if (!environment_) return failure(error_);
     try {
-        const CoverageSettings settings = coverageSettingsFromValue(settingsValue);
-        const CoverageCells cells(description_, *face_, *tracking_, markers_, settings);
+        const std::string key = val::global("JSON").call<std::string>("stringify", settingsValue);
+        if (!estimator_ || key != estimatorKey_) {
+            estimator_.reset();
+            estimatorSettings_ = coverageSettingsFromValue(settingsValue);
+            estimator_ = std::make_unique<Testing::CoverageEstimator>(description_, *locator_, estimatorSettings_);
+            estimatorKey_ = key;
+        }
         const std::vector<double> wanted = numbers(indices, "indices");
-        const double positions = static_cast<double>(cells.columns() * cells.rows());
-        std::vector<double> shares;
-        shares.reserve(wanted.size());
+        const double positions = static_cast<double>(estimator_->lattice().shares.size());
+        std::vector<double> shares, identifiable;
         for (const double index : wanted) {
             if (!(index >= 0 && index < positions) || std::floor(index) != index)
                 throw std::runtime_error("a cell index outside the grid");
-            shares.push_back(cells.share(static_cast<std::size_t>(index)));
+            const auto [located, inView] = estimator_->shares(static_cast<std::size_t>(index));
+            shares.push_back(located);
+            identifiable.push_back(inView);
         }
         val result = val::object();
         result.set("shares", array(shares));
+        result.set("identifiable", array(identifiable));
+        result.set("framesPerPosition", estimator_->lattice().framesPerPosition);
+        result.set("describe", estimatorSettings_.describe());
         return result;
     } catch (const std::exception& error) {
+        estimator_.reset();
         return failure(error.what());
     }
 }
@@ -223,7 +263,7 @@ val WebEnvironment::coverage(const val& settingsValue, const val& indices) const
 val WebEnvironment::affectedCells(const WebEnvironment& before, const val& settingsValue) const {
     if (!environment_) return failure(error_);
     try {
-        const CoverageSettings settings = coverageSettingsFromValue(settingsValue);
+        const Testing::CoverageSettings settings = coverageSettingsFromValue(settingsValue);
         const std::size_t columns = description_.size.x, rows = description_.size.y;
         const auto cellCentre = [&](std::size_t index, double& x, double& z) {
             x = (static_cast<double>(index % columns) - 0.5 * static_cast<double>(columns - 1)) * description_.cellSize;
@@ -253,14 +293,14 @@ val WebEnvironment::affectedCells(const WebEnvironment& before, const val& setti
         }
         // Markers are reprojected a little beyond what the camera sees while poses are fitted.
         const double margin = 2.0 * (description_.barLength + description_.cellSize);
-        const double reach = settings.reach() + margin;
+        const double reachOfView = reach(settings, description_.cellSize) + margin;
         std::vector<std::pair<double, unsigned>> cells;
         for (std::size_t index = 0; index < columns * rows; ++index) {
             double x = 0, z = 0;
             cellCentre(index, x, z);
             double nearest = everything ? std::hypot(x, z) : std::numeric_limits<double>::infinity();
             for (const auto& point : changed) nearest = std::min(nearest, std::hypot(x - point.x, z - point.y));
-            if (nearest <= reach || everything) cells.emplace_back(nearest, static_cast<unsigned>(index));
+            if (nearest <= reachOfView || everything) cells.emplace_back(nearest, static_cast<unsigned>(index));
         }
         std::stable_sort(cells.begin(), cells.end());
         std::vector<unsigned> order;
@@ -278,7 +318,7 @@ val WebEnvironment::affectedCells(const WebEnvironment& before, const val& setti
 val WebEnvironment::frame(const val& poseValue, const val& settingsValue) const {
     if (!environment_) return failure(error_);
     try {
-        const CoverageSettings settings = coverageSettingsFromValue(settingsValue);
+        const Testing::CoverageSettings settings = coverageSettingsFromValue(settingsValue);
         Testing::TrackerPose pose;
         const auto get = [&](const char* name) {
             const val member = poseValue[name];
@@ -292,10 +332,10 @@ val WebEnvironment::frame(const val& poseValue, const val& settingsValue) const 
         pose.tilt = get("tiltDegrees") * std::numbers::pi / 180;
         Testing::FrameOptions options;
         options.ceiling = description_.ceiling;
-        options.fieldOfViewHalfAngle = 0.5 * settings.fieldOfViewDegrees * std::numbers::pi / 180;
-        options.angularNoise = settings.noiseDegrees * std::numbers::pi / 180;
-        options.dropProbability = settings.dropProbability;
-        options.spuriousRays = settings.spuriousRays;
+        options.fieldOfViewHalfAngle = 0.5 * settings.camera.fieldOfViewDegrees * std::numbers::pi / 180;
+        options.angularNoise = settings.camera.noiseDegrees * std::numbers::pi / 180;
+        options.dropProbability = settings.camera.dropProbability;
+        options.spuriousRays = settings.camera.spuriousRays;
         options.seed = settings.seed;
         const Testing::Frame frame = Testing::generateFrame(markers_, pose, options);
         std::vector<float> rays;
@@ -325,6 +365,33 @@ val WebEnvironment::identify(const val& raysValue) const {
         result.set("position", array(std::vector<float>{p.position.x, p.position.y, p.position.z}));
         result.set("rotation", array(std::vector<float>{p.rotation.x, p.rotation.y, p.rotation.z, p.rotation.w}));
         return result;
+    } catch (const std::exception& error) {
+        return failure(error.what());
+    }
+}
+
+val design(const val& requestValue, const val& progress) {
+    try {
+        if (!isObject(requestValue)) throw std::runtime_error("the design request is not an object");
+        Testing::DesignRequest request;
+        request.geometry = descriptionFromValue(requestValue["geometry"]);
+        request.coverage = coverageSettingsFromValue(requestValue["coverage"]);
+        readNumber(requestValue, "roomWidth", request.roomWidth, 0.1, 1000);
+        readNumber(requestValue, "roomDepth", request.roomDepth, 0.1, 1000);
+        readNumber(requestValue, "margin", request.margin, 0, 100);
+        readNumber(requestValue, "spacing", request.spacing, 0, 100);
+        readNumber(requestValue, "target", request.target, 0, 1);
+        readNumber(requestValue, "maxBars", request.maxBars, 0, 100000);
+        readNumber(requestValue, "seed", request.seed, 0, 9007199254740991.0);
+        request.threads = 1;
+        const Testing::DesignResult result = Testing::designLayout(request, [&](std::size_t evaluations, double estimate) {
+            if (progress.typeOf().as<std::string>() == "function") progress(evaluations, estimate);
+        });
+        val answer = val::object();
+        answer.set("description", toValue(result.layout));
+        answer.set("estimate", result.estimate);
+        answer.set("evaluations", result.evaluations);
+        return answer;
     } catch (const std::exception& error) {
         return failure(error.what());
     }

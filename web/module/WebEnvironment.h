@@ -14,8 +14,9 @@
 
 #include "environment/Environment.h"
 #include "interface/InterfacePtr.h"
+#include "simulation/LayoutDesign.h"
+#include "simulation/RoomCoverage.h"
 #include "simulation/TrackingHost.h"
-#include "web/module/CoverageCells.h"
 
 namespace Lumetra::Web {
 
@@ -39,10 +40,11 @@ public:
     /// Plain-language remarks on the layout: what cannot be matched and why.
     emscripten::val warnings() const;
 
-    /// Shares of frames identified correctly at the positions `indices` (one per cell, row after
-    /// row); throws nothing: { shares } or { error }.
-    emscripten::val coverage(const emscripten::val& settings, const emscripten::val& indices) const;
-    /// The cells whose coverage can differ from `before`'s under `settings`: nearest the change first.
+    /// Shares of frames located correctly, and with a feature in view, at the positions `indices`
+    /// (one per cell, row after row), as `coverage` computes them; { shares, identifiable } or { error }.
+    emscripten::val coverage(const emscripten::val& settings, const emscripten::val& indices);
+    /// The cells whose coverage can differ from `before`'s under `settings`, nearest the change
+    /// first: { cells, everything } or { error }.
     emscripten::val affectedCells(const WebEnvironment& before, const emscripten::val& settings) const;
 
     /// The frame a tracker at `pose` {x, y, z, yawDegrees, tiltDegrees} sees with `settings`'
@@ -63,10 +65,25 @@ private:
     InterfaceContract::InterfacePtr<Testing::IEnvironment> face_;
     InterfaceContract::InterfacePtr<Testing::ITrackingEnvironment> tracking_;
     std::vector<Testing::Point3> markers_;
+    std::unique_ptr<Testing::CoreLocator> locator_;
+    // The estimator of the settings last asked for, kept while they stay the same.
+    std::string estimatorKey_;
+    Testing::CoverageSettings estimatorSettings_;
+    std::unique_ptr<Testing::CoverageEstimator> estimator_;
 };
 
-/// Settings from { method, fieldOfViewDegrees, noiseDegrees, dropProbability, spuriousRays, distance,
-/// yaws, tiltsDegrees, threshold, seed, tolerance }; absent members keep their defaults.
-CoverageSettings coverageSettingsFromValue(const emscripten::val& value);
+/// Settings from { method, camera: { name, fieldOfViewDegrees, noiseDegrees, dropProbability,
+/// spuriousRays, rate }, minDistance, maxDistance, distances, yaws, tiltsDegrees, threshold, seed,
+/// tolerance }; absent members keep the defaults of `coverage`. Throws std::runtime_error.
+Testing::CoverageSettings coverageSettingsFromValue(const emscripten::val& value);
+
+/// How far from a tracker position the markers it sees can lie (horizontally), over every pose
+/// and walk that `settings` make; infinite when the widest view reaches the horizon.
+double reach(const Testing::CoverageSettings& settings, double cellSize);
+
+/// The layout search of `generate` for a room: { geometry (a description), roomWidth, roomDepth,
+/// margin, spacing, coverage (settings), target, maxBars, seed }, calling progress(evaluations,
+/// estimate) after each batch. { description, estimate, evaluations } or { error }.
+emscripten::val design(const emscripten::val& request, const emscripten::val& progress);
 
 }  // namespace Lumetra::Web
