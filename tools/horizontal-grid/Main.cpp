@@ -33,6 +33,7 @@ int main(int argc, char** argv) {
     addSuggestCommand(tool, selected);
     addDemoCommand(tool, selected);
     addEvaluateCommand(tool, selected);
+    addWebCommand(tool, selected);
 
     try {
         checkOptionNames(tool, std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
