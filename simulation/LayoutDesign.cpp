@@ -172,9 +172,9 @@ double score(const DesignRequest& request, EnvironmentDescription layout, std::v
 }  // namespace
 
 std::pair<std::uint32_t, std::uint32_t> gridInRoom(double width, double depth, double margin, double cellSize) {
-    // A hair of slack, so that 9 m holds fifteen cells of 0.6 m despite rounding.
-    const double columns = std::floor((width - 2 * margin) / cellSize + 1e-9);
-    const double rows = std::floor((depth - 2 * margin) / cellSize + 1e-9);
+    // A hair of slack, so that 9 m holds fifteen cells of 0.6 m (a float a little above 0.6).
+    const double columns = std::floor((width - 2 * margin) / cellSize * (1 + 1e-6));
+    const double rows = std::floor((depth - 2 * margin) / cellSize * (1 + 1e-6));
     if (!(columns >= 1 && rows >= 1)) throw std::invalid_argument("the room holds no cell");
     if (columns > 4096 || rows > 4096) throw std::invalid_argument("the room needs more than 4096 cells a side");
     return {static_cast<std::uint32_t>(columns), static_cast<std::uint32_t>(rows)};

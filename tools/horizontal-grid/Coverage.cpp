@@ -1,14 +1,9 @@
 #include "tools/horizontal-grid/Coverage.h"
 
 #include <algorithm>
-#include <atomic>
 #include <cmath>
-#include <numbers>
-#include <numeric>
-#include <exception>
-#include <mutex>
 #include <stdexcept>
-#include <thread>
+#include <tuple>
 
 #include <fmt/core.h>
 
@@ -63,14 +58,32 @@ void addCoverageOptions(CLI::App& command, CoverageOptions& options) {
     command.add_option("--threads", options.threads, "Threads matching frames (default: one per core)")
         ->check(notNegative())
         ->check(CLI::Range(0u, 1024u));
-    CLI::Option* distance =
-        command.add_option("--distance", options.distance, "Distance of the tracker from the marker plane, metres")
-            ->check(finiteNumber())
-            ->check(positiveNumber())
-            ->capture_default_str();
-    command.add_option("--height", options.height, "Height of the tracker (world y, metres) instead of --distance")
+    command.add_option("--method", options.method,
+                       "How the tracker finds itself: identify (each frame afresh), track (walks through every "
+                       "position at --rate, each frame predicted from the last two) or match")
+        ->check(CLI::IsMember({"identify", "track", "match"}))
+        ->capture_default_str();
+    CLI::Option* distance = command.add_option("--distance", options.distances,
+                                               "Distance of the tracker from the marker plane, metres: one, or a "
+                                               "range MIN,MAX")
+                                ->delimiter(',')
+                                ->expected(1, 2)
+                                ->check(finiteNumber())
+                                ->check(positiveNumber())
+                                ->capture_default_str();
+    command.add_option("--height", options.heights,
+                       "Height of the tracker (world y, metres), one or a range MIN,MAX, instead of --distance")
+        ->delimiter(',')
+        ->expected(1, 2)
         ->check(finiteNumber())
         ->excludes(distance);
+    command.add_option("--levels", options.levels, "Distances tried across a range, evenly spread")
+        ->check(CLI::Range(1, 50))
+        ->capture_default_str();
+    command.add_option("--rate", options.rate, "Frames a second of the walks of --method track")
+        ->check(finiteNumber())
+        ->check(CLI::Range(1.0, 1000.0))
+        ->capture_default_str();
     command.add_option("--step", options.step, "Spacing of the tracker positions, metres (default: one per cell)")
         ->check(finiteNumber())
         ->check(nonNegativeNumber());
@@ -88,39 +101,40 @@ void addCoverageOptions(CLI::App& command, CoverageOptions& options) {
         ->capture_default_str();
 }
 
-double CoverageOptions::trackerHeight(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d) const {
-    if (height) return *height;
-    return static_cast<double>(d.height) + (d.ceiling ? -distance : distance);
+std::pair<double, double> CoverageOptions::distanceRange(
+    const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d) const {
+    std::vector<double> given = givenDistances(d);
+    std::sort(given.begin(), given.end());
+    return {given.front(), given.back()};
 }
 
-std::size_t CoverageMap::coveredPositions() const {
-    return static_cast<std::size_t>(
-        std::count_if(shares.begin(), shares.end(), [&](double share) { return share >= threshold; }));
+std::vector<double> CoverageOptions::givenDistances(
+    const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d) const {
+    if (heights.empty()) return distances;
+    std::vector<double> result;
+    for (const double height : heights) {
+        requireTrackerSide(d, height);
+        result.push_back(std::abs(height - static_cast<double>(d.height)));
+    }
+    return result;
 }
 
-double CoverageMap::coveredFraction() const {
-    return shares.empty() ? 0.0 : static_cast<double>(coveredPositions()) / static_cast<double>(shares.size());
-}
-
-double CoverageMap::meanShare() const {
-    return shares.empty() ? 0.0 : std::accumulate(shares.begin(), shares.end(), 0.0) / static_cast<double>(shares.size());
-}
-
-namespace {
-
-constexpr std::size_t maximumPositions = 250000;
-
-/// Positions spaced by `step`, centred on 0, filling `extent`: with the cell size as the step, the
-/// cell centres.
-std::vector<double> lattice(double extent, double step) {
-    const double rounded = std::max(1.0, std::round(extent / step));
-    if (!(rounded <= static_cast<double>(maximumPositions)))
-        throw std::runtime_error(fmt::format("a step of {} gives too many tracker positions; use a larger --step", step));
-    const auto count = static_cast<std::size_t>(rounded);
-    std::vector<double> positions(count);
-    for (std::size_t i = 0; i < count; ++i)
-        positions[i] = (static_cast<double>(i) - 0.5 * static_cast<double>(count - 1)) * step;
-    return positions;
+Testing::CoverageSettings CoverageOptions::settings(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d,
+                                                    const CameraProfile& camera) const {
+    Testing::CoverageSettings settings;
+    settings.method = *Testing::parseMethod(method);
+    settings.camera = {camera.name, tracker.fieldOfViewDegrees, camera.noiseDegrees, camera.dropProbability,
+                       camera.spuriousRays, rate};
+    std::tie(settings.minDistance, settings.maxDistance) = distanceRange(d);
+    settings.distances = settings.minDistance == settings.maxDistance ? 1 : levels;
+    settings.yaws = yaws;
+    settings.tiltsDegrees = tiltsDegrees;
+    settings.step = step;
+    settings.threshold = threshold;
+    settings.tolerance = tracker.positionTolerance(d.cellSize);
+    settings.seed = tracker.seed;
+    settings.threads = threads;
+    return settings;
 }
 
 std::size_t nearestIndex(const std::vector<double>& positions, double value) {
@@ -130,82 +144,26 @@ std::size_t nearestIndex(const std::vector<double>& positions, double value) {
     return static_cast<std::size_t>(nearest - positions.begin());
 }
 
-}  // namespace
-
-std::size_t CoverageMap::nearestColumn(double x) const { return nearestIndex(xs, x); }
-std::size_t CoverageMap::nearestRow(double z) const { return nearestIndex(zs, z); }
-
 CoverageMap computeCoverage(const LibraryMatcher& matcher,
                             const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description,
                             const CoverageOptions& options, const CameraProfile& camera) {
-    const double height = options.trackerHeight(description);
-    requireTrackerSide(description, height);
-    CoverageMap map;
-    map.step = options.step > 0 ? options.step : static_cast<double>(description.cellSize);
-    map.xs = lattice(static_cast<double>(description.size.x) * description.cellSize, map.step);
-    map.zs = lattice(static_cast<double>(description.size.y) * description.cellSize, map.step);
-    if (map.xs.size() * map.zs.size() > maximumPositions)
-        throw std::runtime_error(fmt::format("{} x {} tracker positions are too many; use a larger --step",
-                                             map.xs.size(), map.zs.size()));
-    map.threshold = options.threshold;
-    map.framesPerPosition = static_cast<std::size_t>(options.yaws) * options.tiltsDegrees.size();
-
-    TrackerOptions tracker = options.tracker;
-    tracker.noiseDegrees = camera.noiseDegrees;
-    tracker.dropProbability = camera.dropProbability;
-    tracker.spuriousRays = camera.spuriousRays;
-    const Testing::FrameOptions frameOptions = tracker.frameOptions(description.ceiling);
-    const double tolerance = options.tracker.positionTolerance(description.cellSize);
-    const std::size_t positions = map.xs.size() * map.zs.size();
-    map.shares.assign(positions, 0.0);
-
-    // Every position has its own frame seeds, so the map is the same for any number of threads.
-    const auto sharesAt = [&](std::size_t index) {
-        const double x = map.xs[index % map.xs.size()], z = map.zs[index / map.xs.size()];
-        Testing::FrameOptions frame = frameOptions;
-        std::uint64_t frameNumber = index * map.framesPerPosition;
-        std::size_t correct = 0;
-        for (int k = 0; k < options.yaws; ++k) {
-            for (const double tilt : options.tiltsDegrees) {
-                Testing::TrackerPose pose;
-                pose.position = {x, height, z};
-                pose.yaw = 2.0 * std::numbers::pi * k / options.yaws;
-                // Tipped about a horizontal axis that turns with the heading.
-                pose.tiltAxis = {std::cos(pose.yaw), 0, -std::sin(pose.yaw)};
-                pose.tilt = tilt * radiansPerDegree;
-                frame.seed = options.tracker.seed + frameNumber++;
-                if (matcher.match(pose, matcher.frame(pose, frame)).correct(tolerance)) ++correct;
-            }
-        }
-        return map.framesPerPosition == 0 ? 0.0
-                                          : static_cast<double>(correct) / static_cast<double>(map.framesPerPosition);
+    const Testing::CoverageSettings settings = options.settings(description, camera);
+    const double step = settings.step > 0 ? settings.step : static_cast<double>(description.cellSize);
+    const auto count = [&](unsigned long cells) {
+        return std::max(1.0, std::round(static_cast<double>(cells) * description.cellSize / step));
     };
-
-    Progress progress("coverage, " + camera.name, positions, options.tracker.progressMode());
-    std::mutex progressMutex;
-    std::atomic<std::size_t> next{0};
-    std::exception_ptr failure;
-    const auto work = [&] {
-        try {
-            for (std::size_t index = next++; index < positions; index = next++) {
-                map.shares[index] = sharesAt(index);
-                const std::lock_guard lock(progressMutex);
-                progress.advance();
-            }
-        } catch (...) {
-            const std::lock_guard lock(progressMutex);
-            if (!failure) failure = std::current_exception();
-            next = positions;
-        }
-    };
-    const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-    const std::size_t threads = std::min<std::size_t>(options.threads > 0 ? options.threads : cores, positions);
-    std::vector<std::thread> workers;
-    for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
-    work();
-    for (std::thread& worker : workers) worker.join();
-    if (failure) std::rethrow_exception(failure);
-    return map;
+    const double positions = count(description.size.x) * count(description.size.y);
+    if (!(positions <= 250000.0))
+        throw std::runtime_error(fmt::format("a step of {} gives too many tracker positions; use a larger --step", step));
+    Progress progress(options.method + ", " + camera.name, static_cast<std::size_t>(positions),
+                      options.tracker.progressMode());
+    try {
+        return Testing::estimateCoverage(description, matcher, settings, [&](std::size_t, std::size_t) {
+            progress.advance();
+        });
+    } catch (const std::invalid_argument& refused) {
+        throw std::runtime_error(std::string(refused.what()) + "; use a larger --step");
+    }
 }
 
 }  // namespace Lumetra::Tools

@@ -1,6 +1,6 @@
 #pragma once
-// Coverage of the floor: for a lattice of tracker positions at one height, each seen with several
-// yaws and tilts, the share of frames that the library matches correctly.
+// Coverage of the floor as the tool's commands measure it: the options that choose the method,
+// camera, tracker distances and poses, and the room coverage through the built library.
 
 #include <cstddef>
 #include <optional>
@@ -10,6 +10,7 @@
 #include <CLI/CLI.hpp>
 
 #include "environment/EnvironmentRecord.h"
+#include "simulation/RoomCoverage.h"
 #include "tools/horizontal-grid/LibraryMatcher.h"
 #include "tools/horizontal-grid/TrackerOptions.h"
 
@@ -30,47 +31,44 @@ struct CameraProfile {
 struct CoverageOptions {
     TrackerOptions tracker;
     std::string profile = "typical";
+    std::string method = "identify";
     unsigned threads = 0;  ///< 0: one per core
-    double distance = 1.7;       ///< of the tracker from the marker plane
-    std::optional<double> height;  ///< of the tracker in the environment's frame (y up), instead of the distance
-    double step = 0;      ///< lattice spacing; 0: one position per cell, at its centre
+    std::vector<double> distances{1.7};  ///< of the tracker from the marker plane: one, or a range MIN,MAX
+    std::vector<double> heights;         ///< of the tracker in the environment's frame (y up), instead
+    int levels = 2;        ///< distances tried across a range
+    double step = 0;       ///< lattice spacing; 0: one position per cell, at its centre
     int yaws = 8;
     std::vector<double> tiltsDegrees{0, 20};
     double threshold = 0.5;  ///< share of correct frames from which a position counts as covered
+    double rate = 60;        ///< frames a second of the walks of --method track
 
-    double trackerHeight(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description) const;
+    /// The tracker's distances from the marker plane, nearest first.
+    std::pair<double, double> distanceRange(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d) const;
+    /// The distances given, or those of the heights given.
+    std::vector<double> givenDistances(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d) const;
     /// The profile's figures, each replaced by --noise, --drop or --spurious when given.
     CameraProfile camera() const;
+    /// Everything the room coverage needs, for `camera`.
+    Testing::CoverageSettings settings(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& d,
+                                       const CameraProfile& camera) const;
 
     // Set while the options are added: whether the user gave each figure.
     const CLI::Option* noiseOption = nullptr;
     const CLI::Option* dropOption = nullptr;
     const CLI::Option* spuriousOption = nullptr;
+    const CLI::Option* distanceGiven = nullptr;
 };
 
 void addCoverageOptions(CLI::App& command, CoverageOptions& options);
 
-struct CoverageMap {
-    std::vector<double> xs;  ///< lattice columns, ascending
-    std::vector<double> zs;  ///< lattice rows, ascending
-    double step = 0;
-    std::vector<double> shares;  ///< per position, row after row: share of frames matched correctly
-    std::size_t framesPerPosition = 0;
-    double threshold = 0;
+using CoverageMap = Testing::RoomCoverage;
 
-    double share(std::size_t column, std::size_t row) const { return shares[row * xs.size() + column]; }
-    std::size_t coveredPositions() const;
-    /// Covered positions over all positions: the share of the floor that is covered.
-    double coveredFraction() const;
-    double meanShare() const;
-    /// The position nearest to the grid point (x, z).
-    std::size_t nearestColumn(double x) const;
-    std::size_t nearestRow(double z) const;
-};
-
-/// The map for frames as `camera` sees them, matched on all cores (or --threads).
+/// The map for frames as `camera` sees them, located through the library on all cores (or --threads).
 CoverageMap computeCoverage(const LibraryMatcher& matcher,
                             const Vesk::Environment::HorizontalGrid::EnvironmentDescription& description,
                             const CoverageOptions& options, const CameraProfile& camera);
+
+/// The index of the lattice position nearest to `value`.
+std::size_t nearestIndex(const std::vector<double>& positions, double value);
 
 }  // namespace Lumetra::Tools

@@ -32,25 +32,35 @@ void printTable(const CoverageMap& map) {
     }
 }
 
-Json coverageJson(const CoverageMap& map, double height, const CameraProfile& camera, const CoverageMap* exact) {
-    Json rows = Json::array();
+Json coverageJson(const CoverageMap& map, const Testing::CoverageSettings& settings, const CameraProfile& camera,
+                  const CoverageMap* exact) {
+    Json rows = Json::array(), identifiable = Json::array();
     for (std::size_t row = 0; row < map.zs.size(); ++row) {
-        Json shares = Json::array();
-        for (std::size_t column = 0; column < map.xs.size(); ++column) shares.push_back(map.share(column, row));
+        Json shares = Json::array(), whole = Json::array();
+        for (std::size_t column = 0; column < map.xs.size(); ++column) {
+            shares.push_back(map.share(column, row));
+            whole.push_back(map.identifiable[row * map.xs.size() + column]);
+        }
         rows.push_back(std::move(shares));
+        identifiable.push_back(std::move(whole));
     }
-    return Json{{"height", height},
+    return Json{{"method", Testing::methodName(settings.method)},
+                {"fieldOfViewDegrees", settings.camera.fieldOfViewDegrees},
+                {"minDistance", settings.minDistance},
+                {"maxDistance", settings.maxDistance},
                 {"step", map.step},
                 {"framesPerPosition", map.framesPerPosition},
                 {"threshold", map.threshold},
                 {"worldX", map.xs},
                 {"worldZ", map.zs},
                 {"shares", std::move(rows)},
+                {"identifiable", std::move(identifiable)},
                 {"camera", Json{{"profile", camera.name},
                                 {"noiseDegrees", camera.noiseDegrees},
                                 {"dropProbability", camera.dropProbability},
                                 {"spuriousRays", camera.spuriousRays}}},
                 {"coveredFraction", map.coveredFraction()},
+                {"identifiableFraction", map.identifiableFraction()},
                 {"meanShare", map.meanShare()},
                 {"exactCoveredFraction", exact != nullptr ? exact->coveredFraction() : map.coveredFraction()},
                 {"exactMeanShare", exact != nullptr ? exact->meanShare() : map.meanShare()}};
@@ -60,26 +70,27 @@ int runCoverage(const CoverageCommandOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const LibraryMatcher matcher(options.coverage.tracker.library, loaded.code);
     const CameraProfile camera = options.coverage.camera();
+    const Testing::CoverageSettings settings = options.coverage.settings(loaded.description, camera);
     const CoverageMap map = computeCoverage(matcher, loaded.description, options.coverage, camera);
     // The figure on perfect rays beside it: how much the camera's errors cost.
     std::optional<CoverageMap> exact;
     if (!camera.exact()) exact = computeCoverage(matcher, loaded.description, options.coverage, CameraProfile{"exact"});
-    const double height = options.coverage.trackerHeight(loaded.description);
     if (options.json) {
-        fmt::print("{}\n", coverageJson(map, height, camera, exact ? &*exact : nullptr).dump(2));
+        fmt::print("{}\n", coverageJson(map, settings, camera, exact ? &*exact : nullptr).dump(2));
         return 0;
     }
-    fmt::print("percent of frames matched correctly at world x (columns) and z (rows) in metres; tracker at height "
-               "{:g} ({:g} from the markers), {} frames per position ({} headings x {} tilts)\n\n",
-               height, std::abs(height - loaded.description.height), map.framesPerPosition, options.coverage.yaws,
-               options.coverage.tiltsDegrees.size());
+    fmt::print("percent of frames located correctly at world x (columns) and z (rows) in metres; {}; {} frames per "
+               "position\n\n",
+               settings.describe(), map.framesPerPosition);
     printTable(map);
-    fmt::print("\ncovered: {:.1f}% of the floor ({} of {} positions with at least {:.0f}% of frames matched "
-               "correctly); mean {:.1f}%; {}",
+    fmt::print("\ncovered: {:.1f}% of the floor ({} of {} positions with at least {:.0f}% of frames located "
+               "correctly by {}); mean {:.1f}%; {}",
                100.0 * map.coveredFraction(), map.coveredPositions(), map.shares.size(), 100.0 * map.threshold,
-               100.0 * map.meanShare(), camera.describe());
+               options.coverage.method, 100.0 * map.meanShare(), camera.describe());
     if (exact) fmt::print("; exact rays: {:.1f}% (mean {:.1f}%)", 100.0 * exact->coveredFraction(), 100.0 * exact->meanShare());
-    fmt::print("\n");
+    fmt::print("\nidentifiable: {:.1f}% of the floor has a catalogued feature wholly in view in at least {:.0f}% of "
+               "frames\n",
+               100.0 * map.identifiableFraction(), 100.0 * map.threshold);
     return 0;
 }
 
@@ -88,7 +99,7 @@ int runCoverage(const CoverageCommandOptions& options) {
 void addCoverageCommand(CLI::App& tool, CommandRunner& selected) {
     auto options = std::make_shared<CoverageCommandOptions>();
     CLI::App* command = tool.add_subcommand(
-        "coverage", "Match frames from a lattice of tracker positions and show where matching works");
+        "coverage", "Locate frames from a lattice of tracker positions and show where the tracker finds itself");
     addInputOptions(*command, options->input, "code", "environment code");
     addCoverageOptions(*command, options->coverage);
     command->add_flag("--json", options->json, "Write JSON");

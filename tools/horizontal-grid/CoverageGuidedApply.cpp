@@ -15,6 +15,11 @@ CoverageMap coverageOf(const EnvironmentDescription& layout, const CoverageOptio
 
 auto score(const CoverageMap& map) { return std::tuple(map.coveredFraction(), map.meanShare()); }
 
+/// Whether a bar that took `before` to `after` is worth writing: it covers more floor.
+bool raises(const CoverageMap& before, const CoverageMap& after) {
+    return after.coveredPositions() > before.coveredPositions();
+}
+
 }  // namespace
 
 std::vector<Cell> deadCellsOf(const EnvironmentDescription& d, const CoverageMap& map, const std::vector<Cell>& cells) {
@@ -22,7 +27,7 @@ std::vector<Cell> deadCellsOf(const EnvironmentDescription& d, const CoverageMap
     for (const Cell& cell : cells) {
         const double x = (cell.x + 0.5 - 0.5 * static_cast<double>(d.size.x)) * d.cellSize;
         const double z = (cell.y + 0.5 - 0.5 * static_cast<double>(d.size.y)) * d.cellSize;
-        if (map.share(map.nearestColumn(x), map.nearestRow(z)) < map.threshold) dead.push_back(cell);
+        if (map.share(nearestIndex(map.xs, x), nearestIndex(map.zs, z)) < map.threshold) dead.push_back(cell);
     }
     return dead;
 }
@@ -40,11 +45,12 @@ std::vector<CoverageStep> applyForCoverage(EnvironmentDescription& layout, const
         std::optional<CoverageStep> best;
         std::optional<CoverageMap> bestMap;
         for (std::size_t i = 0; i < ranked.size() && i < candidates && ranked[i].net() > 0; ++i) {
+            if (ranked[i].lostFeatures > 0) continue;
             EnvironmentDescription trial = layout;
             trial.bars.push_back(ranked[i].bar);
             CoverageMap map = coverageOf(trial, quiet);
             progress.advance();
-            if (score(map) > score(bestMap ? *bestMap : current)) {
+            if (raises(current, map) && score(map) > score(bestMap ? *bestMap : current)) {
                 best = CoverageStep{ranked[i], current.coveredFraction(), map.coveredFraction()};
                 bestMap = std::move(map);
             }

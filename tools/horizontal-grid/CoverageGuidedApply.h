@@ -20,8 +20,9 @@ struct CoverageStep {
 /// The cells among `cells` whose nearest coverage position is not covered.
 std::vector<Cell> deadCellsOf(const EnvironmentDescription& layout, const CoverageMap& map, const std::vector<Cell>& cells);
 
-/// Adds up to `count` bars to `layout`, trying `candidates` bars a round; stops when no candidate
-/// raises coverage (covered share, then mean share). `cells`: where bars may go.
+/// Adds up to `count` bars to `layout`, trying `candidates` bars a round, each the one that covers
+/// the most floor among those that cover more and spoil no unique feature; stops when none does.
+/// `cells`: where bars may go.
 std::vector<CoverageStep> applyForCoverage(EnvironmentDescription& layout, const SuggestionFinder& finder,
                                            std::vector<Cell> cells, const CoverageOptions& options, std::size_t count,
                                            std::size_t candidates);

@@ -1,5 +1,6 @@
 // demo: the tool's main steps on an embedded real-sized environment: its description, its picture
-// and the figures of a few hundred synthetic frames matched through the library.
+// and the figures of a few hundred synthetic frames matched and identified through the library, and
+// of a walk tracked.
 
 #include <memory>
 #include <string>
@@ -37,11 +38,19 @@ int runDemo(const DemoOptions& options) {
     if (const int status = runDescribe(describe); status != 0) return status;
     fmt::print("\npicture      {}\n\n", options.svg);
 
-    SimulateOptions simulate;  // random poses from the fixed default seed
-    simulate.input = code;
-    simulate.frames = options.frames;
-    fmt::print("matching through {}\n", simulate.tracker.library);
-    return runSimulate(simulate);
+    // The same random poses (fixed default seed) matched and identified, then a walk tracked.
+    for (const char* method : {"match", "identify", "track"}) {
+        SimulateOptions simulate;
+        simulate.input = code;
+        simulate.frames = options.frames;
+        simulate.method = method;
+        simulate.methodGiven = true;
+        if (simulate.method == "track") simulate.walkSeconds = 5;
+        fmt::print("{}{} through {}\n", simulate.method == "match" ? "" : "\n",
+                   simulate.method == "track" ? "a walk tracked" : simulate.method, simulate.tracker.library);
+        if (const int status = runSimulate(simulate); status != 0) return status;
+    }
+    return 0;
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
-// generate: a random layout of one of the bar geometries that matching is tried on, as a code to
-// start from.
+// generate: a layout designed for a room (--room), or a random one of a grid size, of one of the
+// bar geometries that matching is tried on, as a code.
 
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -9,10 +10,12 @@
 #include <fmt/core.h>
 
 #include "simulation/EnvironmentCodeWriter.h"
+#include "simulation/LayoutDesign.h"
 #include "simulation/MatchScenarios.h"
 #include "tools/horizontal-grid/CodeInput.h"
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/Conventions.h"
+#include "tools/horizontal-grid/Coverage.h"
 #include "tools/horizontal-grid/EnvironmentModel.h"
 #include "tools/horizontal-grid/Room.h"
 #include "tools/horizontal-grid/TrackerOptions.h"
@@ -25,10 +28,18 @@ struct GenerateOptions {
     std::vector<std::uint32_t> size{20, 12};
     double fill = -1;
     int spacing = -1;
-    std::uint64_t seed = 1;
     std::optional<RoomSize> room;
     double margin = 0;
     std::string output;
+    // Designing for a room:
+    bool random = false;               ///< fill the room at random instead
+    std::optional<double> ceiling;     ///< markers under a ceiling of this height
+    std::optional<double> markerHeight;
+    std::optional<double> cellSize;
+    double target = 95;                ///< percent of the floor
+    std::size_t maxBars = 0;
+    CoverageOptions coverage;
+    const CLI::Option* geometryOption = nullptr;
 };
 
 /// "LongCeiling" → "long-ceiling".
@@ -47,14 +58,12 @@ std::string optionName(const std::string& name) {
 
 /// The grid that fits the room less its margin on every side, in cells of `cellSize`.
 std::pair<std::uint32_t, std::uint32_t> gridInRoom(const RoomSize& room, double margin, double cellSize) {
-    const double columns = std::floor((room.width - 2 * margin) / cellSize);
-    const double rows = std::floor((room.depth - 2 * margin) / cellSize);
-    if (!(columns >= 1 && rows >= 1))
-        throw UsageError(fmt::format("a room of {:g} x {:g} m less a margin of {:g} m holds no cell of {:g} m", room.width,
-                                     room.depth, margin, cellSize));
-    if (columns > 4096 || rows > 4096)
-        throw UsageError(fmt::format("a room of {:g} x {:g} m needs more than 4096 cells a side", room.width, room.depth));
-    return {static_cast<std::uint32_t>(columns), static_cast<std::uint32_t>(rows)};
+    try {
+        return Testing::gridInRoom(room.width, room.depth, margin, cellSize);
+    } catch (const std::invalid_argument& refused) {
+        throw UsageError(fmt::format("a room of {:g} x {:g} m less a margin of {:g} m: {} of {:g} m", room.width,
+                                     room.depth, margin, refused.what(), cellSize));
+    }
 }
 
 /// Drops the bars with a marker outside the room less its margin, and says what the room holds.
@@ -75,21 +84,140 @@ void keepInsideRoom(EnvironmentDescription& layout, const RoomSize& room, double
     fmt::print(stderr, "\n");
 }
 
-int runGenerate(const GenerateOptions& options) {
-    for (const Testing::MatchGeometry& geometry : Testing::matchGeometries()) {
-        if (optionName(geometry.name) != options.geometry) continue;
-        const auto [columns, rows] = options.room ? gridInRoom(*options.room, options.margin, geometry.geometry.cellSize)
-                                                  : std::pair(options.size[0], options.size[1]);
-        std::mt19937_64 rng(options.seed);
-        EnvironmentDescription layout = Testing::randomLayout(
-            geometry.geometry, columns, rows, options.fill >= 0 ? options.fill : geometry.fill,
-            options.spacing >= 0 ? options.spacing : geometry.minSpacing, rng);
-        if (options.room) keepInsideRoom(layout, *options.room, options.margin);
-        Vesk::Environment::HorizontalGrid::validateEnvironmentDescription(layout);
-        writeOutput(options.output, LumetraTest::writeEnvironmentCode(layout, 2) + "\n");
-        return 0;
+const Testing::MatchGeometry& namedGeometry(const std::string& name) {
+    static const std::vector<Testing::MatchGeometry> geometries = Testing::matchGeometries();
+    for (const Testing::MatchGeometry& geometry : geometries)
+        if (optionName(geometry.name) == name) return geometry;
+    throw std::runtime_error("unknown geometry \"" + name + "\"");
+}
+
+int generateRandom(const GenerateOptions& options, const Testing::MatchGeometry& geometry) {
+    const auto [columns, rows] = options.room ? gridInRoom(*options.room, options.margin, geometry.geometry.cellSize)
+                                              : std::pair(options.size[0], options.size[1]);
+    std::mt19937_64 rng(options.coverage.tracker.seed);
+    EnvironmentDescription layout = Testing::randomLayout(
+        geometry.geometry, columns, rows, options.fill >= 0 ? options.fill : geometry.fill,
+        options.spacing >= 0 ? options.spacing : geometry.minSpacing, rng);
+    if (options.room) keepInsideRoom(layout, *options.room, options.margin);
+    Vesk::Environment::HorizontalGrid::validateEnvironmentDescription(layout);
+    writeOutput(options.output, LumetraTest::writeEnvironmentCode(layout, 2) + "\n");
+    return 0;
+}
+
+/// The design request of the options for `geometry`, the tracker `distances` from the markers.
+Testing::DesignRequest designRequest(const GenerateOptions& options, const EnvironmentDescription& geometry,
+                                     const CameraProfile& camera, std::pair<double, double> distances) {
+    Testing::DesignRequest request;
+    request.geometry = geometry;
+    request.roomWidth = options.room->width;
+    request.roomDepth = options.room->depth;
+    request.margin = options.margin;
+    request.spacing = options.spacing >= 0 ? options.spacing : 1;
+    CoverageOptions coverage = options.coverage;
+    coverage.distances = {distances.first, distances.second};
+    coverage.heights.clear();
+    request.coverage = coverage.settings(geometry, camera);
+    request.target = options.target / 100;
+    request.maxBars = options.maxBars;
+    request.seed = options.coverage.tracker.seed;
+    request.threads = options.coverage.threads;
+    return request;
+}
+
+struct Designed {
+    EnvironmentDescription layout;
+    CoverageMap coverage;
+};
+
+/// The designed layout, with its coverage by the method asked for, through the library.
+Designed design(const Testing::DesignRequest& request, const GenerateOptions& options) {
+    Testing::DesignResult result = Testing::designLayout(request);
+    Vesk::Environment::HorizontalGrid::validateEnvironmentDescription(result.layout);
+    const LibraryMatcher matcher(options.coverage.tracker.library, LumetraTest::writeEnvironmentCode(result.layout, 2));
+    CoverageMap coverage = Testing::estimateCoverage(result.layout, matcher, request.coverage);
+    return {std::move(result.layout), std::move(coverage)};
+}
+
+/// The geometry of the options: the named one with the room's marker plane and cell size.
+EnvironmentDescription roomGeometry(const GenerateOptions& options, const Testing::MatchGeometry& named) {
+    EnvironmentDescription geometry = named.geometry;
+    geometry.ceiling = options.ceiling.has_value();
+    geometry.height = static_cast<float>(options.markerHeight ? *options.markerHeight : options.ceiling.value_or(0.0));
+    if (options.cellSize) geometry.cellSize = static_cast<float>(*options.cellSize);
+    return geometry;
+}
+
+/// What would reach the target when the design does not: the nearest tracker distance (in steps of
+/// 0.1 m, the range keeping its width) and the other geometries at the distances asked for.
+void adviseOnTarget(const GenerateOptions& options, const EnvironmentDescription& geometry, const CameraProfile& camera,
+                    std::pair<double, double> distances, double reached) {
+    const double target = options.target / 100;
+    fmt::print(stderr, "target {:g}% not reached: {} bars cover at most {:.1f}% of the floor with the tracker "
+                       "{:g}-{:g} m from the markers\n",
+               options.target, geometry.schemeName, 100 * reached, distances.first, distances.second);
+    for (const Testing::MatchGeometry& other : Testing::matchGeometries()) {
+        if (other.geometry.schemeName == geometry.schemeName) continue;
+        EnvironmentDescription candidate = other.geometry;
+        candidate.ceiling = geometry.ceiling, candidate.height = geometry.height;
+        const Designed trial = design(designRequest(options, candidate, camera, distances), options);
+        fmt::print(stderr, "  {} bars at the same distances: {:.1f}%{}\n", candidate.schemeName,
+                   100 * trial.coverage.coveredFraction(), trial.coverage.coveredFraction() >= target ? " (reaches it)" : "");
     }
-    throw std::runtime_error("unknown geometry \"" + options.geometry + "\"");
+    const double width = distances.second - distances.first;
+    for (int tenth = 1; tenth <= 30; ++tenth) {
+        const std::pair shifted{distances.first + 0.1 * tenth, distances.second + 0.1 * tenth};
+        if (geometry.ceiling && shifted.second >= geometry.height) break;
+        const Designed trial = design(designRequest(options, geometry, camera, shifted), options);
+        if (trial.coverage.coveredFraction() < target) continue;
+        fmt::print(stderr, "  {} bars reach {:.1f}% with the tracker {:g}-{:g} m from the markers (the nearest "
+                           "{:g} m more than asked{})\n",
+                   geometry.schemeName, 100 * trial.coverage.coveredFraction(), shifted.first, shifted.first + width,
+                   0.1 * tenth,
+                   geometry.ceiling ? fmt::format("; a ceiling of {:g} m over the same tracker heights",
+                                                  geometry.height + 0.1 * tenth)
+                                    : std::string());
+        return;
+    }
+    fmt::print(stderr, "  no tracker distance up to 3 m more reaches it with this geometry\n");
+}
+
+int generateForRoom(const GenerateOptions& options, const Testing::MatchGeometry& named) {
+    const EnvironmentDescription geometry = roomGeometry(options, named);
+    const CameraProfile camera = options.coverage.camera();
+    // Unless given: 1.2-2.0 m above floor markers, or a tracker 1.5-1.9 m high under a ceiling.
+    CoverageOptions coverage = options.coverage;
+    if (coverage.distanceGiven == nullptr || coverage.distanceGiven->count() == 0) {
+        if (coverage.heights.empty() && geometry.ceiling) coverage.heights = {1.5, 1.9};
+        if (coverage.heights.empty()) coverage.distances = {1.2, 2.0};
+    }
+    const std::pair distances = coverage.distanceRange(geometry);
+    const auto start = std::chrono::steady_clock::now();
+    const Designed designed = design(designRequest(options, geometry, camera, distances), options);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    const Testing::CoverageSettings settings = designRequest(options, geometry, camera, distances).coverage;
+    fmt::print(stderr, "room {:g} x {:g} m, {} at {:g} m: grid {} x {} cells of {:g} m, {} {} bars designed in {:.1f} s\n",
+               options.room->width, options.room->depth, geometry.ceiling ? "markers under a ceiling" : "markers on the floor",
+               geometry.height, designed.layout.size.x, designed.layout.size.y, geometry.cellSize, designed.layout.bars.size(),
+               geometry.schemeName, seconds);
+    fmt::print(stderr, "covered: {:.1f}% of the floor (mean {:.1f}%), identifiable {:.1f}%; {}\n",
+               100 * designed.coverage.coveredFraction(), 100 * designed.coverage.meanShare(),
+               100 * designed.coverage.identifiableFraction(), settings.describe());
+    if (designed.coverage.coveredFraction() < options.target / 100)
+        adviseOnTarget(options, geometry, camera, distances, designed.coverage.coveredFraction());
+    writeOutput(options.output, LumetraTest::writeEnvironmentCode(designed.layout, 2) + "\n");
+    return 0;
+}
+
+int runGenerate(const GenerateOptions& options) {
+    std::string name = options.geometry;
+    // Under a ceiling the long ceiling bars, unless a geometry was named.
+    if (options.ceiling && (options.geometryOption == nullptr || options.geometryOption->count() == 0))
+        name = "long-ceiling";
+    else if (options.room && !options.random && (options.geometryOption == nullptr || options.geometryOption->count() == 0))
+        name = "long-floor";
+    const Testing::MatchGeometry& geometry = namedGeometry(name);
+    if (options.room && !options.random) return generateForRoom(options, geometry);
+    return generateRandom(options, geometry);
 }
 
 }  // namespace
@@ -104,7 +232,7 @@ void addGenerateCommand(CLI::App& tool, CommandRunner& selected) {
         described += fmt::format("\n  {}: bars of {} ({} of the cell {}), {}", names.back(), g.barLength,
                                  g.barLength / g.cellSize, g.cellSize, g.ceiling ? "under a ceiling" : "on the floor");
     }
-    CLI::App* command = tool.add_subcommand("generate", "Write the code of a random layout to start from");
+    CLI::App* command = tool.add_subcommand("generate", "Design a layout for a room (--room), or write a random one, as a code");
     command->footer("Geometries:" + described);
     command->add_option("-g,--geometry", options->geometry, "Bar geometry")
         ->check(CLI::IsMember(names))
@@ -127,7 +255,34 @@ void addGenerateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--spacing", options->spacing,
                         "Cells kept free around every bar (default: what the geometry's bars need)")
         ->check(CLI::Range(0, 100));
-    command->add_option("--seed", options->seed, "Seed of the layout")->check(notNegative())->capture_default_str();
+    command->add_flag("--random", options->random, "With --room: fill the room at random instead of designing")
+        ->needs(room);
+    command->add_option("--ceiling", options->ceiling,
+                        "With --room: markers under a ceiling of this height, metres (default: on the floor)")
+        ->check(finiteNumber())
+        ->check(positiveNumber())
+        ->needs(room);
+    command->add_option("--marker-height", options->markerHeight,
+                        "Height of the marker plane, metres (default: 0 on the floor, the --ceiling's under one)")
+        ->check(finiteNumber())
+        ->needs(room);
+    command->add_option("--cell", options->cellSize, "Cell size, metres (default: the geometry's)")
+        ->check(finiteNumber())
+        ->check(CLI::Range(0.05, 10.0))
+        ->needs(room);
+    command->add_option("--target", options->target, "Percent of the floor the design aims to cover by identify")
+        ->check(CLI::Range(1.0, 100.0))
+        ->capture_default_str();
+    command->add_option("--max-bars", options->maxBars, "Most bars of the design (default: as many as help)")
+        ->check(notNegative());
+    addCoverageOptions(*command, options->coverage);
+    command->get_option("--seed")->description("Seed of the layout, and of the frames that measure its coverage");
+    options->geometryOption = command->get_option("--geometry");
+    options->coverage.distanceGiven = command->get_option("--distance");
+    command->get_option("--distance")->default_str("1.2,2.0 above floor markers");
+    command->get_option("--height")->description(
+        "Height of the tracker (world y, metres), one or a range MIN,MAX, instead of --distance (default under a "
+        "ceiling: 1.5,1.9)");
     command->add_option("-o,--output", options->output, "Write the code to this file instead of standard output");
     selectOnParse(*command, selected, options, runGenerate);
 }

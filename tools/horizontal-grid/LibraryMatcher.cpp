@@ -87,4 +87,17 @@ FrameOutcome LibraryMatcher::track(const Testing::TrackerPose& pose, const Testi
     return judge(pose, frame, [&] { return Testing::track(require(tracking_), frame.rays, predicted); });
 }
 
+Testing::Located LibraryMatcher::locate(Testing::LocateMethod method, const std::vector<Testing::Point3>& rays,
+                                        const Testing::Pose* predicted) const {
+    if (method == Testing::LocateMethod::match) {
+        Testing::MatchOutcome matched = Testing::match(*environment_, rays);
+        return {matched.matched, std::move(matched.markerIndices), matched.pose};
+    }
+    Testing::ITrackingEnvironment& face = require(tracking_);
+    Testing::PoseOutcome outcome = method == Testing::LocateMethod::track && predicted != nullptr
+                                       ? Testing::track(face, rays, *predicted)
+                                       : Testing::identify(face, rays);
+    return {outcome.found, std::move(outcome.markerIndices), outcome.pose};
+}
+
 }  // namespace Lumetra::Tools

@@ -7,6 +7,7 @@
 
 #include "simulation/FrameGenerator.h"
 #include "simulation/LibraryHost.h"
+#include "simulation/RoomCoverage.h"
 #include "simulation/TrackingHost.h"
 
 namespace Lumetra::Tools {
@@ -28,7 +29,7 @@ struct FrameOutcome {
     bool correct(double tolerance) const { return matched && wrongRays == 0 && positionError <= tolerance; }
 };
 
-class LibraryMatcher {
+class LibraryMatcher : public Testing::Locator {
 public:
     /// Loads the library and creates the environment of `code`; throws with the library's message.
     LibraryMatcher(const std::string& libraryPath, const std::string& code);
@@ -44,6 +45,9 @@ public:
     /// The frame through the tracking face's track from `predicted`.
     FrameOutcome track(const Testing::TrackerPose& pose, const Testing::Frame& frame,
                        const Testing::Pose& predicted) const;
+    /// For the room coverage: the frame through match, identify or track.
+    Testing::Located locate(Testing::LocateMethod method, const std::vector<Testing::Point3>& rays,
+                            const Testing::Pose* predicted) const override;
 
 private:
     template <class Call>

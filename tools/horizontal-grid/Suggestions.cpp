@@ -83,11 +83,13 @@ std::vector<Suggestion> SuggestionFinder::apply(EnvironmentDescription& layout, 
     std::vector<Suggestion> added;
     while (added.size() < count) {
         const std::vector<Suggestion> ranked = rank(layout, cells);
-        if (ranked.empty() || ranked.front().net() <= 0) break;
-        const Suggestion& best = ranked.front();
-        layout.bars.push_back(best.bar);
-        std::erase(cells, best.bar._position);
-        added.push_back(best);
+        // A bar that spoils a unique feature is never written, whatever it adds.
+        const auto best = std::find_if(ranked.begin(), ranked.end(),
+                                       [](const Suggestion& s) { return s.lostFeatures == 0 && s.newFeatures > 0; });
+        if (best == ranked.end()) break;
+        layout.bars.push_back(best->bar);
+        std::erase(cells, best->bar._position);
+        added.push_back(*best);
     }
     return added;
 }

@@ -43,8 +43,9 @@ public:
     /// new features, then row, column and rotation.
     std::vector<Suggestion> rank(const EnvironmentDescription& layout, const std::vector<Cell>& cells) const;
 
-    /// Adds up to `count` bars one at a time, each time the best remaining suggestion with a net gain
-    /// (later ranks change as bars are added). Returns the bars added, in order.
+    /// Adds up to `count` bars one at a time, each time the best remaining suggestion that adds
+    /// unique features and spoils none (later ranks change as bars are added). Returns the bars
+    /// added, in order.
     std::vector<Suggestion> apply(EnvironmentDescription& layout, std::vector<Cell> cells, std::size_t count) const;
 
 private:
