@@ -14,6 +14,15 @@ let pass = { generation: 0, queue: [], done: 0, total: 0 };
 
 function post(message) { self.postMessage(message); }
 
+// Yields to the worker's message queue without the clamping of nested timers.
+const yielder = new MessageChannel();
+let continuation = null;
+yielder.port1.onmessage = () => continuation?.();
+function soon(task) {
+    continuation = task;
+    yielder.port2.postMessage(null);
+}
+
 function summary(environment) {
     return {
         description: environment.description(),
@@ -56,7 +65,7 @@ function recompute(before, incremental) {
     }
     pass = { generation: pass.generation + 1, queue: cells, done: 0, total: cells.length, everything };
     post({ type: 'coverage-start', generation: pass.generation, cells, everything });
-    setTimeout(work, 0, pass.generation);
+    soon(() => work(pass.generation));
 }
 
 /** Computes cells for about 40 ms, posts them and yields to the next message. */
@@ -83,7 +92,7 @@ function work(generation) {
     }
     pass.done += cells.length;
     post({ type: 'coverage', generation, cells, shares, identifiable, done: pass.done, total: pass.total, describe });
-    if (pass.queue.length > 0) setTimeout(work, 0, generation);
+    if (pass.queue.length > 0) soon(() => work(generation));
 }
 
 function design(message) {
