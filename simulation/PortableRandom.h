@@ -17,14 +17,16 @@ inline double canonical(std::mt19937_64& rng) {
     return value >= 1.0 ? std::nextafter(1.0, 0.0) : value;
 }
 
+__extension__ using Unsigned128 = unsigned __int128;
+
 /// Uniform in [0, range): Lemire's multiply-and-reject on 128 bits.
 inline std::uint64_t uniformBelow(std::mt19937_64& rng, std::uint64_t range) {
-    unsigned __int128 product = static_cast<unsigned __int128>(rng()) * range;
+    Unsigned128 product = static_cast<Unsigned128>(rng()) * range;
     auto low = static_cast<std::uint64_t>(product);
     if (low < range) {
         const std::uint64_t threshold = (0 - range) % range;
         while (low < threshold) {
-            product = static_cast<unsigned __int128>(rng()) * range;
+            product = static_cast<Unsigned128>(rng()) * range;
             low = static_cast<std::uint64_t>(product);
         }
     }
