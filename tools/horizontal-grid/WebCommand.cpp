@@ -7,7 +7,7 @@
 #include <sys/time.h>
 #include <unistd.h>
 
-#include <csignal>
+#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -62,11 +62,27 @@ void sendAll(int socket, const std::string& bytes) {
     }
 }
 
-void respond(int socket, int status, std::string_view reason, std::string_view type, const std::string& body, bool head) {
+void respond(int socket, int status, std::string_view reason, std::string_view type, const std::string& body, bool head,
+             const std::string& tag = {}) {
     sendAll(socket, fmt::format("HTTP/1.1 {} {}\r\nContent-Type: {}\r\nContent-Length: {}\r\nCache-Control: no-cache\r\n"
-                                "X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n",
-                                status, reason, type, body.size()));
+                                "{}X-Content-Type-Options: nosniff\r\nConnection: close\r\n\r\n",
+                                status, reason, type, body.size(), tag.empty() ? "" : "ETag: " + tag + "\r\n"));
     if (!head) sendAll(socket, body);
+}
+
+/** A validator of the file's size and time: the browser asks again, and gets "not modified". */
+std::string entityTag(const fs::path& file) {
+    std::error_code error;
+    const auto size = fs::file_size(file, error);
+    const auto time = fs::last_write_time(file, error).time_since_epoch().count();
+    return fmt::format("\"{:x}-{:x}\"", size, time);
+}
+
+/** Whether the request head carries If-None-Match with `tag`. */
+bool unchanged(std::string head, const std::string& tag) {
+    for (char& c : head) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const std::size_t field = head.find("\r\nif-none-match:");
+    return field != std::string::npos && head.find(tag, field) < head.find("\r\n", field + 2);
 }
 
 /// Answers one connection: reads the request head (at most 16 KiB), sends the file or an error.
@@ -87,8 +103,10 @@ void serveConnection(int socket, const fs::path& site) {
     std::ifstream in(file, std::ios::binary);
     if (!fs::is_regular_file(file, error) || !in)
         return respond(socket, 404, "Not Found", "text/plain", "not found\n", request->head);
+    const std::string tag = entityTag(file);
+    if (unchanged(head, tag)) return respond(socket, 304, "Not Modified", contentType(request->file), {}, true, tag);
     const std::string body((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    respond(socket, 200, "OK", contentType(request->file), body, request->head);
+    respond(socket, 200, "OK", contentType(request->file), body, request->head, tag);
 }
 
 int serve(const fs::path& site, int port) {

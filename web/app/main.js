@@ -8,6 +8,8 @@ import { renderSheet } from './sheet.js';
 
 const $ = (id) => document.getElementById(id);
 const LOAD_TIMEOUT_MS = 20000;
+// Workers sharing the coverage; the first also answers loads and runs the design search.
+const WORKERS = Math.max(1, Math.min(4, navigator.hardwareConcurrency || 1));
 const PROFILES = {
     exact: { noiseDegrees: 0, dropProbability: 0, spuriousRays: 0 },
     typical: { noiseDegrees: 0.05, dropProbability: 0.05, spuriousRays: 1 },
@@ -15,7 +17,7 @@ const PROFILES = {
 };
 
 const page = {
-    worker: null,
+    workers: [],
     geometries: [],
     design: null,        // { description, code, markers, catalogue, warnings } of the environment shown
     room: { width: 9, depth: 6 },
@@ -23,6 +25,7 @@ const page = {
     coverage: null,      // { shares, identifiable, known, describe, started, generation }
     selected: null,
     requests: 0,
+    early: [],           // coverage of a design not shown yet (a worker ahead of the first)
     pending: new Map(),  // request → { resolve, reject, timer }
     designing: false,
     timings: { lastPassSeconds: null, lastEditVisibleSeconds: null },
@@ -47,14 +50,26 @@ function showMessage(text, kind = 'error') {
 
 // ---- the worker ------------------------------------------------------------------------------
 
-function startWorker() {
-    page.worker?.terminate();
+function startWorkers() {
+    for (const worker of page.workers) worker.terminate();
     for (const { reject, timer } of page.pending.values()) clearTimeout(timer), reject(new Error('the worker was restarted'));
     page.pending.clear();
-    page.worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
-    page.worker.onmessage = ({ data }) => onWorkerMessage(data);
-    page.worker.onerror = (event) => showMessage(`the designer's worker failed: ${event.message ?? 'unknown error'}`);
-    return new Promise((resolve) => { page.workerReady = resolve; });
+    page.early = [];
+    if (page.coverage) page.coverage.generation = 0;  // the new workers count their passes afresh
+    const ready = [];
+    page.workers = [...Array(WORKERS).keys()].map((part) => {
+        const worker = new Worker(new URL('./worker.js', import.meta.url), { type: 'module' });
+        ready.push(new Promise((resolve) => { worker.ready = resolve; }));
+        worker.onmessage = ({ data }) => onWorkerMessage(part, data);
+        worker.onerror = (event) => showMessage(`the designer's worker failed: ${event.message ?? 'unknown error'}`);
+        worker.postMessage({ type: 'part', part, parts: WORKERS });
+        return worker;
+    });
+    return Promise.all(ready);
+}
+
+function broadcast(message) {
+    for (const worker of page.workers) worker.postMessage(message);
 }
 
 /** Asks the worker to build an environment; resolves with its summary, rejects with its message. */
@@ -67,34 +82,34 @@ function load(source, keepCoverage = false) {
             await restart();
         }, LOAD_TIMEOUT_MS);
         page.pending.set(request, { resolve, reject, timer });
-        page.worker.postMessage({ type: 'load', request, keepCoverage, ...source });
+        broadcast({ type: 'load', request, keepCoverage, ...source });
     });
 }
 
-/** A fresh worker holding the last good design (after a stall or a stopped search). */
+/** Fresh workers holding the last good design (after a stall or a stopped search). */
 async function restart() {
-    await startWorker();
-    page.worker.postMessage({ type: 'settings', settings: page.settings });
+    await startWorkers();
+    broadcast({ type: 'settings', settings: page.settings });
     if (page.design) await show(await load({ description: page.design.description }), { resetCoverage: true });
 }
 
-function onWorkerMessage(message) {
+function onWorkerMessage(part, message) {
     const waiting = page.pending.get(message.request);
     switch (message.type) {
         case 'ready':
             page.geometries = message.geometries;
-            page.workerReady();
+            page.workers[part].ready();
             break;
         case 'loaded':
         case 'refused':
-            if (!waiting) return;
+            if (!waiting || part !== 0) return;
             clearTimeout(waiting.timer);
             page.pending.delete(message.request);
             if (message.type === 'loaded') waiting.resolve(message);
             else waiting.reject(new Error(message.error));
             break;
-        case 'coverage-start': onCoverageStart(message); break;
-        case 'coverage': onCoverage(message); break;
+        case 'coverage-start':
+        case 'coverage': onCoverageMessage(message); break;
         case 'coverage-error': showMessage(`coverage: ${message.error}`); break;
         case 'design-progress':
             $('design-status').textContent =
@@ -110,14 +125,19 @@ function onWorkerMessage(message) {
 /** Shows a built environment; a new grid starts its coverage afresh. */
 function show(summary, { resetCoverage = false, room = null } = {}) {
     const before = page.design?.description;
+    const sameCode = page.design?.code === summary.code;
     page.design = summary;
     const { size } = summary.description;
     const cells = size.x * size.y;
-    if (resetCoverage || !page.coverage || !before || before.size.x !== size.x || before.size.y !== size.y ||
+    if ((resetCoverage && !sameCode) || !page.coverage || !before || before.size.x !== size.x || before.size.y !== size.y ||
         before.cellSize !== summary.description.cellSize) {
-        page.coverage = { shares: new Float64Array(cells), identifiable: new Float64Array(cells), known: new Uint8Array(cells) };
+        page.coverage = { shares: new Float64Array(cells), identifiable: new Float64Array(cells), known: new Uint8Array(cells),
+            generation: page.coverage?.generation ?? 0 };
     }
     if (room) page.room = room;
+    const early = page.early;
+    page.early = [];
+    for (const message of early) if (message.code === summary.code) onCoverageMessage(message);
     if (page.selected !== null && page.selected >= summary.description.bars.length) page.selected = null;
     $('code').value = summary.code;
     history.replaceState(null, '', `#code=${summary.code}`);
@@ -197,20 +217,28 @@ function deleteSelected() {
 
 // ---- coverage --------------------------------------------------------------------------------
 
-function onCoverageStart({ generation, cells, everything }) {
+/** Coverage for the design shown is applied at once; for the next one, once it is shown. */
+function onCoverageMessage(message) {
+    if (message.code !== page.design?.code) return void page.early.push(message);
+    if (message.type === 'coverage-start') onCoverageStart(message);
+    else onCoverage(message);
+}
+
+/** A worker's share of a pass begins; the first share of a generation starts the pass. */
+function onCoverageStart({ generation, cells }) {
     const coverage = page.coverage;
-    coverage.generation = generation;
-    coverage.started = performance.now();
-    coverage.total = cells.length;
-    coverage.done = 0;
-    coverage.firstShown = false;
+    if (generation < coverage.generation) return;
+    if (generation > coverage.generation) {
+        Object.assign(coverage, { generation, started: performance.now(), total: 0, done: 0, parts: 0, firstShown: false });
+    }
+    coverage.total += cells.length;
+    coverage.parts += 1;
     for (const cell of cells) if (coverage.known[cell] === 1) coverage.known[cell] = 2;
-    if (everything && cells.length === coverage.known.length) coverage.full = true;
     updateProgress();
     redrawSoon();
 }
 
-function onCoverage({ generation, cells, shares, identifiable, done, total, describe }) {
+function onCoverage({ generation, cells, shares, identifiable, describe }) {
     const coverage = page.coverage;
     if (generation !== coverage.generation) return;
     cells.forEach((cell, i) => {
@@ -218,14 +246,15 @@ function onCoverage({ generation, cells, shares, identifiable, done, total, desc
         coverage.identifiable[cell] = identifiable[i];
         coverage.known[cell] = 1;
     });
-    coverage.done = done;
+    coverage.done += cells.length;
     coverage.describe = describe || coverage.describe;
     if (!coverage.firstShown && page.editStarted) {
         coverage.firstShown = true;
         page.timings.lastEditVisibleSeconds = (performance.now() - page.editStarted) / 1000;
         page.editStarted = null;
     }
-    if (done === total) page.timings.lastPassSeconds = (performance.now() - coverage.started) / 1000;
+    if (coverage.parts === page.workers.length && coverage.done === coverage.total)
+        page.timings.lastPassSeconds = (performance.now() - coverage.started) / 1000;
     updateProgress();
     redrawSoon();
 }
@@ -291,7 +320,7 @@ function settingsFor(values, plane, ceiling) {
 
 function applySettings(settings) {
     page.settings = settings;
-    page.worker.postMessage({ type: 'settings', settings });
+    broadcast({ type: 'settings', settings });
 }
 
 async function newRoom() {
@@ -328,12 +357,13 @@ async function loadCode(text, origin) {
             width = Math.max(width, 2 * Math.abs(summary.markers[i]));
             depth = Math.max(depth, 2 * Math.abs(summary.markers[i + 2]));
         }
-        const room = { width: Math.ceil(width * 100 - 1e-6) / 100, depth: Math.ceil(depth * 100 - 1e-6) / 100 };
+        // Up to the centimetre, forgiving the millimetre single precision leaves.
+        const room = { width: Math.ceil(width * 100 - 0.1) / 100, depth: Math.ceil(depth * 100 - 0.1) / 100 };
         const form = $('room-form');
         form.elements.width.value = room.width;
         form.elements.depth.value = room.depth;
         form.elements.mounting.value = d.ceiling ? 'ceiling' : 'floor';
-        form.elements.height.value = d.height;
+        form.elements.height.value = Number(d.height.toPrecision(6));
         let values = formValues();
         try {
             settingsFor(values, d.height, d.ceiling);
@@ -362,7 +392,7 @@ function startDesign() {
     $('design').disabled = true;
     $('design-stop').disabled = false;
     $('design-status').textContent = 'searching…';
-    page.worker.postMessage({ type: 'design', request: { geometry, roomWidth: page.room.width, roomDepth: page.room.depth,
+    page.workers[0].postMessage({ type: 'design', request: { geometry, roomWidth: page.room.width, roomDepth: page.room.depth,
         coverage: page.settings, target, maxBars, seed: 1 } });
 }
 
@@ -404,7 +434,7 @@ async function copy(text, what) {
 }
 
 async function main() {
-    await startWorker();
+    await startWorkers();
     const select = $('room-form').elements.geometry;
     for (const geometry of page.geometries) {
         const label = geometry.name.replace(/([a-z])([A-Z])/g, '$1 $2').toLowerCase();

@@ -13,6 +13,9 @@ function wallDistances(x, z, room) {
     return `${across}, ${along}`;
 }
 
+/** A stored single-precision value as its user wrote it: 0.6, not 0.6000000238418579. */
+const short = (value) => Number(value.toPrecision(6));
+
 function cell(text, tag = 'td') { return Object.assign(document.createElement(tag), { textContent: text }); }
 
 /** Fills `sheet` for printing the design `page` shows. */
@@ -40,8 +43,8 @@ export function renderSheet(sheet, page) {
     const image = Object.assign(document.createElement('img'), { src: canvas.toDataURL('image/png'), alt: 'room plan' });
     const settings = page.settings;
     const heading = cell(`Installation sheet: ${room.width} × ${room.depth} m room, ${d.bars.length} bars`, 'h1');
-    const about = cell(`Markers ${d.ceiling ? 'under a ceiling' : 'on the floor'} at ${d.height} m; grid ${d.size.x} × ${d.size.y} ` +
-        `cells of ${d.cellSize} m centred in the room; bars ${d.barLength.toFixed(3)} m. Coverage (colour; hatched under 50 %): ` +
+    const about = cell(`Markers ${d.ceiling ? 'under a ceiling' : 'on the floor'} at ${short(d.height)} m; grid ${d.size.x} × ` +
+        `${d.size.y} cells of ${short(d.cellSize)} m centred in the room; bars ${d.barLength.toFixed(3)} m. Coverage (colour; hatched under 50 %): ` +
         `${page.coverage.describe ?? `${settings.method}, ${settings.camera.name} camera`}. ` +
         `x runs to the right, z down the page; distances are from the walls to the marker centres.`, 'p');
     const codeLine = cell(`Environment code: ${code}`, 'p');

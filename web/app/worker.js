@@ -1,16 +1,22 @@
-// The designer's worker: holds the environment being designed, recomputes its coverage cell by
-// cell after every change (only the cells the change can reach, nearest first) in slices short
-// enough to take the next edit at once, and runs the layout search. The page stays responsive
-// whatever the module does.
+// One of the designer's workers: holds the environment being designed, recomputes its share of the
+// coverage cell by cell after every change (only the cells the change can reach, nearest first;
+// worker `part` of `parts` takes every parts-th of them) in slices short enough to take the next
+// edit at once, and runs the layout search. The page stays responsive whatever the module does.
 
 import { loadLumetra } from './lumetra.js';
 import { checkDescription } from './limits.js';
 
+// Messages that come while the module loads wait for it.
+const early = [];
+self.onmessage = ({ data }) => early.push(data);
 const lumetra = await loadLumetra();
 /** @type {import('./lumetra.js').Environment | null} */
 let current = null;
+let currentCode = '';
 let settings = null;
 let pass = { generation: 0, queue: [], done: 0, total: 0 };
+let part = 0;
+let parts = 1;
 
 function post(message) { self.postMessage(message); }
 
@@ -46,6 +52,7 @@ function load(message) {
     }
     const before = current;
     current = next;
+    currentCode = current.code();
     post({ type: 'loaded', request: message.request, ...summary(current) });
     recompute(before, message.keepCoverage === true);
     before?.dispose();
@@ -59,12 +66,13 @@ function recompute(before, incremental) {
     try {
         if (before && incremental) ({ cells, everything } = current.affectedCells(before, settings));
         else cells = [...Array(current.description().size.x * current.description().size.y).keys()];
+        cells = cells.filter((_, i) => i % parts === part);
     } catch (error) {
         post({ type: 'coverage-error', error: error.message });
         return;
     }
     pass = { generation: pass.generation + 1, queue: cells, done: 0, total: cells.length, everything };
-    post({ type: 'coverage-start', generation: pass.generation, cells, everything });
+    post({ type: 'coverage-start', generation: pass.generation, cells, everything, code: currentCode });
     soon(() => work(pass.generation));
 }
 
@@ -91,7 +99,7 @@ function work(generation) {
         return;
     }
     pass.done += cells.length;
-    post({ type: 'coverage', generation, cells, shares, identifiable, done: pass.done, total: pass.total, describe });
+    post({ type: 'coverage', generation, cells, shares, identifiable, describe, code: currentCode });
     if (pass.queue.length > 0) soon(() => work(generation));
 }
 
@@ -105,11 +113,15 @@ function design(message) {
     }
 }
 
-self.onmessage = ({ data }) => {
-    if (data.type === 'load') load(data);
+function handle(data) {
+    if (data.type === 'part') ({ part, parts } = data);
+    else if (data.type === 'load') load(data);
     else if (data.type === 'settings') {
         settings = data.settings;
         recompute(null, false);
     } else if (data.type === 'design') design(data);
-};
+}
+
+self.onmessage = ({ data }) => handle(data);
+for (const data of early) handle(data);
 post({ type: 'ready', geometries: lumetra.geometries() });

@@ -105,13 +105,14 @@ try {
     await pasteCode(code);
     await page.handle.waitForFunction((code) => window.lumetraDesigner.page.design?.code === code, {}, code);
     const imported = await pageFraction();
-    const passSeconds = await page.handle.evaluate(() => window.lumetraDesigner.page.timings.lastPassSeconds);
+    const [passSeconds, workers] = await page.handle.evaluate(() =>
+        [window.lumetraDesigner.page.timings.lastPassSeconds, window.lumetraDesigner.page.workers.length]);
     // The tool also makes a pass on exact rays; its time alone is taken off.
     const single = toolCoverage(code, { '--threads': '1' });
     const exactPass = toolCoverage(code, { '--threads': '1', '--profile': 'exact' });
     const toolSeconds = single.seconds - exactPass.seconds;
     console.log(`coverage of the 9 x 6 m room: page ${(100 * imported).toFixed(1)} % in ${passSeconds.toFixed(2)} s ` +
-        `(WebAssembly, one worker); tool ${(100 * single.fraction).toFixed(1)} % in ${toolSeconds.toFixed(2)} s (one ` +
+        `(WebAssembly, ${workers} worker${workers === 1 ? '' : 's'}); tool ${(100 * single.fraction).toFixed(1)} % in ${toolSeconds.toFixed(2)} s (one ` +
         `thread: ${single.seconds.toFixed(2)} s with its exact-rays pass, which alone takes ${exactPass.seconds.toFixed(2)} s)`);
     check(Math.abs(imported - single.fraction) <= 0.01, 'the page\'s covered share is within 1 point of `coverage`');
     check(page.handle.url().endsWith(`#code=${code}`), 'the address carries the code (#code=)');
@@ -134,12 +135,16 @@ try {
     await page.handle.waitForFunction((n) => window.lumetraDesigner.page.design.description.bars.length === n, {},
         description.bars.length + 1);
     const edited = await pageFraction();
-    const editSeconds = await page.handle.evaluate(() => window.lumetraDesigner.page.timings.lastEditVisibleSeconds);
+    const [editSeconds, editPass, editCells] = await page.handle.evaluate(() => {
+        const { timings, coverage } = window.lumetraDesigner.page;
+        return [timings.lastEditVisibleSeconds, timings.lastPassSeconds, coverage.total];
+    });
     const exported = await page.handle.$eval('#code', (area) => area.value);
     description.bars.push({ x: free[0], y: free[1], rotationDegrees: 0 });
     const encoded = run(['encode'], JSON.stringify(description));
     check(exported === encoded, `the code exported after a click at cell (${free}) is byte-identical to \`encode\`'s`);
-    console.log(`an added bar's first recomputed cells shown after ${(1000 * editSeconds).toFixed(0)} ms`);
+    console.log(`an added bar: its first recomputed cells shown after ${(1000 * editSeconds).toFixed(0)} ms, all ` +
+        `${editCells} cells it can reach after ${editPass.toFixed(2)} s`);
     const afterEdit = toolCoverage(encoded);
     check(Math.abs(edited - afterEdit.fraction) <= 0.01,
         `after the edit (incremental update) the page's ${(100 * edited).toFixed(1)} % is within 1 point of \`coverage\`'s ${(100 * afterEdit.fraction).toFixed(1)} %`);
