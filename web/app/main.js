@@ -75,6 +75,7 @@ function broadcast(message) {
 /** Asks the worker to build an environment; resolves with its summary, rejects with its message. */
 function load(source, keepCoverage = false) {
     const request = ++page.requests;
+    $('progress-text').textContent = 'building the environment…';
     return new Promise((resolve, reject) => {
         const timer = setTimeout(async () => {
             page.pending.delete(request);
@@ -107,6 +108,7 @@ function onWorkerMessage(part, message) {
             page.pending.delete(message.request);
             if (message.type === 'loaded') waiting.resolve(message);
             else waiting.reject(new Error(message.error));
+            updateProgress();
             break;
         case 'coverage-start':
         case 'coverage': onCoverageMessage(message); break;

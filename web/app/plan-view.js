@@ -3,9 +3,16 @@
 // right and z downwards from the grid's centre, as in the tool's pictures. Reports clicks, drags
 // and hovers in cells; draws nothing but what it is given.
 
-import { sequentialColour } from './colours.js';
+import { sequentialRgb } from './colours.js';
 
 const MARGIN = 36;  // pixels around the room for the rulers
+
+/** RGBA pixels (little-endian words) of the scale at 256 steps, plain and paled while recomputing. */
+const pixel = ([r, g, b]) => ((255 << 24) | (b << 16) | (g << 8) | r) >>> 0;
+const SHADES = Uint32Array.from({ length: 256 }, (_, i) => pixel(sequentialRgb(i / 255)));
+const PALE_SHADES = Uint32Array.from({ length: 256 }, (_, i) =>
+    pixel(sequentialRgb(i / 255).map((c) => Math.round(c + 0.45 * (255 - c)))));
+const UNKNOWN = pixel([0xe8, 0xe8, 0xe8]);
 
 export class PlanView {
     /**
@@ -125,36 +132,57 @@ export class PlanView {
         context.setTransform(ratio, 0, 0, ratio, 0, 0);
         context.clearRect(0, 0, rect.width, rect.height);
         if (!this.state) return;
-        drawPlan(context, this.state, this.layout(rect.width, rect.height), this.drag);
+        const view = this.layout(rect.width, rect.height);
+        drawFloor(context, this.state, view);
+        // The bars change only with the design, the selection, a drag or the size: kept as an image.
+        const key = [this.state.description, this.state.markers, this.state.selected, this.drag?.bar, this.drag?.cell?.join(),
+            canvas.width, canvas.height];
+        if (!this.barsLayer || key.some((part, i) => part !== this.barsKey[i])) {
+            this.barsLayer = new OffscreenCanvas(canvas.width, canvas.height);
+            const layer = this.barsLayer.getContext('2d');
+            layer.setTransform(ratio, 0, 0, ratio, 0, 0);
+            drawBars(layer, this.state, view, this.drag);
+            this.barsKey = key;
+        }
+        context.setTransform(1, 0, 0, 1, 0, 0);
+        context.drawImage(this.barsLayer, 0, 0);
     }
 }
 
 /** Draws the plan on any 2D context (the screen's canvas or the printed sheet's). */
-export function drawPlan(context, state, view, drag = null, options = { numbers: true }) {
-    const { description: d, markers, room, shares, known, threshold, selected } = state;
+export function drawPlan(context, state, view, drag = null) {
+    drawFloor(context, state, view);
+    drawBars(context, state, view, drag);
+}
+
+/** Cells with their coverage, grid lines, walls and rulers. */
+function drawFloor(context, state, view) {
+    const { description: d, room, shares, known, threshold } = state;
     const at = (x, z) => [view.cx + x * view.scale, view.cy + z * view.scale];
     const cell = d.cellSize * view.scale;
     const [gx, gy] = at(-d.size.x * d.cellSize / 2, -d.size.y * d.cellSize / 2);
 
-    // Cells: coverage colour where known, hatching under the threshold.
-    const hatch = hatchPattern(context);
-    for (let row = 0; row < d.size.y; ++row) {
-        for (let col = 0; col < d.size.x; ++col) {
-            const index = row * d.size.x + col;
-            const x = gx + col * cell, y = gy + row * cell;
-            context.fillStyle = known[index] ? sequentialColour(shares[index]) : '#e8e8e8';
-            context.fillRect(x, y, cell, cell);
-            if (known[index] === 2) {  // recomputing
-                context.fillStyle = 'rgba(255, 255, 255, 0.45)';
-                context.fillRect(x, y, cell, cell);
-            }
-            if (known[index] && shares[index] < threshold && hatch) {
-                context.fillStyle = hatch;
-                context.fillRect(x, y, cell, cell);
-            }
-        }
+    // Cells: one pixel each in an image scaled onto the grid (fast for large grids); grey while
+    // unknown, paler while recomputing, hatched under the threshold.
+    const image = new ImageData(d.size.x, d.size.y);
+    const pixels = new Uint32Array(image.data.buffer);
+    const hatched = new Path2D();
+    for (let index = 0; index < d.size.x * d.size.y; ++index) {
+        pixels[index] = known[index] === 1 ? SHADES[Math.round(255 * Math.min(1, Math.max(0, shares[index])))]
+            : known[index] === 2 ? PALE_SHADES[Math.round(255 * Math.min(1, Math.max(0, shares[index])))] : UNKNOWN;
+        if (known[index] && shares[index] < threshold)
+            hatched.rect(gx + (index % d.size.x) * cell, gy + Math.floor(index / d.size.x) * cell, cell, cell);
     }
-    context.strokeStyle = 'rgba(0, 0, 0, 0.15)';
+    const bitmap = new OffscreenCanvas(d.size.x, d.size.y);
+    bitmap.getContext('2d').putImageData(image, 0, 0);
+    context.imageSmoothingEnabled = false;
+    context.drawImage(bitmap, gx, gy, d.size.x * cell, d.size.y * cell);
+    const hatch = cell >= 4 ? hatchPattern(context) : null;
+    if (hatch) {
+        context.fillStyle = hatch;
+        context.fill(hatched);
+    }
+    context.strokeStyle = cell >= 6 ? 'rgba(0, 0, 0, 0.15)' : 'transparent';
     context.lineWidth = 1;
     context.beginPath();
     for (let col = 0; col <= d.size.x; ++col) context.moveTo(gx + col * cell, gy), context.lineTo(gx + col * cell, gy + d.size.y * cell);
@@ -169,8 +197,14 @@ export function drawPlan(context, state, view, drag = null, options = { numbers:
     context.strokeRect(rx, ry, room.width * view.scale, room.depth * view.scale);
     context.setLineDash([]);
     drawRulers(context, view, room, at);
+}
 
-    // Bars: a line through the markers, end markers black, middle orange, the number beside.
+/** Bars: a line through the markers, end markers black, middle orange, the number beside (when
+ * the cells are large enough to read it). */
+function drawBars(context, state, view, drag) {
+    const { description: d, markers, selected } = state;
+    const at = (x, z) => [view.cx + x * view.scale, view.cy + z * view.scale];
+    const cell = d.cellSize * view.scale;
     for (let i = 0; i < d.bars.length; ++i) {
         let dx = 0, dz = 0;
         if (drag?.bar === i && drag.cell) {
@@ -185,13 +219,15 @@ export function drawPlan(context, state, view, drag = null, options = { numbers:
         context.moveTo(...points[0]);
         context.lineTo(...points[2]);
         context.stroke();
-        points.forEach(([x, y], k) => {
-            context.fillStyle = k === 1 ? '#f28e2b' : '#111';
-            context.beginPath();
-            context.arc(x, y, Math.max(2.5, Math.min(5, cell * 0.07)), 0, 2 * Math.PI);
-            context.fill();
-        });
-        if (options.numbers) {
+        if (cell >= 6) {
+            points.forEach(([x, y], k) => {
+                context.fillStyle = k === 1 ? '#f28e2b' : '#111';
+                context.beginPath();
+                context.arc(x, y, Math.max(2.5, Math.min(5, cell * 0.07)), 0, 2 * Math.PI);
+                context.fill();
+            });
+        }
+        if (cell >= 14) {
             const [x, y] = points[1];
             context.font = `bold ${Math.max(10, Math.min(14, cell * 0.28))}px system-ui, sans-serif`;
             context.fillStyle = '#fff';
