@@ -28,6 +28,9 @@ ensure_packages() {
     [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
     [ -f /usr/include/fmt/core.h ] || missing+=(libfmt-dev)
     command -v xmllint >/dev/null || missing+=(libxml2-utils)
+    # The tool's PNG and PDF pictures.
+    [ -f /usr/include/librsvg-2.0/librsvg/rsvg.h ] || missing+=(librsvg2-dev)
+    [ -f /usr/include/cairo/cairo-pdf.h ] || missing+=(libcairo2-dev)
     # The Python package: numpy, and pip with setuptools to install it offline.
     /usr/bin/python3 -c 'import numpy' 2>/dev/null || missing+=(python3-numpy)
     /usr/bin/python3 -c 'import setuptools' 2>/dev/null || missing+=(python3-setuptools)

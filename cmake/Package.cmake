@@ -13,7 +13,8 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION libs)
-# Run-time needs of the tool (fmt, the C++ runtime) found by dpkg-shlibdeps; numpy for Python.
+# Run-time needs of the tool (fmt, librsvg and cairo for its pictures, the C++ runtime) found by
+# dpkg-shlibdeps; numpy for Python.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "python3, python3-numpy, pkg-config")
 set(CPACK_ARCHIVE_FILE_EXTENSION tar.gz)

@@ -227,11 +227,21 @@ TEST(GenerateCommand, WritesAValidLayoutOfTheChosenSize) {
     EXPECT_NE(runTool({"generate", "--size", "0,3"}).status, 0);
 }
 
-TEST(GenerateCommand, RoomInMetresHoldsEveryMarker) {
+TEST(GenerateCommand, RoomInMetresHoldsEveryMarkerDesignedOrRandom) {
     for (const char* geometry : {"long-ceiling", "short-floor"}) {
-        const ToolResult room = runTool({"generate", "--room", "8x5", "--margin", "0.25", "--geometry", geometry});
+        const bool random = std::string(geometry) == "short-floor";
+        std::vector<std::string> arguments{"generate", "--room", "8x5", "--margin", "0.25", "--geometry", geometry,
+                                           "--yaws", "2", "--tilts", "0"};
+        if (random) arguments.push_back("--random");
+        const ToolResult room = runTool(arguments);
         ASSERT_EQ(room.status, 0) << room.err;
-        EXPECT_NE(room.err.find("room 8 x 5 m, margin 0.25 m: grid 12 x 7 cells"), std::string::npos) << room.err;
+        EXPECT_NE(room.err.find(random ? "room 8 x 5 m, margin 0.25 m: grid 12 x 7 cells"
+                                       : "room 8 x 5 m, markers on the floor at 0 m: grid 12 x 7 cells"),
+                  std::string::npos)
+            << room.err;
+        if (!random) {
+            EXPECT_NE(room.err.find("covered: "), std::string::npos) << room.err;
+        }
         // Bars that suggest adds stay inside the room too.
         const ToolResult more = runTool({"suggest", trimmed(room.out), "--apply", "6", "--room", "8x5", "--margin", "0.25"});
         ASSERT_EQ(more.status, 0) << more.err;

@@ -2,8 +2,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
+#include <fstream>
+#include <map>
 #include <random>
 #include <regex>
+#include <sstream>
 #include <tuple>
 
 #include "simulation/EnvironmentCodeWriter.h"
@@ -54,7 +59,7 @@ TEST(RenderCommand, RealSizedLayoutWithCoverageAndAwkwardNames) {
         renderValid({LumetraTest::writeEnvironmentCode(layout), "--coverage", "--yaws", "2", "--tilts", "0"});
     EXPECT_EQ(count(svg, "<circle"), 3 * layout.bars.size() + 1);
     EXPECT_NE(svg.find("id=\"coverage\""), std::string::npos);
-    EXPECT_EQ(count(svg, "% of 2 frames matched correctly"), 20u * 12u);  // one square per cell, value on hover
+    EXPECT_EQ(count(svg, "% of 2 frames located correctly"), 20u * 12u);  // one square per cell, value on hover
     EXPECT_NE(svg.find("id=\"colour-legend\""), std::string::npos);
     EXPECT_NE(svg.find("&lt;floor &amp; &quot;more&quot;&gt;"), std::string::npos);
     const std::string plain = renderValid({LumetraTest::writeEnvironmentCode(layout), "--no-numbers"});
@@ -73,7 +78,7 @@ std::vector<std::tuple<double, double, std::size_t>> barLabels(const std::string
 }
 
 TEST(RenderCommand, RoomRulersBarNumbersApartAndTheViewFromBelow) {
-    const std::string code = trimmed(runTool({"generate", "--room", "8x5", "--geometry", "short-floor"}).out);
+    const std::string code = trimmed(runTool({"generate", "--room", "8x5", "--geometry", "short-floor", "--random"}).out);
     const std::string above = renderValid({code, "--room", "8x5", "--cell-pixels", "30"});
     for (const char* part : {"id=\"room\"", "id=\"rulers\"", ">-3 m</text>", ">#0</text>", "seen from above"})
         EXPECT_NE(above.find(part), std::string::npos) << part;
@@ -105,6 +110,58 @@ TEST(RenderCommand, RefusesBadInput) {
     EXPECT_TRUE(result.out.empty());
     EXPECT_NE(runTool({"render", trussCode, "--cell-pixels", "0"}).status, 0);
     EXPECT_NE(runTool({"render", trussCode, "--output", "/nonexistent/dir/picture.svg"}).status, 0);
+}
+
+/// The numbers of a pattern's first group in every match.
+std::vector<std::string> allMatches(const std::string& text, const std::regex& pattern) {
+    std::vector<std::string> found;
+    for (auto it = std::sregex_iterator(text.begin(), text.end(), pattern); it != std::sregex_iterator(); ++it)
+        found.push_back((*it)[1]);
+    return found;
+}
+
+TEST(RenderCommand, InstallationSheetDistancesMatchTheMarkersToTheMillimetreAtPrintableSizes) {
+    ScratchDirectory scratch;
+    const std::string code = trimmed(runTool({"generate", "--room", "9x6", "--yaws", "2", "--tilts", "0"}).out);
+    const std::vector<std::string> sheet{code, "--room", "9x6", "--sheet", "--paper", "A3", "--scale", "1:50",
+                                         "--yaws", "2", "--tilts", "0", "--progress", "never"};
+    const std::string svg = renderValid(sheet);
+    EXPECT_NE(svg.find("width=\"420mm\" height=\"297mm\""), std::string::npos);
+    for (const std::string& size : allMatches(svg, std::regex(R"re(font-size="([0-9.]+)")re")))
+        EXPECT_GE(std::stod(size), 10 * 25.4 / 72) << "text under 10 pt";
+
+    // Every end marker's row: "#n: a side, b end" in cm from the nearer walls of the 9 x 6 m room.
+    std::map<int, std::pair<double, double>> rows;
+    const std::regex row(R"re(>#([0-9]+): ([0-9.]+) (left|right), ([0-9.]+) (top|bottom)</text>)re");
+    for (auto it = std::sregex_iterator(svg.begin(), svg.end(), row); it != std::sregex_iterator(); ++it)
+        rows[std::stoi((*it)[1])] = {std::stod((*it)[2]), std::stod((*it)[4])};
+    std::istringstream csv(runTool({"describe", "--markers", "--csv", code}).out);
+    std::string line;
+    std::getline(csv, line);
+    std::size_t ends = 0;
+    while (std::getline(csv, line)) {
+        int number = 0, bar = 0;
+        char marker[16] = {};
+        double x = 0, y = 0, z = 0;
+        ASSERT_EQ(std::sscanf(line.c_str(), "%d,%d,%15[^,],%lf,%lf,%lf", &number, &bar, marker, &x, &y, &z), 6) << line;
+        if (std::string(marker) == "middle") continue;
+        ++ends;
+        ASSERT_EQ(rows.count(number), 1u) << number;
+        EXPECT_NEAR(rows[number].first, 100 * std::min(x + 4.5, 4.5 - x), 0.05 + 1e-9) << number;
+        EXPECT_NEAR(rows[number].second, 100 * std::min(z + 3, 3 - z), 0.05 + 1e-9) << number;
+    }
+    EXPECT_EQ(rows.size(), ends);
+
+    // PNG and PDF by the file's extension.
+    for (const char* name : {"sheet.pdf", "sheet.png"}) {
+        std::vector<std::string> arguments{"render", "-o", scratch.file(name)};
+        arguments.insert(arguments.end(), sheet.begin(), sheet.end());
+        ASSERT_EQ(runTool(arguments).status, 0) << name;
+        std::ifstream file(scratch.file(name), std::ios::binary);
+        std::string start(8, '\0');
+        file.read(start.data(), 8);
+        EXPECT_TRUE(start.rfind("%PDF", 0) == 0 || start.rfind("\x89PNG", 0) == 0) << name;
+    }
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cerrno>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <iterator>
@@ -97,6 +98,16 @@ std::optional<std::size_t> neededLength(const std::vector<std::uint8_t>& bytes) 
     return bytes.size() + high;
 }
 
+/// A name with an extension ("floor2.code", "rooms/a.txt") or a file that exists.
+bool looksLikeFileName(const std::string& text) {
+    std::error_code error;
+    if (std::filesystem::is_regular_file(text, error)) return true;
+    const std::size_t dot = text.rfind('.');
+    if (dot == std::string::npos || dot == 0 || dot + 1 == text.size()) return false;
+    return std::all_of(text.begin() + static_cast<std::ptrdiff_t>(dot) + 1, text.end(),
+                       [](unsigned char c) { return std::isalnum(c) != 0; });
+}
+
 /// What a person needs to hear beside the library's message about `code`.
 std::string failureHint(const std::string& code) {
     std::vector<std::uint8_t> bytes;
@@ -107,6 +118,8 @@ std::string failureHint(const std::string& code) {
         const std::size_t bad = code.find_first_not_of(
             "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/-_=");
         if (bad == std::string::npos) return "";
+        if (looksLikeFileName(code))
+            return fmt::format(" — to read the code from the file {0}, write @{0}", code);
         const auto c = static_cast<unsigned char>(code[bad]);
         return fmt::format(" — character {} at position {} (not counting spaces) cannot be part of a code",
                            std::isprint(c) != 0 ? fmt::format("'{}'", code[bad]) : fmt::format("0x{:02x}", c), bad + 1);

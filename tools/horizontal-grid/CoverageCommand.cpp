@@ -80,8 +80,9 @@ int runCoverage(const CoverageCommandOptions& options) {
         return 0;
     }
     fmt::print("percent of frames located correctly at world x (columns) and z (rows) in metres; {}; {} frames per "
-               "position\n\n",
-               settings.describe(), map.framesPerPosition);
+               "position ({} headings x {} tilts{})\n\n",
+               settings.describe(), map.framesPerPosition, settings.yaws, settings.tiltsDegrees.size(),
+               settings.distances > 1 ? fmt::format(" x {} distances", settings.distances) : "");
     printTable(map);
     fmt::print("\ncovered: {:.1f}% of the floor ({} of {} positions with at least {:.0f}% of frames located "
                "correctly by {}); mean {:.1f}%; {}",

@@ -84,6 +84,14 @@ void printRoom(const EnvironmentDescription& d, const Environment& environment) 
                needed.width > gridWidth + 1e-6 || needed.depth > gridDepth + 1e-6 ? " (bars reach beyond the grid)" : "");
 }
 
+void printMarkerTable(const Environment& environment, const char* indent) {
+    const auto markers = environment.getMarkers();
+    fmt::print("{}{:>6}  {:>5}  {:<9}  {:>10} {:>10} {:>10}\n", indent, "number", "bar", "marker", "x", "y", "z");
+    for (std::size_t i = 0; i < markers.size(); ++i)
+        fmt::print("{}{:>6}  {:>5}  {:<9}  {:>10.4f} {:>10.4f} {:>10.4f}\n", indent, i, i / 3, markerNames[i % 3],
+                   markers[i].x, markers[i].y, markers[i].z);
+}
+
 void printBarsAndMarkers(const EnvironmentDescription& d, const Environment& environment) {
     fmt::print("\nbars ({})\n  {:>5}  {:>12}  {:>8}\n", d.bars.size(), "bar", "cell", "rotation");
     for (std::size_t i = 0; i < d.bars.size(); ++i) {
@@ -92,12 +100,8 @@ void printBarsAndMarkers(const EnvironmentDescription& d, const Environment& env
         fmt::print("  {:>5}  {:>12}  {:>4} deg{}\n", i, cell, rotationDegrees(bar.rotation()),
                    (bar._properties & ~3u) != 0 ? fmt::format("  (properties byte {})", bar._properties) : "");
     }
-    const auto markers = environment.getMarkers();
-    fmt::print("\nmarkers ({})\n  {:>6}  {:>5}  {:<9}  {:>10} {:>10} {:>10}\n", markers.size(), "number", "bar", "marker",
-               "x", "y", "z");
-    for (std::size_t i = 0; i < markers.size(); ++i)
-        fmt::print("  {:>6}  {:>5}  {:<9}  {:>10.4f} {:>10.4f} {:>10.4f}\n", i, i / 3, markerNames[i % 3],
-                   markers[i].x, markers[i].y, markers[i].z);
+    fmt::print("\nmarkers ({})\n", environment.getMarkers().size());
+    printMarkerTable(environment, "  ");
 }
 
 void printCatalogue(const CatalogueFigures& figures, std::size_t bars) {
@@ -116,9 +120,26 @@ void printCatalogue(const CatalogueFigures& figures, std::size_t bars) {
 
 }  // namespace
 
+/// One line a marker: number, bar, which marker of the bar, and its world position in metres.
+void printMarkersCsv(const Environment& environment) {
+    const auto markers = environment.getMarkers();
+    fmt::print("number,bar,marker,x,y,z\n");
+    for (std::size_t i = 0; i < markers.size(); ++i)
+        fmt::print("{},{},{},{:.4f},{:.4f},{:.4f}\n", i, i / 3, markerNames[i % 3], markers[i].x, markers[i].y,
+                   markers[i].z);
+}
+
 int runDescribe(const DescribeOptions& options) {
     const LoadedCode loaded = loadCode(options.input);
     const EnvironmentPtr environment = buildEnvironment(loaded.description);
+    if (options.markers) {
+        if (options.csv) {
+            printMarkersCsv(*environment);
+            return 0;
+        }
+        printMarkerTable(*environment, "");
+        return 0;
+    }
     const CatalogueFigures figures = catalogueFigures(*environment);
     if (options.json) {
         printJson(loaded, *environment, figures, options.summary);
@@ -137,7 +158,13 @@ void addDescribeCommand(CLI::App& tool, CommandRunner& selected) {
         "describe", "Show a code's version, geometry, bars, markers and feature catalogue");
     addInputOptions(*command, options->input, "code", "environment code");
     command->add_flag("--json", options->json, "Write JSON (the input of encode)");
-    command->add_flag("--summary", options->summary, "Leave out the lists of bars and markers (JSON: of markers)");
+    CLI::Option* summary =
+        command->add_flag("--summary", options->summary, "Leave out the lists of bars and markers (JSON: of markers)");
+    CLI::Option* markers = command->add_flag("--markers", options->markers,
+                                             "Only the marker positions: number, bar, marker, world x, y, z in metres")
+                               ->excludes(summary)
+                               ->excludes("--json");
+    command->add_flag("--csv", options->csv, "With --markers: as comma-separated values")->needs(markers);
     selectOnParse(*command, selected, options, runDescribe);
 }
 

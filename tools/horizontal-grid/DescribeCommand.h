@@ -9,6 +9,8 @@ struct DescribeOptions {
     InputSource input;
     bool json = false;
     bool summary = false;
+    bool markers = false;  ///< the marker positions alone
+    bool csv = false;      ///< with markers: as comma-separated values
 };
 
 /// Prints the description of the code `options.input` holds; returns the exit status.

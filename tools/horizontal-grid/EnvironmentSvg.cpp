@@ -55,7 +55,7 @@ void drawCoverage(SvgWriter& svg, const View& view, const CoverageMap& coverage)
             svg.element("rect",
                         {{"x", n(view.x(coverage.xs[column]) - side / 2)}, {"y", n(view.y(coverage.zs[row]) - side / 2)},
                          {"width", n(side)}, {"height", n(side)}, {"fill", sequentialColour(share)}},
-                        fmt::format("x {:.2f} m, z {:.2f} m: {:.0f}% of {} frames matched correctly{}", coverage.xs[column],
+                        fmt::format("x {:.2f} m, z {:.2f} m: {:.0f}% of {} frames located correctly{}", coverage.xs[column],
                                     coverage.zs[row], 100.0 * share, coverage.framesPerPosition,
                                     share >= coverage.threshold ? "" : " (not covered)"));
         }
@@ -249,9 +249,10 @@ std::string renderEnvironmentSvg(const EnvironmentDescription& d, const Environm
         legend.push_back(fmt::format("dotted: the smallest room centred on the grid that holds every marker, {:.2f} x {:.2f} m",
                                      needed->width, needed->depth));
     if (options.coverage != nullptr)
-        legend.push_back(fmt::format("covered: {:.1f}% of the floor; colour: share of frames matched correctly (red "
-                                     "line: {:.0f}%, from which a position counts as covered); hover for values",
-                                     100.0 * options.coverage->coveredFraction(), 100.0 * options.coverage->threshold));
+        legend.push_back(fmt::format("covered: {:.1f}% of the floor by {}; colour: share of frames located correctly "
+                                     "(red line: {:.0f}%, from which a position counts as covered)",
+                                     100.0 * options.coverage->coveredFraction(), options.coverageLegend,
+                                     100.0 * options.coverage->threshold));
     const double legendFontSize = 0.8 * fontSize;
     std::size_t legendCharacters = 0;
     for (const std::string& line : legend) legendCharacters = std::max(legendCharacters, line.size());

@@ -18,6 +18,7 @@ struct SvgOptions {
     bool fromBelow = false;  ///< as an installer looking up at a ceiling sees it: world x to the left
     std::optional<RoomSize> room;
     const CoverageMap* coverage = nullptr;
+    std::string coverageLegend;  ///< what the coverage is of: method, camera, tracker distances
 };
 
 /// The SVG document: world x to the right (left when seen from below), world z downwards.

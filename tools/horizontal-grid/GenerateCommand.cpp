@@ -1,7 +1,6 @@
 // generate: a layout designed for a room (--room), or a random one of a grid size, of one of the
 // bar geometries that matching is tried on, as a code.
 
-#include <chrono>
 #include <cmath>
 #include <memory>
 #include <optional>
@@ -124,6 +123,15 @@ Testing::DesignRequest designRequest(const GenerateOptions& options, const Envir
     return request;
 }
 
+/// A quicker search, for the alternatives tried when a design misses its target: the random
+/// packings alone.
+Testing::DesignRequest probeRequest(const GenerateOptions& options, const EnvironmentDescription& geometry,
+                                    const CameraProfile& camera, std::pair<double, double> distances) {
+    Testing::DesignRequest request = designRequest(options, geometry, camera, distances);
+    request.evaluations = request.starts;
+    return request;
+}
+
 struct Designed {
     EnvironmentDescription layout;
     CoverageMap coverage;
@@ -159,7 +167,7 @@ void adviseOnTarget(const GenerateOptions& options, const EnvironmentDescription
         if (other.geometry.schemeName == geometry.schemeName) continue;
         EnvironmentDescription candidate = other.geometry;
         candidate.ceiling = geometry.ceiling, candidate.height = geometry.height;
-        const Designed trial = design(designRequest(options, candidate, camera, distances), options);
+        const Designed trial = design(probeRequest(options, candidate, camera, distances), options);
         fmt::print(stderr, "  {} bars at the same distances: {:.1f}%{}\n", candidate.schemeName,
                    100 * trial.coverage.coveredFraction(), trial.coverage.coveredFraction() >= target ? " (reaches it)" : "");
     }
@@ -167,7 +175,7 @@ void adviseOnTarget(const GenerateOptions& options, const EnvironmentDescription
     for (int tenth = 1; tenth <= 30; ++tenth) {
         const std::pair shifted{distances.first + 0.1 * tenth, distances.second + 0.1 * tenth};
         if (geometry.ceiling && shifted.second >= geometry.height) break;
-        const Designed trial = design(designRequest(options, geometry, camera, shifted), options);
+        const Designed trial = design(probeRequest(options, geometry, camera, shifted), options);
         if (trial.coverage.coveredFraction() < target) continue;
         fmt::print(stderr, "  {} bars reach {:.1f}% with the tracker {:g}-{:g} m from the markers (the nearest "
                            "{:g} m more than asked{})\n",
@@ -183,6 +191,7 @@ void adviseOnTarget(const GenerateOptions& options, const EnvironmentDescription
 
 int generateForRoom(const GenerateOptions& options, const Testing::MatchGeometry& named) {
     const EnvironmentDescription geometry = roomGeometry(options, named);
+    gridInRoom(*options.room, options.margin, geometry.cellSize);  // a room too small is a usage error
     const CameraProfile camera = options.coverage.camera();
     // Unless given: 1.2-2.0 m above floor markers, or a tracker 1.5-1.9 m high under a ceiling.
     CoverageOptions coverage = options.coverage;
@@ -191,14 +200,12 @@ int generateForRoom(const GenerateOptions& options, const Testing::MatchGeometry
         if (coverage.heights.empty()) coverage.distances = {1.2, 2.0};
     }
     const std::pair distances = coverage.distanceRange(geometry);
-    const auto start = std::chrono::steady_clock::now();
     const Designed designed = design(designRequest(options, geometry, camera, distances), options);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     const Testing::CoverageSettings settings = designRequest(options, geometry, camera, distances).coverage;
-    fmt::print(stderr, "room {:g} x {:g} m, {} at {:g} m: grid {} x {} cells of {:g} m, {} {} bars designed in {:.1f} s\n",
+    fmt::print(stderr, "room {:g} x {:g} m, {} at {:g} m: grid {} x {} cells of {:g} m, {} {} bars designed\n",
                options.room->width, options.room->depth, geometry.ceiling ? "markers under a ceiling" : "markers on the floor",
                geometry.height, designed.layout.size.x, designed.layout.size.y, geometry.cellSize, designed.layout.bars.size(),
-               geometry.schemeName, seconds);
+               geometry.schemeName);
     fmt::print(stderr, "covered: {:.1f}% of the floor (mean {:.1f}%), identifiable {:.1f}%; {}\n",
                100 * designed.coverage.coveredFraction(), 100 * designed.coverage.meanShare(),
                100 * designed.coverage.identifiableFraction(), settings.describe());

@@ -12,16 +12,19 @@ namespace Lumetra::Tools {
 
 struct RenderOptions {
     InputSource input;
-    std::string output;  ///< file of the SVG; standard output when empty
+    std::string output;  ///< file of the picture (SVG, or PNG or PDF by its extension); standard output when empty
     double cellPixels = 48;
     bool noNumbers = false;
     bool coverage = false;
     std::string view = "above";
     std::optional<RoomSize> room;
     CoverageOptions coverageOptions;
+    bool sheet = false;  ///< the installation sheet instead of the overview
+    std::string paper = "A3";
+    std::string scale = "1:50";
 };
 
-/// Writes the SVG of the code `options.input` holds; returns the exit status.
+/// Writes the picture of the code `options.input` holds; returns the exit status.
 int runRender(const RenderOptions& options);
 
 }  // namespace Lumetra::Tools

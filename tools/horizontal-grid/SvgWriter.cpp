@@ -27,11 +27,12 @@ std::string escapeXml(std::string_view text) {
 
 std::string SvgWriter::number(double value) { return fmt::format("{:.6g}", value); }
 
-SvgWriter::SvgWriter(double width, double height, double boxX, double boxY, double boxWidth, double boxHeight) {
+SvgWriter::SvgWriter(double width, double height, double boxX, double boxY, double boxWidth, double boxHeight,
+                     std::string_view unit) {
     document_ = fmt::format(
         "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"{}\" height=\"{}\" viewBox=\"{} {} {} {}\">\n",
-        number(width), number(height), number(boxX), number(boxY), number(boxWidth), number(boxHeight));
+        "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"{}{}\" height=\"{}{}\" viewBox=\"{} {} {} {}\">\n",
+        number(width), unit, number(height), unit, number(boxX), number(boxY), number(boxWidth), number(boxHeight));
 }
 
 void SvgWriter::openTag(std::string_view name, std::initializer_list<Attribute> attributes) {

@@ -12,8 +12,10 @@ class SvgWriter {
 public:
     using Attribute = std::pair<std::string_view, std::string>;
 
-    /// A document of `width` × `height` pixels showing the user-space box (x, y, width, height).
-    SvgWriter(double width, double height, double boxX, double boxY, double boxWidth, double boxHeight);
+    /// A document of `width` × `height` pixels (or `unit`, such as "mm") showing the user-space box
+    /// (x, y, width, height).
+    SvgWriter(double width, double height, double boxX, double boxY, double boxWidth, double boxHeight,
+              std::string_view unit = "");
 
     void element(std::string_view name, std::initializer_list<Attribute> attributes);
     /// An element with a <title> child, which viewers show when the pointer rests on it.
