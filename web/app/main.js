@@ -437,12 +437,12 @@ async function copy(text, what) {
 
 async function main() {
     await startWorkers();
-    const select = $('room-form').elements.geometry;
+    const geometries = $('room-form').elements.geometry;
     for (const geometry of page.geometries) {
         const label = geometry.name.replace(/([a-z])([A-Z])/g, '$1 $2').toLowerCase();
-        select.append(new Option(`${label}: ${geometry.description.barLength.toFixed(2)} m bars`, geometry.name));
+        geometries.append(new Option(`${label}: ${geometry.description.barLength.toFixed(2)} m bars`, geometry.name));
     }
-    select.value = 'LongFloor';
+    geometries.value = 'LongFloor';
     $('room-form').addEventListener('submit', (event) => { event.preventDefault(); newRoom(); });
     $('apply-settings').addEventListener('click', () => {
         try {

@@ -149,6 +149,16 @@ try {
     check(Math.abs(edited - afterEdit.fraction) <= 0.01,
         `after the edit (incremental update) the page's ${(100 * edited).toFixed(1)} % is within 1 point of \`coverage\`'s ${(100 * afterEdit.fraction).toFixed(1)} %`);
 
+    // The added bar selected by a click, turned with R and deleted with Delete: the first code again.
+    await page.handle.mouse.click(point.x, point.y);
+    await page.handle.keyboard.press('r');
+    await page.handle.waitForFunction((n) => (window.lumetraDesigner.page.design.description.bars[n].properties & 3) === 1,
+        {}, description.bars.length - 1);
+    await page.handle.keyboard.press('Delete');
+    await page.handle.waitForFunction((code) => window.lumetraDesigner.page.design.code === code, {}, code);
+    check(true, 'a bar turned with R and deleted with Delete gives back the imported code');
+    await pageFraction();
+
     // 4. Malformed, hostile and absurd codes: a clear message, the design kept.
     const big = run(['encode'], JSON.stringify({ ...description, size: { x: 4096, y: 4096 }, bars: [] }));
     for (const [bad, expected] of [['AgV0cnVzcwMCMzOjP83MzD41+o49AAAAAAAA', /invalid environment code: .*truncated/],
@@ -158,7 +168,7 @@ try {
         await page.handle.waitForSelector('#message:not([hidden])');
         const message = await page.handle.$eval('#message', (box) => box.textContent);
         const kept = await page.handle.evaluate(() => window.lumetraDesigner.page.design.code);
-        check(expected.test(message) && kept === encoded,
+        check(expected.test(message) && kept === code,
             `pasting ${bad.slice(0, 24)}… says "${message.slice(0, 90)}…" and keeps the design`);
         await page.handle.evaluate(() => { document.getElementById('message').hidden = true; });
     }
@@ -171,7 +181,7 @@ try {
     await page.handle.setOfflineMode(true);
     await page.handle.reload();
     const offline = await pageFraction();
-    check(Math.abs(offline - edited) < 1e-12, 'reloaded offline, the page shows the same room and coverage');
+    check(Math.abs(offline - imported) < 1e-12, 'reloaded offline, the page shows the same room and coverage');
 } catch (error) {
     failed = true;
     console.error(error.message);
