@@ -39,7 +39,6 @@ ensure_packages() {
     command -v help2man >/dev/null || missing+=(help2man)
     command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
     command -v pkg-config >/dev/null || missing+=(pkg-config)
-    command -v rsvg-convert >/dev/null || missing+=(librsvg2-bin)  # the README walk-through's PNG
     if [ "${1:-}" = web ] || [ "${1:-}" = web-test ]; then
         # The browser designer: Emscripten for the WebAssembly build, Chromium and npm for its test.
         command -v emcc >/dev/null || missing+=(emscripten)

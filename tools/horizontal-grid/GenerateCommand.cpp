@@ -241,7 +241,8 @@ void addGenerateCommand(CLI::App& tool, CommandRunner& selected) {
     }
     CLI::App* command = tool.add_subcommand("generate", "Design a layout for a room (--room), or write a random one, as a code");
     command->footer("Geometries:" + described);
-    command->add_option("-g,--geometry", options->geometry, "Bar geometry")
+    command->add_option("-g,--geometry", options->geometry,
+                        "Bar geometry (default when designing for a room: long-floor, long-ceiling with --ceiling)")
         ->check(CLI::IsMember(names))
         ->capture_default_str();
     CLI::Option* size = command->add_option("-s,--size", options->size, "Grid size in cells: columns (world x),rows (world z)")
@@ -260,7 +261,8 @@ void addGenerateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--fill", options->fill, "Chance that an admissible cell takes a bar (default: the geometry's)")
         ->check(CLI::Range(0.0, 1.0));
     command->add_option("--spacing", options->spacing,
-                        "Cells kept free around every bar (default: what the geometry's bars need)")
+                        "Cells kept free around every bar (default: what the geometry's bars need; designing for a "
+                        "room, 1, with no two bars crossing or nearer than a bar's own marker spacing)")
         ->check(CLI::Range(0, 100));
     command->add_flag("--random", options->random, "With --room: fill the room at random instead of designing")
         ->needs(room);

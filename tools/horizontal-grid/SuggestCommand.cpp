@@ -49,8 +49,9 @@ std::vector<Cell> deadCells(const LoadedCode& loaded, const std::vector<Cell>& c
     const CameraProfile camera = options.camera();
     const CoverageMap map = computeCoverage(matcher, loaded.description, options, camera);
     std::vector<Cell> dead = deadCellsOf(loaded.description, map, cells);
-    fmt::print(stderr, "{} of {} candidate cells lie in dead zones ({:.1f}% of the floor covered with the {})\n",
-               dead.size(), cells.size(), 100.0 * map.coveredFraction(), camera.describe());
+    fmt::print(stderr, "{} of {} candidate cells lie in dead zones ({:.1f}% of the floor covered by {})\n",
+               dead.size(), cells.size(), 100.0 * map.coveredFraction(),
+               options.settings(loaded.description, camera).describe());
     return dead;
 }
 
@@ -69,8 +70,8 @@ int applyForDeadZones(const SuggestOptions& options, const LoadedCode& loaded, c
                    s.newFeatures, s.lostFeatures);
     }
     if (steps.size() < options.apply)
-        fmt::print(stderr, "only {} of {} bars raised coverage with the {}\n", steps.size(), options.apply,
-                   options.coverage.camera().describe());
+        fmt::print(stderr, "only {} of {} bars raised coverage by {}\n", steps.size(), options.apply,
+                   options.coverage.settings(loaded.description, options.coverage.camera()).describe());
     writeOutput(options.output, LumetraTest::writeEnvironmentCode(improved, 2) + "\n");
     return 0;
 }
