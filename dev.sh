@@ -10,6 +10,8 @@
 #   ./dev.sh python     the Python package's tests against the release library (also part of test)
 #   ./dev.sh package    build the .deb and .tar.gz, unpack the .deb into a scratch root and run the
 #                       example hosts, the tool, the Python tests and the README's walk-through on it
+#   ./dev.sh web        build the browser room designer (WebAssembly, Emscripten) into build/web/
+#   ./dev.sh web-test   the designer in headless Chromium against the release tool; screenshot in build/web-test/
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -39,13 +41,21 @@ ensure_packages() {
     command -v help2man >/dev/null || missing+=(help2man)
     command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
     command -v pkg-config >/dev/null || missing+=(pkg-config)
+    if [ "${1:-}" = web ] || [ "${1:-}" = web-test ]; then
+        # The browser designer: Emscripten for the WebAssembly build, Chromium and npm for its test.
+        command -v emcc >/dev/null || missing+=(emscripten)
+        if [ "$1" = web-test ]; then
+            command -v chromium >/dev/null || missing+=(chromium)
+            command -v npm >/dev/null || missing+=(npm)
+        fi
+    fi
     if [ ${#missing[@]} -gt 0 ]; then
         echo "Installing ${missing[*]}" >&2
         apt-get update -qq && DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
 }
 
-ensure_packages
+ensure_packages "${1:-run}"
 case "${1:-run}" in
     run)
         cmake --preset release >/dev/null
@@ -99,8 +109,22 @@ case "${1:-run}" in
         .ci/check-installed.sh "$scratch/root/usr" "$scratch/work"
         .ci/walkthrough.sh "$scratch/root/usr" "$scratch/walkthrough"
         ;;
+    web)
+        # Emscripten's optimizer needs Debian's acorn even when another Node comes first on PATH.
+        export NODE_PATH=/usr/share/nodejs${NODE_PATH:+:$NODE_PATH}
+        cmake --preset web >/dev/null
+        cmake --build --preset web
+        du -sh build/web
+        ;;
+    web-test)
+        "$0" web
+        cmake --preset release >/dev/null
+        cmake --build --preset release --target lumetra-horizontal-grid LumetraVeskEnvironmentHorizontalGrid
+        (cd web && npm ci --no-audit --no-fund --silent)
+        node web/test/designer.test.mjs build/release/tools/lumetra-horizontal-grid build/web build/web-test
+        ;;
     *)
-        sed -n '2,12p' "$0" >&2
+        sed -n '2,14p' "$0" >&2
         exit 2
         ;;
 esac

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <numeric>
 
+#include "simulation/PortableRandom.h"
+
 namespace Lumetra::Testing {
 namespace {
 
@@ -31,9 +33,10 @@ quaternion<double> TrackerPose::rotation() const {
 }
 
 Frame generateFrame(const std::vector<Point3>& markers, const TrackerPose& pose, const FrameOptions& options) {
+    // The draws are those of PortableRandom.h, so that a browser's frames equal these.
     std::mt19937_64 rng(options.seed);
-    std::normal_distribution<double> noise(0.0, options.angularNoise > 0 ? options.angularNoise : 1.0);
-    std::uniform_real_distribution<double> unit(0.0, 1.0);
+    NormalVariate noise(0.0, options.angularNoise > 0 ? options.angularNoise : 1.0);
+    const auto unit = [](std::mt19937_64& engine) { return canonical(engine); };
 
     const quaternion<double> worldFromTracker = pose.rotation();
     const quaternion<double> trackerFromWorld = LumetraMath::conjugate(worldFromTracker);
@@ -56,7 +59,10 @@ Frame generateFrame(const std::vector<Point3>& markers, const TrackerPose& pose,
         for (Ray& ray : labelled) {
             Point3d e1, e2;
             perpendiculars(ray.world, e1, e2);
-            ray.world = normalized(ray.world + e1 * std::tan(noise(rng)) + e2 * std::tan(noise(rng)));
+            // The error along e2 is drawn first, as frames have always been made.
+            const double along = std::tan(noise(rng));
+            const double across = std::tan(noise(rng));
+            ray.world = normalized(ray.world + e1 * across + e2 * along);
         }
     }
 
@@ -69,7 +75,7 @@ Frame generateFrame(const std::vector<Point3>& markers, const TrackerPose& pose,
         labelled.push_back({LumetraMath::mul(worldFromTracker, tracker), spuriousMarker});
     }
 
-    std::shuffle(labelled.begin(), labelled.end(), rng);
+    shuffle(labelled, rng);
 
     Frame frame;
     frame.rays.reserve(labelled.size());

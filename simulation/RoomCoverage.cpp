@@ -7,6 +7,7 @@
 #include <numeric>
 #include <set>
 #include <stdexcept>
+#include <tuple>
 
 #include "environment/Environment.h"
 #include "simulation/MatchScenarios.h"
@@ -242,34 +243,57 @@ Located CoreLocator::locate(LocateMethod method, const std::vector<Point3>& rays
     return located;
 }
 
+/// What every position's frames are made from: the layout's markers, the camera and the features.
+class CoverageEstimator::Samples {
+public:
+    Samples(const Environment& environment, const FrameOptions& frameOptions)
+        : markers(environment.getMarkers()), options(frameOptions), view(environment, frameOptions) {}
+
+    std::vector<Point3> markers;
+    FrameOptions options;
+    FeatureView view;
+};
+
+CoverageEstimator::CoverageEstimator(const EnvironmentDescription& layout, const Locator& locator,
+                                     const CoverageSettings& settings)
+    : layout_(layout),
+      locator_(locator),
+      settings_(settings),
+      lattice_(emptyMap(layout, settings)),
+      samples_(std::make_unique<const Samples>(*makeEnvironment(layout), frameOptions(settings.camera, layout.ceiling))) {}
+
+CoverageEstimator::~CoverageEstimator() = default;
+
+std::pair<double, double> CoverageEstimator::shares(std::size_t index) const {
+    const RoomCoverage& map = lattice_;
+    const double tolerance = settings_.tolerance > 0 ? settings_.tolerance : 0.25 * layout_.cellSize;
+    const double x = map.xs[index % map.xs.size()], z = map.zs[index / map.xs.size()];
+    std::size_t located = 0, identifiable = 0;
+    for (std::size_t k = 0; k < map.framesPerPosition; ++k) {
+        const TrackerPose pose = samplePose(settings_, layout_, x, z, k);
+        identifiable += samples_->view.featuresInView(pose, 1) ? 1 : 0;
+        if (settings_.method == LocateMethod::track) continue;
+        FrameOptions options = samples_->options;
+        options.seed = settings_.seed + index * map.framesPerPosition + k;
+        const Frame frame = generateFrame(samples_->markers, pose, options);
+        located += correct(locator_.locate(settings_.method, frame.rays, nullptr), frame, pose, tolerance) ? 1 : 0;
+    }
+    const double frames = static_cast<double>(map.framesPerPosition);
+    return {settings_.method == LocateMethod::track
+                ? walkShare(locator_, samples_->markers, layout_, settings_, map, index, tolerance)
+                : static_cast<double>(located) / frames,
+            static_cast<double>(identifiable) / frames};
+}
+
 RoomCoverage estimateCoverage(const EnvironmentDescription& layout, const Locator& locator,
                               const CoverageSettings& settings, const CoverageProgress& progress) {
-    RoomCoverage map = emptyMap(layout, settings);
-    const auto environment = makeEnvironment(layout);
-    const std::vector<Point3> markers = environment->getMarkers();
-    const FrameOptions options = frameOptions(settings.camera, layout.ceiling);
-    const FeatureView view(*environment, options);
-    const double tolerance = settings.tolerance > 0 ? settings.tolerance : 0.25 * layout.cellSize;
+    const CoverageEstimator estimator(layout, locator, settings);
+    RoomCoverage map = estimator.lattice();
     std::mutex progressMutex;
     std::size_t done = 0;
     // Every frame has its own seed, so the map is the same for any number of threads.
     parallelFor(map.shares.size(), settings.threads, [&](std::size_t index) {
-        const double x = map.xs[index % map.xs.size()], z = map.zs[index / map.xs.size()];
-        std::size_t located = 0, identifiable = 0;
-        for (std::size_t k = 0; k < map.framesPerPosition; ++k) {
-            const TrackerPose pose = samplePose(settings, layout, x, z, k);
-            identifiable += view.featuresInView(pose, 1) ? 1 : 0;
-            if (settings.method == LocateMethod::track) continue;
-            FrameOptions frameOptions = options;
-            frameOptions.seed = settings.seed + index * map.framesPerPosition + k;
-            const Frame frame = generateFrame(markers, pose, frameOptions);
-            located += correct(locator.locate(settings.method, frame.rays, nullptr), frame, pose, tolerance) ? 1 : 0;
-        }
-        const double frames = static_cast<double>(map.framesPerPosition);
-        map.shares[index] = settings.method == LocateMethod::track
-                                ? walkShare(locator, markers, layout, settings, map, index, tolerance)
-                                : static_cast<double>(located) / frames;
-        map.identifiable[index] = static_cast<double>(identifiable) / frames;
+        std::tie(map.shares[index], map.identifiable[index]) = estimator.shares(index);
         if (progress) {
             const std::lock_guard lock(progressMutex);
             progress(++done, map.shares.size());

@@ -9,8 +9,10 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
@@ -108,6 +110,31 @@ public:
 
 private:
     InterfaceContract::InterfacePtr<Vesk::Environment::HorizontalGrid::Environment> environment_;
+};
+
+/// The coverage of one layout position by position (index row after row, as in RoomCoverage), so
+/// that a designer recomputes only the positions a change can reach. Safe to call from several
+/// threads at once; every frame has its own seed, so a position's shares never depend on which
+/// others are computed.
+class CoverageEstimator {
+public:
+    /// Keeps references to `locator` and `settings`; throws std::invalid_argument as estimateCoverage.
+    CoverageEstimator(const Vesk::Environment::HorizontalGrid::EnvironmentDescription& layout, const Locator& locator,
+                      const CoverageSettings& settings);
+    ~CoverageEstimator();
+
+    /// The lattice, with every share still 0.
+    const RoomCoverage& lattice() const { return lattice_; }
+    /// The share of frames located correctly at `position`, and the share with a feature in view.
+    std::pair<double, double> shares(std::size_t position) const;
+
+private:
+    class Samples;
+    const Vesk::Environment::HorizontalGrid::EnvironmentDescription& layout_;
+    const Locator& locator_;
+    const CoverageSettings& settings_;
+    RoomCoverage lattice_;
+    std::unique_ptr<const Samples> samples_;
 };
 
 /// Called after each position with the number done and the total; may be empty.

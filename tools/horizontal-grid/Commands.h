@@ -21,6 +21,7 @@ void addSuggestCommand(CLI::App& tool, CommandRunner& selected);
 void addDemoCommand(CLI::App& tool, CommandRunner& selected);
 void addEvaluateCommand(CLI::App& tool, CommandRunner& selected);
 void addReplayCommand(CLI::App& tool, CommandRunner& selected);
+void addWebCommand(CLI::App& tool, CommandRunner& selected);
 
 /// Registers `options` (kept alive by the runner) so that `run(*options)` becomes the selection.
 template <class Options, class Run>

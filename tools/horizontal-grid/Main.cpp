@@ -34,6 +34,7 @@ int main(int argc, char** argv) {
     addDemoCommand(tool, selected);
     addEvaluateCommand(tool, selected);
     addReplayCommand(tool, selected);
+    addWebCommand(tool, selected);
 
     try {
         checkOptionNames(tool, std::vector<std::string>(argv + std::min(argc, 1), argv + argc));
