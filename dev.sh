@@ -26,10 +26,17 @@ ensure_packages() {
     [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
     [ -f /usr/include/fmt/core.h ] || missing+=(libfmt-dev)
     command -v xmllint >/dev/null || missing+=(libxml2-utils)
-    # The Python package: numpy, and pip with setuptools to install it offline.
+    # The Python package: numpy, and pip with setuptools and wheel to install it offline, venv to
+    # try it in a fresh environment; matplotlib for its pictures.
     /usr/bin/python3 -c 'import numpy' 2>/dev/null || missing+=(python3-numpy)
     /usr/bin/python3 -c 'import setuptools' 2>/dev/null || missing+=(python3-setuptools)
+    /usr/bin/python3 -c 'import wheel' 2>/dev/null || missing+=(python3-wheel)
     /usr/bin/python3 -m pip --version >/dev/null 2>&1 || missing+=(python3-pip)
+    /usr/bin/python3 -c 'import ensurepip' 2>/dev/null || missing+=(python3-venv)
+    /usr/bin/python3 -c 'import matplotlib' 2>/dev/null || missing+=(python3-matplotlib)
+    # The camera models' tests compare with OpenCV's (C++ and Python).
+    [ -f /usr/include/opencv4/opencv2/calib3d.hpp ] || missing+=(libopencv-dev)
+    /usr/bin/python3 -c 'import cv2' 2>/dev/null || missing+=(python3-opencv)
     # Packaging: man pages, the .deb's library dependencies, pkg-config for hosts.
     command -v help2man >/dev/null || missing+=(help2man)
     command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
@@ -64,7 +71,8 @@ case "${1:-run}" in
     example)
         # Consumes the installed package exactly as a user's project would: find_package only.
         cmake --preset release >/dev/null
-        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid
+        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid lumetra_simulation_c \
+            lumetra-horizontal-grid
         staging=$(mktemp -d)
         trap 'rm -rf "$staging"' EXIT
         cmake --install build/release --prefix "$staging/prefix"
@@ -73,6 +81,10 @@ case "${1:-run}" in
         cmake --build "$staging/build"
         "$staging/build/host"
         "$staging/build/match_one_frame"
+        # The tracking example records its walk; the installed tool replays it and the sample.
+        "$staging/build/track_walk" "$staging/walk.jsonl"
+        "$staging/prefix/bin/lumetra-horizontal-grid" replay "$staging/walk.jsonl" --summary
+        "$staging/prefix/bin/lumetra-horizontal-grid" replay examples/walk.jsonl --summary
         ;;
     python)
         cmake --preset release >/dev/null

@@ -13,6 +13,7 @@ awk '/^```sh walkthrough$/ { inside = "sh"; next }
      inside' "$source_dir/README.md" >"$work/walkthrough.sh"
 [ -s "$work/walkthrough.sh" ] || { echo "no walkthrough in README.md" >&2; exit 1; }
 cp "$source_dir/examples/host.cpp" "$work/"
+rm -rf "$work/python" && cp -r "$source_dir/python" "$work/python" && rm -rf "$work/python/build" "$work/python/"*.egg-info
 unset LUMETRA_LIBRARY LUMETRA_SIMULATION_LIBRARY
 cd "$work"
 # As after installing the .deb: the tool on PATH, the Debian interpreter (numpy) as python3.

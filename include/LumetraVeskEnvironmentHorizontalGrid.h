@@ -8,6 +8,27 @@
 // interface pointer as its first argument and follows the platform's C calling convention
 // (x86-64 System V), so the structs below are the function tables a host of any language calls.
 //
+// Frames, for every call:
+// - The environment's frame is right-handed (x cross y = z) with y pointing up; the grid lies in
+//   the x-z plane, centred on the origin, its markers at one height y. Seen from above, x points
+//   right and z down the page. Lengths are in the environment code's units (metres in practice).
+// - Rays are directions in the tracker's own frame (also right-handed). A tracker is level when its
+//   y axis is the environment's: a floor tracker's camera then looks along its -y axis (down at the
+//   markers), a ceiling tracker's along +y (up). Rays that point away from the marker plane show
+//   nothing. A z-forward camera (OpenCV's axes) is turned into that frame by a rotation: see
+//   cameraLookingDown / cameraLookingUp in LumetraVeskEnvironmentHorizontalGridCamera.h.
+// - Quaternions are four floats x, y, z, w: the vector part first, the scalar last (Hamilton
+//   convention; a rotation by angle a about unit axis u is (u sin(a/2), cos(a/2))). A pose
+//   (LumetraMath::poseP3Q<float>) is the position (3 floats) then the rotation (4 floats); its
+//   rotation turns tracker-frame vectors into environment-frame vectors, and its position is the
+//   tracker's origin in the environment.
+// - Angles are radians.
+// Structs the host fills for the library to write (PoseReport, TrackerState) and settings it passes
+// (TrackerSettings) begin with structSize, the bytes the host provides: sizeof of this header's
+// layout, or less for an older one. The library writes only whole fields within structSize; a
+// report left at structSize 0 (e.g. value-initialised) is never written, so it keeps its zeros
+// and must not be read as an answer. Settings at structSize 0 take every default.
+//
 // General rules, valid for every operation unless its comment says otherwise:
 // - Every operation except AddRef and Release returns an ExceptionCode. Nothing is ever thrown
 //   across the boundary.

@@ -78,6 +78,10 @@ public:
                       {distortion[0], distortion[1], distortion[2], distortion[3], 0}, mount);
     }
 
+    /// The same camera unrotated at the tracker's origin: its rays() are in the camera's own frame
+    /// (as ITracker::addFrame takes them).
+    Camera unmounted() const { return Camera(model_, intrinsics_, distortion_, identityMount()); }
+
     CameraModel model() const noexcept { return model_; }
     const CameraIntrinsics& intrinsics() const noexcept { return intrinsics_; }
     /// The coefficients in the model's order (k1, k2, p1, p2, k3 or k1..k4 and a 0).
