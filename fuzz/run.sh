@@ -6,7 +6,7 @@
 #   run      (default) fuzz each target for FUZZ_SECONDS, then replay
 #   replay   only replay fuzz/corpus/<target>/ and fuzz/regressions/<target>/ (no fuzzing)
 #   merge    fuzz, then fold the inputs that add coverage into fuzz/corpus/<target>/
-# Targets: fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c fuzz_tracking (default: all).
+# Targets: fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c fuzz_tracking fuzz_tracker (default: all).
 # Environment: FUZZ_SECONDS (default 60) fuzzing time per target; FUZZ_BUILD_DIR (default
 # build/fuzz); FUZZ_TIMEOUT (default 60) seconds one input may take before it counts as a hang.
 #
@@ -22,7 +22,7 @@ case "${1:-}" in
     run|replay|merge) command=$1; shift ;;
 esac
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c fuzz_tracking)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c fuzz_tracking fuzz_tracker)
 seconds=${FUZZ_SECONDS:-60}
 build_dir=${FUZZ_BUILD_DIR:-build/fuzz}
 timeout=${FUZZ_TIMEOUT:-60}
