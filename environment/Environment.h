@@ -18,6 +18,7 @@
 #include "grid/Field.h"
 #include "interface/EnvironmentRemap.h"
 #include "interface/InterfacedObject.h"
+#include "interface/TrackerRemap.h"
 #include "interface/TrackingEnvironmentRemap.h"
 #include "math/Matrix.h"
 #include "math/Pose.h"
@@ -116,6 +117,8 @@ public:
     /// throws std::invalid_argument when the counts differ or a number names no marker.
     PoseOutcome refinePose(const std::vector<Vector3>& rays, const std::vector<MarkerIndex>& numbers,
                            const LumetraMath::poseP3Q<float>& start) const;
+    /// A new tracker holding a reference to this environment (defined with the tracker).
+    InterfaceContract::InterfacePtr<ITracker> createTracker(const TrackerSettings* settings);
 
     /// Steps of `match`: the catalogue lookup of an observed arrangement, its placement on the field,
     /// and the attitude of the tracker from one group of patterns.
@@ -167,7 +170,8 @@ private:
     unsigned long minCombinationSize;
     Vector3 markerEllipse;
 
-    // Linked first, so that IEnvironment, linked after it, keeps answering for IUnsafe and IInterface.
+    // Linked first, so that IEnvironment, linked after them, keeps answering for IUnsafe and IInterface.
+    InterfaceContract::InterfaceFace<ITrackerFactory, Environment> trackerFactoryFace{*this};
     InterfaceContract::InterfaceFace<ITrackingEnvironment, Environment> trackingFace{*this};
     InterfaceContract::InterfaceFace<IEnvironment, Environment> environmentFace{*this};
 };

@@ -27,7 +27,8 @@ struct InterfaceList {
 using KnownInterfaces =
     InterfaceList<IUnsafe, IInterface, IExceptionData, Vesk::Environment::IEnvironmentConstructor,
                   Vesk::Environment::HorizontalGrid::ILibrary, Vesk::Environment::IEnvironment,
-                  Vesk::Environment::HorizontalGrid::ITrackingEnvironment>;
+                  Vesk::Environment::HorizontalGrid::ITrackingEnvironment,
+                  Vesk::Environment::HorizontalGrid::ITrackerFactory, Vesk::Environment::HorizontalGrid::ITracker>;
 
 class IRemapContainer {
 public:

@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <utility>
 #include <vector>
 
 #include "environment/Environment.h"
+#include "matching/LevelledIdentification.h"
 #include "matching/PipelineSteps.h"
 #include "matching/PoseSettling.h"
 
@@ -69,6 +71,9 @@ public:
     /// The levelling of the largest group tried, if any: the tracker's tilt, good to a degree or so
     /// even when the group could not be placed.
     const std::optional<LumetraMath::quaternion<float>>& levelling() const { return levelling_; }
+
+    /// Hypotheses whose rotation `admits` refuses are passed over.
+    void admitOnly(const RotationTest* admits) { admits_ = admits; }
 
 private:
     void search(PatternGroups& candidates) {
@@ -132,6 +137,7 @@ private:
                     else if (number != MarkerNotFound) return true;
                 }
         if (3 * kept < 2 * catalogueRays && kept < 6) return true;
+        if (admits_ && !(*admits_)(settled->fit.pose.rotation)) return true;
         if (!best_ || better(*settled, *best_)) best_ = std::move(settled);
         return true;
     }
@@ -143,6 +149,7 @@ private:
     std::uint32_t minimumSupport_ = 6;
     std::optional<SettledPose> best_;
     std::optional<LumetraMath::quaternion<float>> levelling_;
+    const RotationTest* admits_ = nullptr;
 };
 
 /// A tilted tracker sees bars foreshortened and turned in the plane the search projects onto, so
@@ -165,6 +172,16 @@ std::optional<SettledPose> identifyUnitRays(const Environment& environment, cons
 }
 
 }  // namespace
+
+std::optional<PoseEstimate> identifyLevelledRays(const Environment& environment, const std::vector<Vector3>& rays,
+                                                 const RotationTest& admits) {
+    if (rays.size() > MaxMatchRays) return std::nullopt;
+    IdentificationSearch search(environment, rays);
+    search.admitOnly(&admits);
+    const std::optional<SettledPose> found = search.run();
+    if (!found) return std::nullopt;
+    return toEstimate(*found);
+}
 
 PoseOutcome Environment::identify(const std::vector<Vector3>& rays) const {
     PoseOutcome outcome;

@@ -10,6 +10,11 @@
         indices, pose, report = environment.identify(rays)   # tolerates noise and stray rays
         indices, pose, report = environment.track(rays, pose)  # from the pose expected now
 
+    tracker = Tracker(environment)                 # the inertial tracker: samples, frames, state at any time
+    tracker.add_inertial(samples)                  # (n, 7): time, angular rate (3), specific force (3)
+    result = tracker.add_frame(time, rays)         # result.fused, result.indices, result.report
+    state = tracker.state(time + 0.02)             # TrackerState: status, pose, velocity, covariance
+
 The library is found at $LUMETRA_LIBRARY, then beside the installed package, then through
 pkg-config; failures (also a library that cannot be found) raise LumetraError. Library and
 Environment hold one reference each to their library object; close() (or leaving the with block,
@@ -32,6 +37,7 @@ from ._environment import (MARKER_NOT_FOUND, MARKER_UNIDENTIFIED, BatchResult, E
                            MatchResult, Pose, PoseBatch, TrackingResult)
 from ._errors import LumetraError
 from ._report import PoseMethod, PoseReport
+from ._tracker import FrameResult, Tracker, TrackerState, TrackerStatus
 from ._loader import LIBRARY_ENVIRONMENT_VARIABLE, SIMULATION_ENVIRONMENT_VARIABLE
 from .simulation import Frames, Simulator, TrackerPoses
 
@@ -39,8 +45,7 @@ __version__ = "0.1.0"
 
 __all__ = [
     "Library", "Environment", "LumetraError", "MatchResult", "BatchResult", "PoseBatch", "Pose", "TrackingResult",
-    "PoseReport",
-    "PoseMethod", "Simulator",
+    "PoseReport", "PoseMethod", "Simulator", "Tracker", "TrackerState", "TrackerStatus", "FrameResult",
     "TrackerPoses", "Frames", "MARKER_NOT_FOUND", "MARKER_UNIDENTIFIED", "LIBRARY_ENVIRONMENT_VARIABLE",
     "SIMULATION_ENVIRONMENT_VARIABLE", "CODE_NAMES", "__version__",
 ]

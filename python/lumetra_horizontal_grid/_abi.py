@@ -61,6 +61,25 @@ class PoseReportStruct(ctypes.Structure):
 ITRACKING_ENVIRONMENT = InterfaceID.of(0x1CA28C7F, 0x784D, 0x445C, 0xBC, 0xD9, 0xD2, 0xF7, 0xAD, 0xF1, 0xF3, 0x08)
 
 
+ITRACKER_FACTORY = InterfaceID.of(0x5E0B7A31, 0x2C4D, 0x4F8E, 0x9A, 0x61, 0x3B, 0xD2, 0x47, 0xC8, 0x10, 0xE5)
+
+
+class InertialSampleStruct(ctypes.Structure):
+    _fields_ = [("time", ctypes.c_double), ("angularRate", ctypes.c_float * 3), ("specificForce", ctypes.c_float * 3)]
+
+
+class TrackerSettingsStruct(ctypes.Structure):
+    _fields_ = [("structSize", ctypes.c_uint32), ("cameraCount", ctypes.c_uint32), ("cameras", PoseStruct * 8),
+                ("rayNoise", ctypes.c_float), ("gyroNoise", ctypes.c_float), ("gyroBiasWalk", ctypes.c_float),
+                ("accelNoise", ctypes.c_float), ("accelBiasWalk", ctypes.c_float), ("gravity", ctypes.c_float)]
+
+
+class TrackerStateStruct(ctypes.Structure):
+    _fields_ = [("structSize", ctypes.c_uint32), ("status", ctypes.c_uint32), ("time", ctypes.c_double),
+                ("pose", PoseStruct), ("velocity", ctypes.c_float * 3), ("angularRate", ctypes.c_float * 3),
+                ("covariance", ctypes.c_float * 21)]
+
+
 class ArrayIn(ctypes.Structure):
     _fields_ = [("data", ctypes.c_void_p), ("size", ctypes.c_uint32)]
 
@@ -82,6 +101,8 @@ INTERFACES: Dict[str, Tuple[Optional[str], List[str]]] = {
     "IEnvironmentConstructor": ("IInterface", ["createEnvironment"]),
     "ILibrary": ("IEnvironmentConstructor", []),
     "ITrackingEnvironment": ("IInterface", ["identify", "track", "refinePose"]),
+    "ITrackerFactory": ("IInterface", ["createTracker"]),
+    "ITracker": ("IInterface", ["addInertial", "addFrame", "getState", "reset"]),
 }
 
 #: Result type and argument types after the interface pointer, by function name.
@@ -103,6 +124,12 @@ PROTOTYPES: Dict[str, Tuple[Any, ...]] = {
               ctypes.POINTER(PoseReportStruct), ctypes.POINTER(LongBool)),
     "refinePose": (ExceptionCode, ArrayIn, ArrayIn, ctypes.POINTER(PoseStruct), ctypes.POINTER(PoseReportStruct),
                    ctypes.POINTER(LongBool)),
+    "createTracker": (ExceptionCode, ctypes.POINTER(TrackerSettingsStruct), ctypes.POINTER(Interface)),
+    "addInertial": (ExceptionCode, ArrayIn),
+    "addFrame": (ExceptionCode, ctypes.c_double, ctypes.c_uint32, ArrayIn, ArrayOut, ctypes.POINTER(PoseReportStruct),
+                 ctypes.POINTER(LongBool)),
+    "getState": (ExceptionCode, ctypes.c_double, ctypes.POINTER(TrackerStateStruct)),
+    "reset": (ExceptionCode,),
 }
 
 

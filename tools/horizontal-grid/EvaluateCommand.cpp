@@ -11,6 +11,7 @@
 #include "simulation/AccuracyEvaluation.h"
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/Progress.h"
+#include "tools/horizontal-grid/TrackerEvaluation.h"
 #include "tools/horizontal-grid/TrackerOptions.h"
 
 namespace Lumetra::Tools {
@@ -23,6 +24,8 @@ struct EvaluateOptions {
     double fieldOfViewDegrees = 115;
     std::string progress = "auto";
     bool json = false;
+    bool tracker = false;  ///< the inertial tracker's table instead
+    TrackerEvaluationOptions trackerOptions;
 };
 
 double percent(std::size_t part, std::size_t whole) {
@@ -59,6 +62,12 @@ nlohmann::json rowJson(const Testing::AccuracyRow& row) {
 }
 
 int runEvaluate(const EvaluateOptions& options) {
+    if (options.tracker) {
+        TrackerEvaluationOptions tracker = options.trackerOptions;
+        tracker.seed = options.settings.seed;
+        tracker.json = options.json;
+        return runTrackerEvaluation(tracker);
+    }
     Testing::AccuracySettings settings = options.settings;
     settings.maxTilt = options.maxTiltDegrees * radiansPerDegree;
     settings.fieldOfViewHalfAngle = 0.5 * options.fieldOfViewDegrees * radiansPerDegree;
@@ -139,6 +148,10 @@ void addEvaluateCommand(CLI::App& tool, CommandRunner& selected) {
         ->check(CLI::IsMember({"auto", "always", "never"}))
         ->capture_default_str();
     command->add_flag("--json", options->json, "Write JSON");
+    command->add_flag("--tracker", options->tracker, "The inertial tracker's table instead (walks, rigs, gaps, cold starts)");
+    command->add_option("--tracker-seconds", options->trackerOptions.seconds, "Seconds of each tracker run")
+        ->check(CLI::Range(1.0, 600.0))
+        ->capture_default_str();
     selectOnParse(*command, selected, options, runEvaluate);
 }
 

@@ -87,4 +87,17 @@ FrameOutcome LibraryMatcher::track(const Testing::TrackerPose& pose, const Testi
     return judge(pose, frame, [&] { return Testing::track(require(tracking_), frame.rays, predicted); });
 }
 
+InterfaceContract::InterfacePtr<Testing::ITracker> LibraryMatcher::createTracker() const {
+    return Testing::createTracker(*environment_);
+}
+
+FrameOutcome LibraryMatcher::trackerFrame(Testing::ITracker& tracker, double time, const Testing::TrackerPose& pose,
+                                          const Testing::Frame& frame) const {
+    return judge(pose, frame, [&] {
+        Testing::FrameOutcome fused = Testing::addFrame(tracker, time, 0, frame.rays);
+        const Testing::TrackerState state = Testing::getState(tracker, time);
+        return Testing::PoseOutcome{fused.fused, std::move(fused.markerIndices), state.pose, fused.report};
+    });
+}
+
 }  // namespace Lumetra::Tools

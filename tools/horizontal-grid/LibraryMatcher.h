@@ -7,6 +7,7 @@
 
 #include "simulation/FrameGenerator.h"
 #include "simulation/LibraryHost.h"
+#include "simulation/TrackerHost.h"
 #include "simulation/TrackingHost.h"
 
 namespace Lumetra::Tools {
@@ -44,6 +45,11 @@ public:
     /// The frame through the tracking face's track from `predicted`.
     FrameOutcome track(const Testing::TrackerPose& pose, const Testing::Frame& frame,
                        const Testing::Pose& predicted) const;
+    /// A new inertial tracker on the environment (no inertial samples: it runs on its motion model).
+    InterfaceContract::InterfacePtr<Testing::ITracker> createTracker() const;
+    /// The frame at `time` through the tracker's addFrame, the pose its getState then reports.
+    FrameOutcome trackerFrame(Testing::ITracker& tracker, double time, const Testing::TrackerPose& pose,
+                              const Testing::Frame& frame) const;
 
 private:
     template <class Call>

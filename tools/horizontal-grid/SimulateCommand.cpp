@@ -108,8 +108,8 @@ int runSimulate(const SimulateOptions& options) {
     std::vector<Testing::TrackerPose> poses = givenPoses(options);
     const bool given = !poses.empty(), walking = options.walkSeconds > 0;
     if (walking && given) throw UsageError("--walk makes its own poses: leave out --pose and --poses");
-    if (how == "track" && !walking && !given)
-        throw UsageError("--method track follows a sequence of poses: give --walk SECONDS, or --pose/--poses");
+    if ((how == "track" || how == "tracker") && !walking && !given)
+        throw UsageError("--method " + how + " follows a sequence of poses: give --walk SECONDS, or --pose/--poses");
     if (walking) poses = walkPoses(options, d);
     if (walking && poses.empty()) throw UsageError("--walk is shorter than one frame at --rate");
     if (!given && !walking) poses = randomPoses(options, d);
@@ -122,10 +122,18 @@ int runSimulate(const SimulateOptions& options) {
     {
         Progress progress("simulate", poses.size(), options.tracker.progressMode());
         Testing::ConstantVelocityPredictor predictor;
+        // The inertial tracker sees the frames at the walk's rate (given poses: 60 Hz), on its motion model.
+        const auto tracker = how == "tracker" ? matcher.createTracker() : nullptr;
+        const double period = 1.0 / (walking ? options.rate : 60.0);
         for (std::size_t i = 0; i < poses.size(); ++i) {
             frameOptions.seed = options.tracker.seed + i;
             const Testing::Frame frame = matcher.frame(poses[i], frameOptions);
             recorder.add(static_cast<double>(i) / options.rate, frame, poses[i]);
+            if (tracker) {
+                tally.add(matcher.trackerFrame(*tracker, static_cast<double>(i) * period, poses[i], frame), tolerance);
+                progress.advance();
+                continue;
+            }
             // Tracking identifies the first frame, and afresh after a frame without a pose.
             const std::optional<Testing::Pose> predicted = how == "track" ? predictor.predict() : std::nullopt;
             const FrameOutcome outcome = how == "match" ? matcher.match(poses[i], frame)
@@ -185,9 +193,10 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--pose", options->poses, "A given pose x,y,z,yaw[,tilt[,tiltAxis]] (degrees); repeatable");
     command->add_option("--poses", options->poseFile, "A file of given poses, one per line");
     command->add_option("--method", options->method,
-                        "match (IEnvironment::match), identify, or track (each frame predicted from the poses "
-                        "found before; needs --walk or given poses)")
-        ->check(CLI::IsMember({"match", "identify", "track"}))
+                        "match (IEnvironment::match), identify, track (each frame predicted from the poses "
+                        "found before; needs --walk or given poses), or tracker (the inertial tracker on its "
+                        "motion model, frames at --rate; needs --walk or given poses)")
+        ->check(CLI::IsMember({"match", "identify", "track", "tracker"}))
         ->capture_default_str()
         ->each([options](const std::string&) { options->methodGiven = true; });
     CLI::Option* walk = command->add_option("--walk", options->walkSeconds,

@@ -1,0 +1,165 @@
+#include "tracking/RayGating.h"
+
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
+#include "environment/Environment.h"
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+namespace {
+
+/// Chi-square with two degrees of freedom at 99.9 % and 99.99 %.
+constexpr double acceptGate = 13.82;
+constexpr double ambiguityGate = 18.42;
+/// Candidates are searched within the ambiguity gate around the hit, which must stay within two of
+/// the smallest marker spacings.
+constexpr double maxGateSpacings = 2.0;
+constexpr double quarterSpacing = 0.25;
+
+struct Claim {
+    double distance = std::numeric_limits<double>::infinity();
+    std::size_t ray = 0;
+};
+
+/// S = H P H^T + s2 I of a residual (2 x 2).
+void innovationCovariance(const RayResidual& residual, const PoseCovariance& pose, double variance, double (&s)[2][2]) {
+    double hp[2][6] = {};
+    for (std::size_t k = 0; k < 2; ++k)
+        for (std::size_t j = 0; j < 6; ++j)
+            for (std::size_t i = 0; i < 6; ++i) hp[k][j] += residual.jacobian[k][i] * pose(i, j);
+    for (std::size_t a = 0; a < 2; ++a)
+        for (std::size_t b = 0; b < 2; ++b) {
+            s[a][b] = a == b ? variance : 0.0;
+            for (std::size_t j = 0; j < 6; ++j) s[a][b] += hp[a][j] * residual.jacobian[b][j];
+        }
+}
+
+/// d^2 of residual r under S.
+double innovationDistance(const RayResidual& residual, const PoseCovariance& pose, double variance) {
+    double s[2][2];
+    innovationCovariance(residual, pose, variance, s);
+    const double det = s[0][0] * s[1][1] - s[0][1] * s[1][0];
+    if (!(det > 0)) return std::numeric_limits<double>::infinity();
+    const double r0 = residual.residual[0], r1 = residual.residual[1];
+    return (s[1][1] * r0 * r0 - (s[0][1] + s[1][0]) * r0 * r1 + s[0][0] * r1 * r1) / det;
+}
+
+/// The largest eigenvalue of S for the ray's own predicted direction: the angular size of its gate.
+double gateVariance(const Vector3d& position, const Matrix3d& rotation, const TrackerRay& ray, const PoseCovariance& pose,
+                    double variance, const Vector3d& hit) {
+    const std::optional<RayResidual> residual = rayResidual(position, rotation, ray, hit);
+    if (!residual) return std::numeric_limits<double>::infinity();
+    double s[2][2];
+    innovationCovariance(*residual, pose, variance, s);
+    const double mean = 0.5 * (s[0][0] + s[1][1]);
+    const double half = 0.5 * (s[0][0] - s[1][1]);
+    return mean + std::sqrt(half * half + s[0][1] * s[0][1]);
+}
+
+
+/// Where the ray cast from the state meets the marker plane, as (x, z), and how far it travels.
+bool planeHit(const Environment& environment, const Vector3d& position, const Matrix3d& rotation,
+              const TrackerRay& ray, LumetraMath::vector<float, 2>& hit, double& travel, double& incidence) {
+    const Vector3d origin = position + rotation * ray.origin;
+    const Vector3d direction = rotation * ray.direction;
+    const double lambda = (environment.getMarkersHeight() - origin.y) / direction.y;
+    if (!(lambda > 0) || !std::isfinite(lambda)) return false;
+    hit = {static_cast<float>(origin.x + lambda * direction.x), static_cast<float>(origin.z + lambda * direction.z)};
+    travel = lambda;
+    incidence = std::fabs(direction.y);
+    return true;
+}
+
+}  // namespace
+
+Vector3d markerPosition(const Environment& environment, MarkerIndex number) {
+    const auto& m = environment.getMarkersSearch().getPoints()[number];
+    return {m.x, environment.getMarkersHeight(), m.y};
+}
+
+std::vector<MarkerIndex> numberByGates(const Environment& environment, const FilterState& predicted,
+                                       const std::vector<TrackerRay>& rays, double rayNoise) {
+    const double variance = rayNoise * rayNoise;
+    const Matrix3d rotation = LumetraMath::toRotationMatrix(predicted.rotation);
+    const PoseCovariance pose = poseBlock(predicted.covariance);
+    const double spacing = environment.getMinMarkerDistance();
+
+    std::vector<MarkerIndex> numbers(rays.size(), MarkerNotFound);
+    std::vector<Claim> claims(environment.getMarkersSearch().getPoints().size());
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        const TrackerRay& ray = rays[i];
+        if (!ray.usable) continue;
+        LumetraMath::vector<float, 2> hit;
+        double travel = 0, incidence = 0;
+        if (!planeHit(environment, predicted.position, rotation, ray, hit, travel, incidence)) continue;
+        const Vector3d hit3{hit.x, environment.getMarkersHeight(), hit.y};
+        const double angular =
+            std::sqrt(ambiguityGate * gateVariance(predicted.position, rotation, ray, pose, variance, hit3));
+        // Beyond that the search could miss a plausible marker and take its neighbour for the only
+        // one: such a ray is not numbered from the prediction.
+        const double radius = angular * travel / std::max(incidence, 0.1);
+        if (radius > maxGateSpacings * spacing) continue;
+        double best = std::numeric_limits<double>::infinity(), second = best;
+        MarkerIndex bestNumber = MarkerNotFound;
+        for (const int candidate : environment.getMarkersSearch().getPointsInCircle(hit, static_cast<float>(radius))) {
+            const auto number = static_cast<MarkerIndex>(candidate);
+            const std::optional<RayResidual> residual =
+                rayResidual(predicted.position, rotation, ray, markerPosition(environment, number));
+            if (!residual) continue;
+            const double d2 = innovationDistance(*residual, pose, variance);
+            if (d2 < best) {
+                second = best;
+                best = d2;
+                bestNumber = number;
+            } else {
+                second = std::min(second, d2);
+            }
+        }
+        if (best > acceptGate || second <= ambiguityGate) continue;
+        Claim& claim = claims[bestNumber];
+        if (best >= claim.distance) continue;
+        if (std::isfinite(claim.distance)) numbers[claim.ray] = MarkerNotFound;
+        claim = {best, i};
+        numbers[i] = bestNumber;
+    }
+    return numbers;
+}
+
+std::size_t regate(const Environment& environment, const FilterState& fused, const std::vector<TrackerRay>& rays,
+                   double rayNoise, std::vector<MarkerIndex>& numbers) {
+    const double variance = rayNoise * rayNoise;
+    const Matrix3d rotation = LumetraMath::toRotationMatrix(fused.rotation);
+    const double bound = quarterSpacing * environment.getMinMarkerDistance();
+    std::size_t dropped = 0;
+    for (std::size_t i = 0; i < rays.size(); ++i) {
+        if (numbers[i] == MarkerNotFound) continue;
+        const Vector3d marker = markerPosition(environment, numbers[i]);
+        const std::optional<RayResidual> residual = rayResidual(fused.position, rotation, rays[i], marker);
+        LumetraMath::vector<float, 2> hit;
+        double travel = 0, incidence = 0;
+        bool upheld = residual.has_value() &&
+                      planeHit(environment, fused.position, rotation, rays[i], hit, travel, incidence);
+        if (upheld) {
+            const double r2 = residual->residual[0] * residual->residual[0] + residual->residual[1] * residual->residual[1];
+            const double miss = std::hypot(hit.x - marker.x, hit.y - marker.z);
+            upheld = r2 <= acceptGate * variance && miss <= bound;
+        }
+        if (!upheld) {
+            numbers[i] = MarkerNotFound;
+            ++dropped;
+        }
+    }
+    return dropped;
+}
+
+std::vector<Correspondence> correspondencesOf(const Environment& environment, const std::vector<TrackerRay>& rays,
+                                              const std::vector<MarkerIndex>& numbers) {
+    std::vector<Correspondence> result;
+    result.reserve(rays.size());
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (numbers[i] != MarkerNotFound) result.push_back({&rays[i], markerPosition(environment, numbers[i])});
+    return result;
+}
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid

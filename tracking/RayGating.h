@@ -1,0 +1,39 @@
+#pragma once
+// Numbering a frame's rays from the filter's predicted pose. Each usable ray is cast from the
+// prediction onto the marker plane; the markers near its hit are candidates, and each candidate is
+// judged by the chi-square test of the ray's innovation under the predicted pose covariance:
+//   S = H Ppose H^T + sigma^2 I (2 x 2),  d^2 = r^T S^-1 r.
+// A ray takes the candidate that passes at 99.9 % (d^2 <= 13.8) only when no other candidate comes
+// within 99.99 % (18.4): two plausible markers leave the ray unnumbered rather than guessed. When
+// two rays claim one marker the one with the smaller d^2 keeps it. The gates thus follow the
+// prediction's own uncertainty: millimetres while tracking, metres after a long gap.
+//
+// After the update, every numbered ray is judged again at the fused pose: its residual must stay
+// within the ray noise's 99.9 % bound, and the ray cast from the fused pose must pass its marker
+// within a quarter of the smallest marker spacing on the marker plane.
+
+#include <vector>
+
+#include "LumetraVeskEnvironmentHorizontalGrid.h"
+#include "tracking/RayFusion.h"
+
+namespace Lumetra::Vesk::Environment::HorizontalGrid {
+
+class Environment;
+
+/// The marker each ray shows by the gates above (MarkerNotFound elsewhere).
+std::vector<MarkerIndex> numberByGates(const Environment& environment, const FilterState& predicted,
+                                       const std::vector<TrackerRay>& rays, double rayNoise);
+
+/// Drops (to MarkerNotFound) every number the fused state does not uphold; returns how many it dropped.
+std::size_t regate(const Environment& environment, const FilterState& fused, const std::vector<TrackerRay>& rays,
+                   double rayNoise, std::vector<MarkerIndex>& numbers);
+
+/// The correspondences of the numbered rays.
+std::vector<Correspondence> correspondencesOf(const Environment& environment, const std::vector<TrackerRay>& rays,
+                                              const std::vector<MarkerIndex>& numbers);
+
+/// The 3D position of a marker.
+Vector3d markerPosition(const Environment& environment, MarkerIndex number);
+
+}  // namespace Lumetra::Vesk::Environment::HorizontalGrid
