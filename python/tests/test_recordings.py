@@ -89,7 +89,7 @@ class RecordingTest(unittest.TestCase):
             np.testing.assert_array_equal(offsets, frames.offsets)
             np.testing.assert_allclose(rays, frames.rays, atol=1e-5)
 
-            for method in ("match", "identify", "track"):
+            for method in ("match", "identify", "track", "tracker"):
                 replayed = replay(environment, recording, method)
                 self.assertGreaterEqual(replayed.found.mean(), 0.5 if method == "match" else 0.9, method)
                 self.assertEqual(replayed.wrong[replayed.found].max(), 0)
