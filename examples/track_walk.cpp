@@ -111,16 +111,21 @@ int main(int argc, char** argv) try {
     try {
         Host::Tracker tracker(*environment, {camera});
         int fused = 0;
+        double last = 0;
         for (double t = 0; t < 3; t += 1.0 / 60) {
             look(camera, markers, truePose(t), pixels, truth);
             std::vector<Vector3> cameraRays;  // the tracker takes rays in the camera's own frame
             for (const Host::Pixel& pixel : pixels) cameraRays.push_back(LumetraMath::vectorCast<float>(camera.cameraRay(pixel)));
             fused += tracker.addFrame(t, 0, cameraRays).found;
+            last = t;
         }
-        const Host::State state = tracker.state(179 / 60.0);
-        std::printf("the inertial tracker fused %d frames; at the last one: status %u, position (%.4f, %.4f, %.4f)\n",
+        const Host::State state = tracker.state(last + 0.02);  // 20 ms ahead, for a renderer
+        const Host::Pose expected = truePose(last + 0.02);
+        std::printf("the tracker (no inertial sensor: its motion model) fused %d frames; 20 ms after the last: status "
+                    "%u, position (%.4f, %.4f, %.4f), true (%.4f, %.4f, %.4f), sd x %.2f mm\n",
                     fused, static_cast<unsigned>(state.status), state.pose.position.x, state.pose.position.y,
-                    state.pose.position.z);
+                    state.pose.position.z, expected.position.x, expected.position.y, expected.position.z,
+                    1e3 * std::sqrt(state.covariance[0][0]));
     } catch (const Host::Error& error) {
         if (error.code() != Host::ExceptionCode::NoInterface) throw;
         std::printf("%s\n", error.what());
