@@ -68,8 +68,8 @@ private:
     void forgetOldSamples();
     void loseIfStale(double now);
     std::optional<Quaterniond> knownTilt(double time, double& uncertainty) const;
-    bool fuseFrame(FilterState& state, const std::vector<struct TrackerRay>& rays,
-                   std::vector<MarkerIndex>& numbers) const;
+    bool fuseFrame(FilterState& state, const std::vector<struct TrackerRay>& rays, std::vector<MarkerIndex>& numbers,
+                   const double (*start)[6] = nullptr) const;
     FilterState initialState(double time, const PoseEstimate& identified, const CameraMount& camera) const;
     void settle(const FilterState& fused);
 

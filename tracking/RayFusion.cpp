@@ -102,15 +102,17 @@ PoseCovariance poseBlock(const Covariance15& covariance) {
     return block;
 }
 
-bool fuseRays(FilterState& state, std::span<const Correspondence> correspondences, double rayNoise) {
+bool fuseRays(FilterState& state, std::span<const Correspondence> correspondences, double rayNoise,
+              const double (*start)[6]) {
     const double variance = rayNoise * rayNoise;
     const PoseCovariance prior = poseBlock(state.covariance);
     const std::optional<PoseCovariance> priorInverse = inverseSymmetric(prior);
     if (!priorInverse) return false;
 
     double dpose[6] = {};
+    if (start != nullptr) std::copy(std::begin(*start), std::end(*start), std::begin(dpose));
     Symmetric<6> information;
-    for (int iteration = 0; iteration < 4; ++iteration) {
+    for (int iteration = 0; iteration < 6; ++iteration) {
         const Vector3d position = state.position + Vector3d{dpose[0], dpose[1], dpose[2]};
         const Quaterniond rotation = normalized(rotationFromVector({dpose[3], dpose[4], dpose[5]}) * state.rotation);
         information = *priorInverse;

@@ -79,7 +79,8 @@ Vector3d markerPosition(const Environment& environment, MarkerIndex number) {
 }
 
 std::vector<MarkerIndex> numberByGates(const Environment& environment, const FilterState& predicted,
-                                       const std::vector<TrackerRay>& rays, double rayNoise) {
+                                       const std::vector<TrackerRay>& rays, double rayNoise, std::size_t* judged) {
+    if (judged != nullptr) *judged = 0;
     const double variance = rayNoise * rayNoise;
     const Matrix3d rotation = LumetraMath::toRotationMatrix(predicted.rotation);
     const PoseCovariance pose = poseBlock(predicted.covariance);
@@ -100,6 +101,7 @@ std::vector<MarkerIndex> numberByGates(const Environment& environment, const Fil
         // one: such a ray is not numbered from the prediction.
         const double radius = angular * travel / std::max(incidence, 0.1);
         if (radius > maxGateSpacings * spacing) continue;
+        if (judged != nullptr) ++*judged;
         double best = std::numeric_limits<double>::infinity(), second = best;
         MarkerIndex bestNumber = MarkerNotFound;
         for (const int candidate : environment.getMarkersSearch().getPointsInCircle(hit, static_cast<float>(radius))) {

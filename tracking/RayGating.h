@@ -21,9 +21,12 @@ namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
 class Environment;
 
-/// The marker each ray shows by the gates above (MarkerNotFound elsewhere).
+/// The marker each ray shows by the gates above (MarkerNotFound elsewhere). `judged`, when given,
+/// receives how many rays the prediction could judge at all (a usable ray meeting the marker plane
+/// with a gate of at most two spacings): the rays a frame's numbering is measured against.
 std::vector<MarkerIndex> numberByGates(const Environment& environment, const FilterState& predicted,
-                                       const std::vector<TrackerRay>& rays, double rayNoise);
+                                       const std::vector<TrackerRay>& rays, double rayNoise,
+                                       std::size_t* judged = nullptr);
 
 /// Drops (to MarkerNotFound) every number the fused state does not uphold; returns how many it dropped.
 std::size_t regate(const Environment& environment, const FilterState& fused, const std::vector<TrackerRay>& rays,
