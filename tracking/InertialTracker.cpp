@@ -187,26 +187,27 @@ std::optional<Quaterniond> InertialTracker::knownTilt(double time, double& uncer
 }
 
 bool InertialTracker::fuseFrame(FilterState& state, const std::vector<TrackerRay>& rays,
-                                std::vector<MarkerIndex>& numbers, const double (*start)[6]) const {
+                                std::vector<MarkerIndex>& numbers, GateCounts counts,
+                                const double (*start)[6]) const {
     const Environment& environment = *environment_;
     const double noise = configuration_.rayNoise;
     const FilterState prior = state;
-    std::size_t judged = usableCount(rays);
     for (int round = 0; round < 4; ++round) {
         const std::vector<Correspondence> pairs = correspondencesOf(environment, rays, numbers);
         if (pairs.size() < 3) return false;
         FilterState fused = prior;
         if (!fuseRays(fused, pairs, noise, start)) return false;
-        // Rays the wide prior left ambiguous may be numbered from the fused pose.
-        if (round == 0) {
-            std::vector<MarkerIndex> again = numberByGates(environment, fused, rays, noise, &judged);
+        // Rays the prior left undecided may be numbered from the fused pose.
+        if (round == 0 && counts.undecided > 0) {
+            std::vector<MarkerIndex> again = numberByGates(environment, fused, rays, noise, &counts);
             if (countNumbered(again) > countNumbered(numbers)) {
                 numbers = std::move(again);
                 continue;
             }
         }
         if (regate(environment, fused, rays, noise, numbers) == 0) {
-            if (static_cast<double>(countNumbered(numbers)) < explainedShare * static_cast<double>(judged)) return false;
+            if (static_cast<double>(countNumbered(numbers)) < explainedShare * static_cast<double>(counts.judged))
+                return false;
             state = fused;
             return true;
         }
@@ -263,11 +264,11 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
     std::vector<MarkerIndex> numbers;
     if (hasEstimate_) {
         FilterState predicted = predictAt(time);
-        std::size_t judged = 0;
-        numbers = numberByGates(environment, predicted, tracker, configuration_.rayNoise, &judged);
+        GateCounts counts;
+        numbers = numberByGates(environment, predicted, tracker, configuration_.rayNoise, &counts);
         const std::size_t numbered = countNumbered(numbers);
-        if (numbered >= minimumRays && static_cast<double>(numbered) >= holdingShare * static_cast<double>(judged) &&
-            fuseFrame(predicted, tracker, numbers))
+        if (numbered >= minimumRays && static_cast<double>(numbered) >= holdingShare * static_cast<double>(counts.judged) &&
+            fuseFrame(predicted, tracker, numbers, counts))
             fused = predicted;
     }
     if (!fused) {
@@ -314,7 +315,9 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
                 }
             }
             std::vector<MarkerIndex> kept = numbers;
-            if (fuseFrame(start, tracker, kept, fromIdentified)) {
+            // Every usable ray counts: the identification's numbers are all there is to judge by.
+            const GateCounts all{usableCount(tracker), 0};
+            if (fuseFrame(start, tracker, kept, all, fromIdentified)) {
                 numbers = std::move(kept);
                 fused = start;
             }

@@ -170,16 +170,14 @@ FrameFit fitFrame(Vector3d position, Quaterniond rotation, std::span<const Corre
     const double variance = rayNoise * rayNoise;
     const double none[6] = {};
     Symmetric<6> normal;
-    for (int iteration = 0; iteration < 2; ++iteration) {
-        normal = {};
-        double gradient[6] = {};
-        if (!accumulate(position, rotation, correspondences, variance, none, normal, gradient)) break;
-        const std::optional<Symmetric<6>> factor = choleskyFactor(normal);
-        if (!factor) break;
-        choleskySolveInPlace(*factor, gradient);
-        position += Vector3d{gradient[0], gradient[1], gradient[2]};
-        rotation = normalized(rotationFromVector({gradient[3], gradient[4], gradient[5]}) * rotation);
-    }
+    // One Gauss-Newton step from the fused pose, which the frame's rays have already pulled close.
+    double gradient[6] = {};
+    if (accumulate(position, rotation, correspondences, variance, none, normal, gradient))
+        if (const std::optional<Symmetric<6>> factor = choleskyFactor(normal)) {
+            choleskySolveInPlace(*factor, gradient);
+            position += Vector3d{gradient[0], gradient[1], gradient[2]};
+            rotation = normalized(rotationFromVector({gradient[3], gradient[4], gradient[5]}) * rotation);
+        }
     const Matrix3d r = LumetraMath::toRotationMatrix(rotation);
     double squares = 0;
     std::size_t count = 0;
