@@ -158,8 +158,14 @@ private:
         }
         if (model_ == CameraModel::pinhole) {
             for (std::size_t k = 0; k < block; ++k) pinholeStart(xd[k], yd[k], x[k], y[k]);
-            for (int i = 0; i < fixedSteps; ++i)
+            for (int i = 0; i < fixedSteps; ++i) {
                 for (std::size_t k = 0; k < block; ++k) pinholeStep(xd[k], yd[k], x[k], y[k], step[k], margin[k]);
+                if (i + 2 == fixedSteps) {  // a step early for the whole block: mild distortion settles in three
+                    bool settled = true;
+                    for (std::size_t k = 0; k < block; ++k) settled &= pinholeSettled(x[k], y[k], step[k]);
+                    if (settled) break;
+                }
+            }
             for (std::size_t k = 0; k < block; ++k) {
                 if (pinholeSettled(x[k], y[k], step[k]) && margin[k] > 0)
                     rays[k] = toTracker(pinholeRay(x[k], y[k]));
