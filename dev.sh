@@ -27,16 +27,22 @@ ensure_packages() {
     [ -f /usr/include/CLI/CLI.hpp ] || missing+=(libcli11-dev)
     [ -f /usr/include/nlohmann/json.hpp ] || missing+=(nlohmann-json3-dev)
     [ -f /usr/include/fmt/core.h ] || missing+=(libfmt-dev)
-    # OpenCV checks the accuracy oracle (a test dependency only).
+    # OpenCV checks the accuracy oracle and the camera models (a test dependency only).
     [ -f /usr/include/opencv4/opencv2/calib3d.hpp ] || missing+=(libopencv-dev)
     command -v xmllint >/dev/null || missing+=(libxml2-utils)
     # The tool's PNG and PDF pictures.
     [ -f /usr/include/librsvg-2.0/librsvg/rsvg.h ] || missing+=(librsvg2-dev)
     [ -f /usr/include/cairo/cairo-pdf.h ] || missing+=(libcairo2-dev)
-    # The Python package: numpy, and pip with setuptools to install it offline.
+    # The Python package: numpy, and pip with setuptools and wheel to install it offline, venv to
+    # try it in a fresh environment; matplotlib for its pictures.
     /usr/bin/python3 -c 'import numpy' 2>/dev/null || missing+=(python3-numpy)
     /usr/bin/python3 -c 'import setuptools' 2>/dev/null || missing+=(python3-setuptools)
+    /usr/bin/python3 -c 'import wheel' 2>/dev/null || missing+=(python3-wheel)
     /usr/bin/python3 -m pip --version >/dev/null 2>&1 || missing+=(python3-pip)
+    /usr/bin/python3 -c 'import ensurepip' 2>/dev/null || missing+=(python3-venv)
+    /usr/bin/python3 -c 'import matplotlib' 2>/dev/null || missing+=(python3-matplotlib)
+    # The camera models' tests compare with OpenCV's in Python too.
+    /usr/bin/python3 -c 'import cv2' 2>/dev/null || missing+=(python3-opencv)
     # Packaging: man pages, the .deb's library dependencies, pkg-config for hosts.
     command -v help2man >/dev/null || missing+=(help2man)
     command -v dpkg-shlibdeps >/dev/null || missing+=(dpkg-dev)
@@ -78,7 +84,8 @@ case "${1:-run}" in
     example)
         # Consumes the installed package exactly as a user's project would: find_package only.
         cmake --preset release >/dev/null
-        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid
+        cmake --build --preset release --target LumetraVeskEnvironmentHorizontalGrid lumetra_simulation_c \
+            lumetra-horizontal-grid
         staging=$(mktemp -d)
         trap 'rm -rf "$staging"' EXIT
         cmake --install build/release --prefix "$staging/prefix"
@@ -87,6 +94,10 @@ case "${1:-run}" in
         cmake --build "$staging/build"
         "$staging/build/host"
         "$staging/build/match_one_frame"
+        # The tracking example records its walk; the installed tool replays it and the sample.
+        "$staging/build/track_walk" "$staging/walk.jsonl"
+        "$staging/prefix/bin/lumetra-horizontal-grid" replay "$staging/walk.jsonl" --summary
+        "$staging/prefix/bin/lumetra-horizontal-grid" replay examples/walk.jsonl --summary
         ;;
     python)
         cmake --preset release >/dev/null

@@ -18,6 +18,7 @@ cmake -S "$source_dir/examples" -B "$work/examples" -G Ninja -DCMAKE_CXX_COMPILE
 cmake --build "$work/examples" >/dev/null
 "$work/examples/host"
 "$work/examples/match_one_frame" | head -1
+"$work/examples/track_walk" "$work/walk.jsonl" | head -1
 
 echo "== README host (pkg-config, whose flags carry -std=c++20)"
 export PKG_CONFIG_PATH="$prefix/lib/pkgconfig"
@@ -33,6 +34,8 @@ tool="$prefix/bin/lumetra-horizontal-grid"
 "$tool" --version | grep -F "library $prefix/lib/libLumetraVeskEnvironmentHorizontalGrid.so" | grep -q loads \
     || { "$tool" --version >&2; echo "the tool does not load the installed library" >&2; exit 1; }
 "$tool" simulate -n 50 "$code" | tail -1
+"$tool" replay "$source_dir/examples/walk.jsonl" --summary | head -3
+"$tool" replay "$work/walk.jsonl" --summary | head -3
 for page in lumetra-horizontal-grid lumetra-horizontal-grid-simulate; do
     grep -q '^\.SH NAME' "$prefix/share/man/man1/$page.1"
 done
@@ -56,3 +59,14 @@ rm -rf "$work/python-source/build" "$work/python-source/"*.egg-info
 pip_site=$(find "$work/pip" -type d -name dist-packages -o -type d -name site-packages | head -1)
 PYTHONPATH="$pip_site" /usr/bin/python3 -c 'import lumetra_horizontal_grid as g, os.path as p
 with g.Library() as library: print("pip:", p.relpath(g.__file__, "'"$work"'"), g.__version__, "finds", library.path)'
+
+echo "== Python package installed by pip into a fresh virtual environment (Debian's python3, its numpy)"
+python3_venv="$work/venv"
+rm -rf "$work/python-source/build" "$work/python-source/"*.egg-info
+/usr/bin/python3 -m venv --system-site-packages "$python3_venv"
+"$python3_venv/bin/python" -m pip install --quiet --no-build-isolation --no-index "$work/python-source"
+rm -rf "$work/venv-tests" && mkdir -p "$work/venv-tests" && cp -r "$source_dir/python/tests" "$work/venv-tests/"
+# The package finds the environment library through pkg-config, the frame simulator beside it.
+(cd "$work/venv-tests" && PKG_CONFIG_PATH="$prefix/lib/pkgconfig" PYTHONDONTWRITEBYTECODE=1 \
+    LUMETRA_HEADER="$prefix/include/LumetraVeskEnvironmentHorizontalGrid/LumetraVeskEnvironmentHorizontalGrid.h" \
+    "$python3_venv/bin/python" -m unittest discover --start-directory tests --top-level-directory . 2>&1 | tail -3)

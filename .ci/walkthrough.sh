@@ -19,6 +19,7 @@ awk '/^```(sh|python) walkthrough$/ { want = 1; next }
      inside && /^```$/ { inside = 0; next }
      inside' "$source_dir/README.md" >"$work/expected.txt"
 cp "$source_dir/examples/host.cpp" "$work/"
+rm -rf "$work/python" && cp -r "$source_dir/python" "$work/python" && rm -rf "$work/python/build" "$work/python/"*.egg-info
 unset LUMETRA_LIBRARY LUMETRA_SIMULATION_LIBRARY
 cd "$work"
 # As after installing the .deb: the tool on PATH, the Debian interpreter (numpy) as python3.

@@ -22,6 +22,7 @@ install(TARGETS LumetraVeskEnvironmentHorizontalGrid
 # build tree, where the tests build the README's host against it, and installed from there.
 set(LUMETRA_STAGED_HEADERS include/LumetraVeskEnvironmentHorizontalGrid.h
     include/LumetraVeskEnvironmentHorizontalGridHost.h include/LumetraVeskEnvironmentHorizontalGridCamera.h
+    include/LumetraVeskEnvironmentHorizontalGridRecording.h
     math/Vector.h math/Matrix.h math/Quaternion.h math/Pose.h)
 foreach(header ${LUMETRA_STAGED_HEADERS})
     file(READ ${PROJECT_SOURCE_DIR}/${header} text)
@@ -70,8 +71,11 @@ set(LUMETRA_INSTALL_PYTHONDIR lib/python3/dist-packages CACHE STRING
 set(LUMETRA_PYTHON_PACKAGEDIR ${LUMETRA_INSTALL_PYTHONDIR}/lumetra_horizontal_grid)
 install(DIRECTORY python/lumetra_horizontal_grid DESTINATION ${LUMETRA_INSTALL_PYTHONDIR}
     PATTERN __pycache__ EXCLUDE)
+# The frame simulator's library also goes beside the environment library, where a copy of the
+# package installed by pip (which carries no libraries) finds it.
 if(TARGET lumetra_simulation_c)
     install(TARGETS lumetra_simulation_c LIBRARY DESTINATION ${LUMETRA_PYTHON_PACKAGEDIR})
+    install(TARGETS lumetra_simulation_c LIBRARY DESTINATION ${LUMETRA_INSTALL_LIBDIR})
 endif()
 file(RELATIVE_PATH LUMETRA_PYTHON_TO_LIBRARY
     /prefix/${LUMETRA_PYTHON_PACKAGEDIR} /prefix/${LUMETRA_INSTALL_LIBDIR}/${LUMETRA_LIBRARY_FILE_NAME})

@@ -6,8 +6,8 @@
 #   run      (default) fuzz each target for FUZZ_SECONDS, then replay
 #   replay   only replay fuzz/corpus/<target>/ and fuzz/regressions/<target>/ (no fuzzing)
 #   merge    fuzz, then fold the inputs that add coverage into fuzz/corpus/<target>/
-# Targets: fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c fuzz_tracking
-# fuzz_site_request (default: all).
+# Targets: fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c fuzz_tracking fuzz_tracker
+# fuzz_recording fuzz_site_request (default: all).
 # Environment: FUZZ_SECONDS (default 60) fuzzing time per target; FUZZ_BUILD_DIR (default
 # build/fuzz); FUZZ_TIMEOUT (default 60) seconds one input may take before it counts as a hang.
 #
@@ -23,7 +23,8 @@ case "${1:-}" in
     run|replay|merge) command=$1; shift ;;
 esac
 targets=("$@")
-[ ${#targets[@]} -gt 0 ] || targets=(fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c fuzz_tracking fuzz_site_request)
+[ ${#targets[@]} -gt 0 ] || targets=(fuzz_records fuzz_create_environment fuzz_match fuzz_simulation_c fuzz_tracking
+    fuzz_tracker fuzz_recording fuzz_site_request)
 seconds=${FUZZ_SECONDS:-60}
 build_dir=${FUZZ_BUILD_DIR:-build/fuzz}
 timeout=${FUZZ_TIMEOUT:-60}

@@ -8,6 +8,27 @@
 // interface pointer as its first argument and follows the platform's C calling convention
 // (x86-64 System V), so the structs below are the function tables a host of any language calls.
 //
+// Frames, for every call:
+// - The environment's frame is right-handed (x cross y = z) with y pointing up; the grid lies in
+//   the x-z plane, centred on the origin, its markers at one height y. Seen from above, x points
+//   right and z down the page. Lengths are in the environment code's units (metres in practice).
+// - Rays are directions in the tracker's own frame (also right-handed). A tracker is level when its
+//   y axis is the environment's: a floor tracker's camera then looks along its -y axis (down at the
+//   markers), a ceiling tracker's along +y (up). Rays that point away from the marker plane show
+//   nothing. A z-forward camera (OpenCV's axes) is turned into that frame by a rotation: see
+//   cameraLookingDown / cameraLookingUp in LumetraVeskEnvironmentHorizontalGridCamera.h.
+// - Quaternions are four floats x, y, z, w: the vector part first, the scalar last (Hamilton
+//   convention; a rotation by angle a about unit axis u is (u sin(a/2), cos(a/2))). A pose
+//   (LumetraMath::poseP3Q<float>) is the position (3 floats) then the rotation (4 floats); its
+//   rotation turns tracker-frame vectors into environment-frame vectors, and its position is the
+//   tracker's origin in the environment.
+// - Angles are radians.
+// Structs the host fills for the library to write (PoseReport, TrackerState) and settings it passes
+// (TrackerSettings) begin with structSize, the bytes the host provides: sizeof of this header's
+// layout, or less for an older one. The library writes only whole fields within structSize; a
+// report left at structSize 0 (e.g. value-initialised) is never written, so it keeps its zeros
+// and must not be read as an answer. Settings at structSize 0 take every default.
+//
 // General rules, valid for every operation unless its comment says otherwise:
 // - Every operation except AddRef and Release returns an ExceptionCode. Nothing is ever thrown
 //   across the boundary.
@@ -380,6 +401,36 @@ protected:
     ~ITrackingEnvironment() = default;
 };
 
+// The inertial tracker: a stateful object made by an environment's ITrackerFactory that fuses an
+// inertial sensor (optional) with the numbered rays of one or more cameras, numbers each frame from
+// its own prediction and answers the tracker's pose for any time up to a short prediction.
+//
+// The filter: an error-state Kalman filter. Nominal state: position p and velocity v (environment
+// frame), the rotation q (tracker -> environment), a rate vector b and the accelerometer bias a.
+// With inertial samples b is the gyro bias; without them the filter runs on a motion model of
+// constant velocity and turn rate and b is the turn rate (tracker frame). Error state (15): dp, dv,
+// dtheta (a small rotation in the environment's frame, q = Exp(dtheta) q), db, da.
+// - Propagation by each sample over the interval ending at its time: q <- q Exp((w - b) dt),
+//   v <- v + (R(q_mid)(f - a) + g) dt with g = (0, -gravity, 0), p by the mean velocity; covariance
+//   P <- F P F^T + Q with dv' = -[R(f - a)]x dtheta - R da, dtheta' = -R db, and the settings'
+//   densities (noise^2 dt on dv, dtheta; walk^2 dt on db, da). The motion model drives dv and the
+//   turn rate by white acceleration (1.5 units/s^2/sqrt(Hz)) and angular acceleration
+//   (4 rad/s^2/sqrt(Hz)).
+// - Correction, tightly by each numbered ray: the marker's direction from the camera's centre,
+//   turned into the tracker's frame and projected onto two axes square to the ray, is zero with
+//   rayNoise on each component; the update is iterated (re-linearised at each iterate) in the
+//   pose's six dimensions and carried to velocity and biases by their correlation with the pose.
+// - Numbering: each ray cast from the predicted pose takes the marker whose innovation passes the
+//   chi-square test under the predicted covariance (2 degrees of freedom, 99.9 %) when no other
+//   marker comes within 99.99 %; after the update every number is judged again at the fused pose
+//   (residual within the ray noise's bound, miss on the marker plane within a quarter of the
+//   smallest marker spacing). When the prediction does not hold, the frame is identified afresh,
+//   levelled by the known tilt when there is one (the estimate's, or the accelerometer's at rest).
+// - History: inertial samples of the last 0.3 s are kept with the state propagated through each,
+//   so a frame that lags them is fused at its own time and the later samples propagated again.
+// Threads: one thread at a time per tracker; any number of trackers on one environment, each on
+// its own thread. A tracker holds a reference to its environment.
+
 /// One inertial measurement, in the tracker's frame: seconds on the host's clock (the clock of the
 /// frames), angular rate (rad/s), specific force (what an accelerometer reads, units/s^2: at rest
 /// it points up with the size of gravity).
@@ -432,8 +483,10 @@ struct ITrackerFactory : IInterface {
     static constexpr InterfaceID interfaceId{
         0x5E0B7A31, 0x2C4D, 0x4F8E, {0x9A, 0x61, 0x3B, 0xD2, 0x47, 0xC8, 0x10, 0xE5}};
     /// slot 3. A new tracker (status Lost) holding a reference to this environment. A null settings
-    /// pointer means all defaults. InvalidArgument when cameraCount > 8 or a camera pose is not
-    /// finite or its rotation not a unit quaternion (norm off 1 by more than 1e-3).
+    /// pointer means all defaults; a camera pose left all zero is the tracker's origin, unrotated.
+    /// InvalidArgument when cameraCount > 8, a camera pose is not finite or its rotation not a unit
+    /// quaternion (norm off 1 by more than 1e-3), or a noise density or gravity is negative or not
+    /// finite. InvalidPointer when result is null; on failure *result is left as it was.
     virtual ExceptionCode createTracker(const TrackerSettings* settings, ITracker** result) = 0;
 
 protected:
@@ -445,22 +498,32 @@ struct ITracker : IInterface {
     static constexpr InterfaceID interfaceId{
         0x8F3D61C2, 0x5B7A, 0x4E19, {0xA4, 0x0E, 0x72, 0x9C, 0xD5, 0x3B, 0x86, 0xF1}};
     /// slot 3. InertialSample array, strictly increasing times, the first later than every sample
-    /// given before; otherwise InvalidArgument and none of them is taken.
+    /// given before; otherwise InvalidArgument and none of them is taken. InvalidArgument too for a
+    /// value that is not finite or beyond any sensor (angular rate above 1000 rad/s, specific force
+    /// above 1000 gravities). Each sample stands for the mean over the interval since the one
+    /// before. InvalidPointer when samples.data is null with a nonzero size.
     virtual ExceptionCode addInertial(ArrayInMarshaler::Intermediate samples) = 0;
     /// slot 4. One camera frame: mid-exposure time, camera index, rays in that camera's frame.
     /// Frames come in time order and may lag the newest inertial sample by up to 0.25 s.
     /// markerIndices: one MarkerIndex per ray (as ITrackingEnvironment); report as PoseReport (the
     /// frame's own fit); *result True when the frame was numbered and fused. On False the allocator is
     /// called once with 0 and the report holds the method and zeros, as for ITrackingEnvironment.
+    /// The report's covariance is that of the frame's own least-squares fit (the residual variance
+    /// never below rayNoise^2); numberedRays = supportingRays = the rays fused. Rays are numbered
+    /// as ITrackingEnvironment numbers them (MarkerNotFound for the others; no number twice).
     /// InvalidArgument: camera >= cameraCount (>= 1 when cameraCount is 0), time not finite, earlier
     /// than the previous frame (equal is allowed), or more than 0.25 s before the newest inertial sample.
+    /// InvalidPointer when result or the allocator is null, or rays.data is null with a nonzero size.
+    /// On failure nothing is written.
     virtual ExceptionCode addFrame(double time, std::uint32_t camera, ArrayInMarshaler::Intermediate rays,
                                    ArrayOutMarshaler::Intermediate markerIndices, PoseReport* report,
                                    LongBool* result) = 0;
     /// slot 5. The estimate at `time`, from the newest frame's time up to 0.1 s past the newest
     /// input (a prediction); otherwise InvalidArgument. While Lost (and before any input, for any
     /// finite time) it answers Ok with status Lost: only structSize, status and time are meaningful,
-    /// the rest is written 0.
+    /// the rest is written 0. The fields written are the whole ones that end within the host's
+    /// structSize (nothing for 0), as for PoseReport. InvalidArgument for a time that is not
+    /// finite; InvalidPointer for a null state; on failure nothing is written.
     virtual ExceptionCode getState(double time, TrackerState* state) = 0;
     /// slot 6. Back to Lost; settings kept; the ordering rules of samples and frames start afresh.
     virtual ExceptionCode reset() = 0;

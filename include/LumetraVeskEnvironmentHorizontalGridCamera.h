@@ -78,6 +78,10 @@ public:
                       {distortion[0], distortion[1], distortion[2], distortion[3], 0}, mount);
     }
 
+    /// The same camera unrotated at the tracker's origin: its rays() are in the camera's own frame
+    /// (as ITracker::addFrame takes them).
+    Camera unmounted() const { return Camera(model_, intrinsics_, distortion_, identityMount()); }
+
     CameraModel model() const noexcept { return model_; }
     const CameraIntrinsics& intrinsics() const noexcept { return intrinsics_; }
     /// The coefficients in the model's order (k1, k2, p1, p2, k3 or k1..k4 and a 0).
@@ -154,8 +158,14 @@ private:
         }
         if (model_ == CameraModel::pinhole) {
             for (std::size_t k = 0; k < block; ++k) pinholeStart(xd[k], yd[k], x[k], y[k]);
-            for (int i = 0; i < fixedSteps; ++i)
+            for (int i = 0; i < fixedSteps; ++i) {
                 for (std::size_t k = 0; k < block; ++k) pinholeStep(xd[k], yd[k], x[k], y[k], step[k], margin[k]);
+                if (i + 2 == fixedSteps) {  // a step early for the whole block: mild distortion settles in three
+                    bool settled = true;
+                    for (std::size_t k = 0; k < block; ++k) settled &= pinholeSettled(x[k], y[k], step[k]);
+                    if (settled) break;
+                }
+            }
             for (std::size_t k = 0; k < block; ++k) {
                 if (pinholeSettled(x[k], y[k], step[k]) && margin[k] > 0)
                     rays[k] = toTracker(pinholeRay(x[k], y[k]));

@@ -48,21 +48,14 @@ std::optional<PoseEstimate> identifyAfresh(const Environment& environment, const
         estimate = identifyLevelledRays(environment, levelled, admits);
     }
     if (!estimate) {
-        // Unlevelled (the tilt may come from an accelerometer that was not at rest after all); a
-        // known tilt still has to agree.
+        // Unlevelled, and not held to the known tilt: it may come from an accelerometer that was not
+        // at rest after all, or from an estimate gone astray (a disagreeing pose then restarts it).
         levelling = {0, 0, 0, 1};
         std::vector<Vector3> plain(rays.size());
         for (std::size_t i = 0; i < rays.size(); ++i)
             if (rays[i].usable) plain[i] = toFloat(rays[i].direction);
         PoseOutcome outcome = environment.identify(plain);
         if (!outcome.found) return std::nullopt;
-        if (tilt) {
-            const auto& q = outcome.estimate.pose.rotation;
-            const Vector3d foundUp = LumetraMath::mul(LumetraMath::conjugate(Quaterniond{q.x, q.y, q.z, q.w}), Vector3d{0, 1, 0});
-            const Vector3d knownUp = LumetraMath::mul(LumetraMath::conjugate(tilt->levelling), Vector3d{0, 1, 0});
-            const double disagreement = std::acos(std::clamp(LumetraMath::dot(foundUp, knownUp), -1.0, 1.0));
-            if (disagreement > std::max(tiltFloor, tiltSigmas * tilt->uncertainty)) return std::nullopt;
-        }
         estimate = std::move(outcome.estimate);
     }
     const auto& q = estimate->pose.rotation;

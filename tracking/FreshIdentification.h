@@ -1,8 +1,9 @@
 #pragma once
 // Identifying a frame afresh for the tracker: the camera's rays turned into the tracker's frame
 // and, when the tracker's tilt is known, levelled by it before the search (a view tilted far from
-// level loses its bars' shapes in the plane the search projects onto); a hypothesis whose tilt
-// disagrees with the known one beyond its uncertainty is refused.
+// level loses its bars' shapes in the plane the search projects onto), passing over hypotheses
+// whose tilt disagrees with the known one beyond its uncertainty; when that finds nothing, the
+// rays are searched unlevelled as identify does.
 
 #include <optional>
 #include <vector>

@@ -23,9 +23,9 @@ constexpr double maxPrediction = 0.1;
 /// Tracking while a frame was fused within this time, coasting until the second, then lost.
 constexpr double trackingTimeout = 0.25;
 constexpr double coastingTimeout = 2.0;
-/// The prediction holds when it numbers at least this many rays and this share of the usable ones
-/// (the others may lie in gates too wide to tell neighbours apart), and the fused pose must then
-/// explain the final share of them.
+/// The prediction holds when it numbers at least this many rays and this share of the rays it can
+/// judge (the others may lie in gates too wide to tell neighbours apart), and the fused pose must
+/// then explain the final share of the rays it can judge.
 constexpr std::size_t minimumRays = 4;
 constexpr double holdingShare = 0.25;
 constexpr double explainedShare = 0.5;
@@ -187,7 +187,8 @@ std::optional<Quaterniond> InertialTracker::knownTilt(double time, double& uncer
 }
 
 bool InertialTracker::fuseFrame(FilterState& state, const std::vector<TrackerRay>& rays,
-                                std::vector<MarkerIndex>& numbers) const {
+                                std::vector<MarkerIndex>& numbers, GateCounts counts,
+                                const double (*start)[6]) const {
     const Environment& environment = *environment_;
     const double noise = configuration_.rayNoise;
     const FilterState prior = state;
@@ -195,17 +196,17 @@ bool InertialTracker::fuseFrame(FilterState& state, const std::vector<TrackerRay
         const std::vector<Correspondence> pairs = correspondencesOf(environment, rays, numbers);
         if (pairs.size() < 3) return false;
         FilterState fused = prior;
-        if (!fuseRays(fused, pairs, noise)) return false;
-        // Rays the wide prior left ambiguous may be numbered from the fused pose.
-        if (round == 0) {
-            std::vector<MarkerIndex> again = numberByGates(environment, fused, rays, noise);
+        if (!fuseRays(fused, pairs, noise, start)) return false;
+        // Rays the prior left undecided may be numbered from the fused pose.
+        if (round == 0 && counts.undecided > 0) {
+            std::vector<MarkerIndex> again = numberByGates(environment, fused, rays, noise, &counts);
             if (countNumbered(again) > countNumbered(numbers)) {
                 numbers = std::move(again);
                 continue;
             }
         }
         if (regate(environment, fused, rays, noise, numbers) == 0) {
-            if (static_cast<double>(countNumbered(numbers)) < explainedShare * static_cast<double>(usableCount(rays)))
+            if (static_cast<double>(countNumbered(numbers)) < explainedShare * static_cast<double>(counts.judged))
                 return false;
             state = fused;
             return true;
@@ -256,7 +257,6 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
     const Environment& environment = *environment_;
     const CameraMount& mount = configuration_.cameras[camera];
     const std::vector<TrackerRay> tracker = toTrackerRays(rays, mount);
-    const auto usable = static_cast<double>(usableCount(tracker));
 
     PoseOutcome outcome;
     outcome.method = PoseMethodTrackerPredicted;
@@ -264,10 +264,11 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
     std::vector<MarkerIndex> numbers;
     if (hasEstimate_) {
         FilterState predicted = predictAt(time);
-        numbers = numberByGates(environment, predicted, tracker, configuration_.rayNoise);
+        GateCounts counts;
+        numbers = numberByGates(environment, predicted, tracker, configuration_.rayNoise, &counts);
         const std::size_t numbered = countNumbered(numbers);
-        if (numbered >= minimumRays && static_cast<double>(numbered) >= holdingShare * usable &&
-            fuseFrame(predicted, tracker, numbers))
+        if (numbered >= minimumRays && static_cast<double>(numbered) >= holdingShare * static_cast<double>(counts.judged) &&
+            fuseFrame(predicted, tracker, numbers, counts))
             fused = predicted;
     }
     if (!fused) {
@@ -282,6 +283,8 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
             for (MarkerIndex& n : numbers)
                 if (n >= markerCount) n = MarkerNotFound;
             FilterState start = initialState(time, *identified, mount);
+            double offset[6] = {};
+            const double(*fromIdentified)[6] = nullptr;  // fused into the prediction: start at the identified pose
             if (hasEstimate_) {
                 // Fused into the prediction when the two agree, otherwise a fresh start.
                 FilterState predicted = predictAt(time);
@@ -304,11 +307,17 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
                     choleskySolveInPlace(*factor, solved);
                     double distance = 0;
                     for (std::size_t i = 0; i < 6; ++i) distance += d[i] * solved[i];
-                    if (distance <= agreementGate) start = predicted;
+                    if (distance <= agreementGate) {
+                        start = predicted;
+                        std::copy(std::begin(d), std::end(d), std::begin(offset));
+                        fromIdentified = &offset;
+                    }
                 }
             }
             std::vector<MarkerIndex> kept = numbers;
-            if (fuseFrame(start, tracker, kept)) {
+            // Every usable ray counts: the identification's numbers are all there is to judge by.
+            const GateCounts all{usableCount(tracker), 0};
+            if (fuseFrame(start, tracker, kept, all, fromIdentified)) {
                 numbers = std::move(kept);
                 fused = start;
             }

@@ -32,6 +32,7 @@
 #include "interface/TrackerRemap.h"
 #include "math/Vector.h"
 #include "tracking/FilterState.h"
+#include "tracking/RayGating.h"
 #include "tracking/TrackerConfiguration.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
@@ -68,8 +69,8 @@ private:
     void forgetOldSamples();
     void loseIfStale(double now);
     std::optional<Quaterniond> knownTilt(double time, double& uncertainty) const;
-    bool fuseFrame(FilterState& state, const std::vector<struct TrackerRay>& rays,
-                   std::vector<MarkerIndex>& numbers) const;
+    bool fuseFrame(FilterState& state, const std::vector<struct TrackerRay>& rays, std::vector<MarkerIndex>& numbers,
+                   GateCounts counts, const double (*start)[6] = nullptr) const;
     FilterState initialState(double time, const PoseEstimate& identified, const CameraMount& camera) const;
     void settle(const FilterState& fused);
 

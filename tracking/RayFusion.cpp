@@ -102,15 +102,17 @@ PoseCovariance poseBlock(const Covariance15& covariance) {
     return block;
 }
 
-bool fuseRays(FilterState& state, std::span<const Correspondence> correspondences, double rayNoise) {
+bool fuseRays(FilterState& state, std::span<const Correspondence> correspondences, double rayNoise,
+              const double (*start)[6]) {
     const double variance = rayNoise * rayNoise;
     const PoseCovariance prior = poseBlock(state.covariance);
     const std::optional<PoseCovariance> priorInverse = inverseSymmetric(prior);
     if (!priorInverse) return false;
 
     double dpose[6] = {};
+    if (start != nullptr) std::copy(std::begin(*start), std::end(*start), std::begin(dpose));
     Symmetric<6> information;
-    for (int iteration = 0; iteration < 4; ++iteration) {
+    for (int iteration = 0; iteration < 6; ++iteration) {
         const Vector3d position = state.position + Vector3d{dpose[0], dpose[1], dpose[2]};
         const Quaterniond rotation = normalized(rotationFromVector({dpose[3], dpose[4], dpose[5]}) * state.rotation);
         information = *priorInverse;
@@ -168,16 +170,14 @@ FrameFit fitFrame(Vector3d position, Quaterniond rotation, std::span<const Corre
     const double variance = rayNoise * rayNoise;
     const double none[6] = {};
     Symmetric<6> normal;
-    for (int iteration = 0; iteration < 2; ++iteration) {
-        normal = {};
-        double gradient[6] = {};
-        if (!accumulate(position, rotation, correspondences, variance, none, normal, gradient)) break;
-        const std::optional<Symmetric<6>> factor = choleskyFactor(normal);
-        if (!factor) break;
-        choleskySolveInPlace(*factor, gradient);
-        position += Vector3d{gradient[0], gradient[1], gradient[2]};
-        rotation = normalized(rotationFromVector({gradient[3], gradient[4], gradient[5]}) * rotation);
-    }
+    // One Gauss-Newton step from the fused pose, which the frame's rays have already pulled close.
+    double gradient[6] = {};
+    if (accumulate(position, rotation, correspondences, variance, none, normal, gradient))
+        if (const std::optional<Symmetric<6>> factor = choleskyFactor(normal)) {
+            choleskySolveInPlace(*factor, gradient);
+            position += Vector3d{gradient[0], gradient[1], gradient[2]};
+            rotation = normalized(rotationFromVector({gradient[3], gradient[4], gradient[5]}) * rotation);
+        }
     const Matrix3d r = LumetraMath::toRotationMatrix(rotation);
     double squares = 0;
     std::size_t count = 0;

@@ -67,8 +67,10 @@ struct Correspondence {
 /// iterate (Gauss-Newton on prior plus rays); the other blocks follow by their correlation with
 /// the pose, dx = P[:, pose] Ppose^-1 dpose, and P <- P - G (Ppose - Lambda^-1) G^T with
 /// G = P[:, pose] Ppose^-1. False (state untouched) when a matrix is singular or a marker falls
-/// behind its ray.
-bool fuseRays(FilterState& state, std::span<const Correspondence> correspondences, double rayNoise);
+/// behind its ray. `start`, when given, is where the iteration starts, as (dp, dtheta) from the prior
+/// (an identification's pose, far from a prediction gone astray).
+bool fuseRays(FilterState& state, std::span<const Correspondence> correspondences, double rayNoise,
+              const double (*start)[6] = nullptr);
 
 /// The frame alone: the least-squares pose from the correspondences started at `position` and
 /// `rotation`, with its residual angles and covariance (PoseReport's layout and definition, the

@@ -79,7 +79,10 @@ Vector3d markerPosition(const Environment& environment, MarkerIndex number) {
 }
 
 std::vector<MarkerIndex> numberByGates(const Environment& environment, const FilterState& predicted,
-                                       const std::vector<TrackerRay>& rays, double rayNoise) {
+                                       const std::vector<TrackerRay>& rays, double rayNoise, GateCounts* counts) {
+    GateCounts local;
+    GateCounts& count = counts != nullptr ? *counts : local;
+    count = {};
     const double variance = rayNoise * rayNoise;
     const Matrix3d rotation = LumetraMath::toRotationMatrix(predicted.rotation);
     const PoseCovariance pose = poseBlock(predicted.covariance);
@@ -99,7 +102,11 @@ std::vector<MarkerIndex> numberByGates(const Environment& environment, const Fil
         // Beyond that the search could miss a plausible marker and take its neighbour for the only
         // one: such a ray is not numbered from the prediction.
         const double radius = angular * travel / std::max(incidence, 0.1);
-        if (radius > maxGateSpacings * spacing) continue;
+        if (radius > maxGateSpacings * spacing) {
+            ++count.undecided;
+            continue;
+        }
+        ++count.judged;
         double best = std::numeric_limits<double>::infinity(), second = best;
         MarkerIndex bestNumber = MarkerNotFound;
         for (const int candidate : environment.getMarkersSearch().getPointsInCircle(hit, static_cast<float>(radius))) {
@@ -116,6 +123,7 @@ std::vector<MarkerIndex> numberByGates(const Environment& environment, const Fil
                 second = std::min(second, d2);
             }
         }
+        if (best <= acceptGate && second <= ambiguityGate) ++count.undecided;
         if (best > acceptGate || second <= ambiguityGate) continue;
         Claim& claim = claims[bestNumber];
         if (best >= claim.distance) continue;

@@ -21,9 +21,17 @@ namespace Lumetra::Vesk::Environment::HorizontalGrid {
 
 class Environment;
 
+/// How many rays the prediction could judge at all (a usable ray meeting the marker plane with a
+/// gate of at most two spacings: the rays a frame's numbering is measured against), and how many it
+/// left undecided (a gate too wide, or two plausible markers): a fused pose may number those.
+struct GateCounts {
+    std::size_t judged = 0, undecided = 0;
+};
+
 /// The marker each ray shows by the gates above (MarkerNotFound elsewhere).
 std::vector<MarkerIndex> numberByGates(const Environment& environment, const FilterState& predicted,
-                                       const std::vector<TrackerRay>& rays, double rayNoise);
+                                       const std::vector<TrackerRay>& rays, double rayNoise,
+                                       GateCounts* counts = nullptr);
 
 /// Drops (to MarkerNotFound) every number the fused state does not uphold; returns how many it dropped.
 std::size_t regate(const Environment& environment, const FilterState& fused, const std::vector<TrackerRay>& rays,

@@ -154,40 +154,51 @@ def _distort_pinhole(x: np.ndarray, y: np.ndarray, d: Sequence[float]) -> Tuple[
             y * radial + p1 * (r2 + 2 * y * y) + 2 * p2 * x * y)
 
 
-def _undistort_pinhole(xd: np.ndarray, yd: np.ndarray, d: Sequence[float]) -> Tuple[np.ndarray, ...]:
-    """Newton's method on the 2D distortion, all points at once, started with the radial
-    distortion undone as if the distorted point were the undistorted one; stops when every step
-    is below 1e-8 (Newton's error after it is about its square)."""
+def _pinhole_step(x: np.ndarray, y: np.ndarray, xd: np.ndarray, yd: np.ndarray,
+                  d: Sequence[float]) -> Tuple[np.ndarray, np.ndarray, np.ndarray, np.ndarray]:
+    """One Newton step of the distortion towards (xd, yd): the new point, the squared step, and a
+    margin that is positive inside the fold (the symmetric Jacobian positive definite)."""
     k1, k2, p1, p2, k3 = d
+    a, b = 2 * p1, 2 * p2
+    r2 = x * x + y * y
+    radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3))
+    slope = 2 * (k1 + r2 * (2 * k2 + r2 * 3 * k3))  # d radial / d r2, doubled
+    t = radial + a * y + b * x
+    ex = x * t + p2 * r2 - xd
+    ey = y * t + p1 * r2 - yd
+    jxx = t + x * (x * slope + b)
+    jyy = t + y * (y * slope + a)
+    jxy = x * y * slope + a * x + b * y
+    determinant = jxx * jyy - jxy * jxy
+    inverse = 1 / determinant
+    dx, dy = (jyy * ex - jxy * ey) * inverse, (jxx * ey - jxy * ex) * inverse
+    return x - dx, y - dy, dx * dx + dy * dy, np.minimum(jxx, determinant)
+
+
+def _undistort_pinhole(xd: np.ndarray, yd: np.ndarray, d: Sequence[float]) -> Tuple[np.ndarray, ...]:
+    """Newton's method on the 2D distortion, started with the radial distortion undone as if the
+    distorted point were the undistorted one: three steps for all points (enough for most), then
+    more only for the points whose last step was not yet below 1e-8 (the error after a Newton step
+    is about its square)."""
+    k1, k2, _, _, k3 = d
     with np.errstate(all="ignore"):
         r2 = xd * xd + yd * yd
         radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3))
         scale = np.where(radial > 0.5, 1 / radial, 1.0)
         x, y = xd * scale, yd * scale
-        a, b, k2_twice, k3_thrice = 2 * p1, 2 * p2, 2 * k2, 3 * k3
-        for iteration in range(_ITERATIONS):
-            r2 = x * x + y * y
-            radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3))
-            slope = 2 * (k1 + r2 * (k2_twice + r2 * k3_thrice))  # d radial / d r2, doubled
-            t = radial + a * y + b * x
-            ex = x * t + p2 * r2 - xd
-            ey = y * t + p1 * r2 - yd
-            jxx = t + x * (x * slope + b)
-            jyy = t + y * (y * slope + a)
-            jxy = x * y * slope + a * x + b * y
-            determinant = jxx * jyy - jxy * jxy
-            inverse = 1 / determinant
-            dx, dy = (jyy * ex - jxy * ey) * inverse, (jxx * ey - jxy * ex) * inverse
-            x -= dx
-            y -= dy
-            if iteration >= 2:
-                unsettled = ~(dx * dx + dy * dy < 1e-16 * (1 + x * x + y * y))
-                if not unsettled.any():
-                    break
+        for _ in range(3):
+            x, y, step, margin = _pinhole_step(x, y, xd, yd, d)
+        unsettled = np.flatnonzero(~(step < 1e-16 * (1 + x * x + y * y)))
+        for _ in range(_ITERATIONS - 3):
+            if len(unsettled) == 0:
+                break
+            xs, ys, step_s, margin_s = _pinhole_step(x[unsettled], y[unsettled], xd[unsettled], yd[unsettled], d)
+            x[unsettled], y[unsettled], margin[unsettled] = xs, ys, margin_s
+            unsettled = unsettled[~(step_s < 1e-16 * (1 + xs * xs + ys * ys))]
         z = 1 / np.sqrt(x * x + y * y + 1)
-    # Beyond the fold, where the (symmetric) Jacobian is no longer positive definite, the same
-    # pixel belongs to no ray.
-    z[unsettled | ~(jxx > 0) | ~(determinant > 0)] = np.nan
+    # Beyond the fold the same pixel belongs to no ray.
+    z[~(margin > 0)] = np.nan
+    z[unsettled] = np.nan
     return x * z, y * z, z
 
 

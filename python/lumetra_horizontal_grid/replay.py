@@ -5,18 +5,21 @@
     plots.timeline(replayed); plots.frame(replayed, 10)
 
 Methods: "match" (IEnvironment::match), "identify", "track" (each frame predicted at constant
-velocity from the poses found before, identified when there is none). The inertial tracker runs
-through the tracker binding, sample by sample; the tool's `replay --method tracker` does the same.
+velocity from the poses found before, identified when there is none) in one batch call each, and
+"tracker": the inertial tracker (Tracker) fed the recording's samples and frames in file order,
+its pose at each fused frame's time.
 """
 
 from __future__ import annotations
 
+import time as clock
 from dataclasses import dataclass
+from typing import Tuple
 
 import numpy as np
 import numpy.typing as npt
 
-from ._environment import MARKER_NOT_FOUND, Environment
+from ._environment import MARKER_NOT_FOUND, MARKER_UNIDENTIFIED, Environment
 from .recording import Recording
 
 
@@ -56,8 +59,10 @@ def replay(environment: Environment, recording: Recording, method: str = "track"
             environment.track_walk(rays, offsets)
         found, positions, rotations, indices, seconds, methods = poses.found, poses.positions, poses.rotations, \
             poses.indices, poses.seconds, poses.methods
+    elif method == "tracker":
+        found, positions, rotations, indices, seconds, methods = _tracked(environment, recording, rays, offsets)
     else:
-        raise ValueError("method must be match, identify or track, not %r" % (method,))
+        raise ValueError("method must be match, identify, track or tracker, not %r" % (method,))
     positions = np.where(found[:, None], positions, np.nan).astype(np.float32)
     rotations = np.where(found[:, None], rotations, np.nan).astype(np.float32)
 
@@ -78,3 +83,31 @@ def replay(environment: Environment, recording: Recording, method: str = "track"
             rotation_errors[f] = np.degrees(2 * np.arccos(dot))
     return Replayed(method, recording.times, found, methods, positions, rotations, rays, offsets, indices, wrong,
                     position_errors, rotation_errors, true_markers, environment.markers, seconds)
+
+
+def _tracked(environment: Environment, recording: Recording, rays: np.ndarray,
+             offsets: np.ndarray) -> Tuple[np.ndarray, ...]:
+    """The inertial tracker, frame by frame: samples delivered before the frames they preceded."""
+    from ._tracker import Tracker  # the binding of ITracker
+    count = len(recording.frames)
+    found = np.zeros(count, bool)
+    positions, rotations = np.full((count, 3), np.nan, np.float32), np.full((count, 4), np.nan, np.float32)
+    indices = np.full(len(rays), MARKER_UNIDENTIFIED, np.uint32)
+    methods, seconds = np.zeros(count, np.uint32), np.zeros(count)
+    cameras = [(camera.position, camera.rotation) for camera in recording.cameras]
+    delivered = 0
+    with Tracker(environment, cameras=cameras) as tracker:
+        for f, frame in enumerate(recording.frames):
+            start = clock.perf_counter()
+            if frame.inertial_before > delivered:
+                tracker.add_inertial(recording.inertial[delivered:frame.inertial_before])
+                delivered = frame.inertial_before
+            result = tracker.add_frame(frame.time, frame.rays, camera=frame.camera)
+            seconds[f] = clock.perf_counter() - start
+            methods[f] = result.report.method
+            if result.fused:
+                state = tracker.state(frame.time)
+                found[f] = True
+                positions[f], rotations[f] = state.position, state.rotation
+                indices[int(offsets[f]):int(offsets[f + 1])] = result.indices
+    return found, positions, rotations, indices, seconds, methods

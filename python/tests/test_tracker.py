@@ -24,7 +24,7 @@ class TrackerTest(unittest.TestCase):
     def test_a_resting_tracker_locks_and_reports_its_state(self):
         with grid.Library() as library, library.create_environment(ROOM_CODE) as environment:
             simulator = grid.Simulator(environment)
-            pose = grid.TrackerPoses.of([[0.3, 1.2, -0.2]], yaw=[30.0])
+            pose = grid.TrackerPoses.of([[0.3, 1.2, -0.2]], yaw_degrees=np.degrees([30.0]))  # as it was: 30 rad
             frames = simulator.frames(pose, noise_degrees=0.05, seed=3)
             rays, numbers = frames.frame(0)
             tracker = grid.Tracker(environment)

@@ -51,6 +51,7 @@ RecordedCamera camera(JsonScanner& json) {
         result.model = Host::Camera::fisheye(k, {distortion[0], distortion[1], distortion[2], distortion[3]}, result.mount);
     else
         json.fail("a camera model is \"pinhole\" with 5 distortion coefficients or \"fisheye\" with 4");
+    result.unmountedModel = result.model->unmounted();
     return result;
 }
 
@@ -124,10 +125,9 @@ void event(JsonScanner& json, const Recording& recording, std::vector<RecordedEv
         if (!hasTime) json.fail("a frame without a time");
         if (hasRays == hasPixels) json.fail("a frame gives either rays or pixels");
         if (hasPixels) {
-            const auto& model = recording.cameras[frame.camera].model;
+            const auto& model = recording.cameras[frame.camera].unmountedModel;
             if (!model) json.fail("pixels of a camera without a model");
-            frame.rays.resize(frame.pixels.size());
-            for (std::size_t i = 0; i < frame.pixels.size(); ++i) frame.rays[i] = LumetraMath::vectorCast<float>(model->cameraRay(frame.pixels[i]));
+            frame.rays = model->rays(frame.pixels);
         }
         if (frame.truth && !frame.truth->markerIndices.empty() && frame.truth->markerIndices.size() != frame.rays.size())
             json.fail("the true markers must be one per ray");

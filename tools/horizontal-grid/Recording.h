@@ -17,6 +17,7 @@ namespace Lumetra::Tools {
 struct RecordedCamera {
     Host::Pose mount{{0, 0, 0}, {0, 0, 0, 1}};
     std::optional<Host::Camera> model;
+    std::optional<Host::Camera> unmountedModel;  ///< the model at the origin, unrotated: rays in its own frame
 };
 
 /// What the tracker really did, when the recording knows it.

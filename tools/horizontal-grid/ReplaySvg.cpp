@@ -108,22 +108,25 @@ std::string frameSvg(const Replay& replay, std::size_t index, const std::string&
         minX = std::min(minX, double(p.x)), maxX = std::max(maxX, double(p.x));
         minZ = std::min(minZ, double(p.z)), maxZ = std::max(maxZ, double(p.z));
     };
-    for (const Host::Vector3& marker : replay.markers) include(marker);
+    // The picture spans what the frame shows: the tracker and its rays' hits (all markers without a pose).
     if (hasPose) {
         include(pose.position);
         for (std::size_t i = 0; i < frame.rays.size(); ++i) {
             const Host::Vector3 d = LumetraMath::mul(pose.rotation, frame.rays[i]);
             const float distance = (plane - pose.position.y) / d.y;
-            if (std::isfinite(distance) && distance > 0) hits[i] = pose.position + d * distance;
+            if (std::isfinite(distance) && distance > 0) include(*(hits[i] = pose.position + d * distance));
         }
+    } else {
+        for (const Host::Vector3& marker : replay.markers) include(marker);
     }
-    const double margin = 0.08 * std::max(maxX - minX, maxZ - minZ) + 0.1;
+    if (minX > maxX) minX = maxX = minZ = maxZ = 0;
+    const double margin = 0.08 * std::max(maxX - minX, maxZ - minZ) + 0.3;
     minX -= margin, maxX += margin, minZ -= margin, maxZ += margin;
     const double scale = 860 / std::max(maxX - minX, maxZ - minZ);
     const double width = (maxX - minX) * scale + 40, height = (maxZ - minZ) * scale + 90;
     const auto px = [&](double worldX) { return 20 + (worldX - minX) * scale; };
     const auto py = [&](double worldZ) { return 70 + (worldZ - minZ) * scale; };
-    const double r = std::clamp(scale * 0.012, 2.0, 6.0);
+    const double r = std::clamp(scale * 0.012, 4.0, 7.0);
 
     SvgWriter svg(width, height, 0, 0, width, height);
     svg.element("rect", {{"width", n(width)}, {"height", n(height)}, {"fill", "white"}});
@@ -135,8 +138,11 @@ std::string frameSvg(const Replay& replay, std::size_t index, const std::string&
                          frame.found ? "rays cast from the found pose" : hasPose ? "no pose: rays cast from the true pose"
                                                                               : "no pose"),
              {{"font-size", "12"}, {"font-family", "sans-serif"}, {"fill", "#333"}});
-    svg.openGroup({{"font-size", n(r * 1.6)}, {"font-family", "sans-serif"}, {"fill", "#888"}});
+    svg.openGroup({{"font-size", "10"}, {"font-family", "sans-serif"}, {"fill", "#888"}});
     for (std::size_t m = 0; m < replay.markers.size(); ++m) {
+        if (replay.markers[m].x < minX || replay.markers[m].x > maxX || replay.markers[m].z < minZ ||
+            replay.markers[m].z > maxZ)
+            continue;
         svg.element("circle", {{"cx", n(px(replay.markers[m].x))}, {"cy", n(py(replay.markers[m].z))}, {"r", n(r * 0.6)}});
         svg.text(px(replay.markers[m].x) + r, py(replay.markers[m].z) - r, std::to_string(m));
     }
@@ -168,7 +174,7 @@ std::string frameSvg(const Replay& replay, std::size_t index, const std::string&
                     fmt::format("ray {}: marker {}{}", i, marker,
                                 isWrong ? fmt::format(" (shows {})", frame.truth->markerIndices[i]) : ""));
         svg.text(hx + r, hy + 2.6 * r, std::to_string(marker),
-                 {{"font-size", n(r * 2)}, {"font-family", "sans-serif"}, {"fill", colour}, {"font-weight", "bold"}});
+                 {{"font-size", "13"}, {"font-family", "sans-serif"}, {"fill", colour}, {"font-weight", "bold"}});
     }
     return svg.finish();
 }
