@@ -60,31 +60,48 @@ struct Scene {
     std::vector<Vector3> restingRays;  ///< the frame of a tracker 1.5 units from the markers above the centre
 };
 
+/// The environments of matchEnvironmentCodes() with their resting frames, one reference each held
+/// for the whole run.
+class Scenes {
+public:
+    Scenes();
+    ~Scenes() {
+        for (const Scene& scene : list_) scene.environment->Release();
+    }
+    Scenes(const Scenes&) = delete;
+    Scenes& operator=(const Scenes&) = delete;
+
+    const std::vector<Scene>& list() const { return list_; }
+
+private:
+    std::vector<Scene> list_;
+};
+
+Scenes::Scenes() {
+    for (std::string_view code : matchEnvironmentCodes()) {
+        Scene scene;
+        scene.environment = &requireEnvironment(code);
+        OutArray<Vector3> markers;
+        LUMETRA_FUZZ_CHECK(scene.environment->getMarkers(markers.marshaler()) == ExceptionCode::Ok, "getMarkers");
+        scene.markers = markers.elements;
+        LongBool ceiling{};
+        const float height = scene.markers.empty() ? 0.0f : scene.markers.front().y;
+        scene.environment->filterRay({0, 1, 0}, {0, 1, 0}, &ceiling);
+        Lumetra::Testing::TrackerPose pose;
+        const bool underCeiling = ceiling == LongBool::True;  // an upward ray faces the markers only under a ceiling
+        pose.position = {0.1, height + (underCeiling ? -1.5 : 1.5), -0.1};
+        pose.yaw = 0.3;
+        std::vector<Lumetra::Testing::Point3> points(scene.markers.begin(), scene.markers.end());
+        scene.restingRays = Lumetra::Testing::generateFrame(
+                                points, pose, {.ceiling = underCeiling, .fieldOfViewHalfAngle = 1.0, .seed = 1})
+                                .rays;
+        list_.push_back(std::move(scene));
+    }
+}
+
 const std::vector<Scene>& scenes() {
-    static const std::vector<Scene> created = [] {
-        std::vector<Scene> list;
-        for (std::string_view code : matchEnvironmentCodes()) {
-            Scene scene;
-            scene.environment = &requireEnvironment(code);
-            OutArray<Vector3> markers;
-            LUMETRA_FUZZ_CHECK(scene.environment->getMarkers(markers.marshaler()) == ExceptionCode::Ok, "getMarkers");
-            scene.markers = markers.elements;
-            LongBool ceiling{};
-            const float height = scene.markers.empty() ? 0.0f : scene.markers.front().y;
-            scene.environment->filterRay({0, 1, 0}, {0, 1, 0}, &ceiling);
-            Lumetra::Testing::TrackerPose pose;
-            const bool underCeiling = ceiling == LongBool::False;
-            pose.position = {0.1, height + (underCeiling ? -1.5 : 1.5), -0.1};
-            pose.yaw = 0.3;
-            std::vector<Lumetra::Testing::Point3> points(scene.markers.begin(), scene.markers.end());
-            scene.restingRays = Lumetra::Testing::generateFrame(
-                                    points, pose, {.ceiling = underCeiling, .fieldOfViewHalfAngle = 1.0, .seed = 1})
-                                    .rays;
-            list.push_back(std::move(scene));
-        }
-        return list;
-    }();
-    return created;
+    static const Scenes created;
+    return created.list();
 }
 
 void checkCode(ExceptionCode code) {

@@ -485,8 +485,10 @@ struct ITrackerFactory : IInterface {
     /// slot 3. A new tracker (status Lost) holding a reference to this environment. A null settings
     /// pointer means all defaults; a camera pose left all zero is the tracker's origin, unrotated.
     /// InvalidArgument when cameraCount > 8, a camera pose is not finite or its rotation not a unit
-    /// quaternion (norm off 1 by more than 1e-3), or a noise density or gravity is negative or not
-    /// finite. InvalidPointer when result is null; on failure *result is left as it was.
+    /// quaternion (norm off 1 by more than 1e-3), or a setting given (nonzero) lies outside its range:
+    /// rayNoise 1e-6 to 0.1 rad, gyro densities 1e-9 to 1, gravity 1e-3 to 1e6, accelerometer
+    /// densities 1e-9 to 10 times gravity / 9.80665. InvalidPointer when result is null; on failure
+    /// *result is left as it was.
     virtual ExceptionCode createTracker(const TrackerSettings* settings, ITracker** result) = 0;
 
 protected:

@@ -325,7 +325,7 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
     }
     if (!fused) return outcome;
 
-    settle(*fused);
+    if (!settle(*fused)) return outcome;
     outcome.found = true;
     PoseEstimate& estimate = outcome.estimate;
     const std::vector<Correspondence> pairs = correspondencesOf(environment, tracker, numbers);
@@ -339,12 +339,18 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
     return outcome;
 }
 
-void InertialTracker::settle(const FilterState& fused) {
+bool InertialTracker::settle(const FilterState& fused) {
+    // An estimate whose pose covariance is no longer positive definite cannot number another frame.
+    if (!choleskyFactor(poseBlock(fused.covariance))) {
+        hasEstimate_ = false;
+        return false;
+    }
     anchor_ = fused;
     hasEstimate_ = true;
     lastFused_ = fused.time;
     while (!entries_.empty() && entries_.front().sample.time <= fused.time) entries_.pop_front();
     propagateFrom(0);
+    return true;
 }
 
 TrackerState InertialTracker::getState(double time) const {
@@ -363,6 +369,7 @@ TrackerState InertialTracker::getState(double time) const {
     if (age > coastingTimeout) return state;
     const FilterState s = predictAt(time);
     if (!isFiniteState(s)) return state;
+    const TrackerState lost = state;
 
     state.status = age > trackingTimeout ? TrackerCoasting : TrackerTracking;
     state.pose.position = {static_cast<float>(s.position.x), static_cast<float>(s.position.y),
@@ -384,6 +391,8 @@ TrackerState InertialTracker::getState(double time) const {
         for (std::size_t c = r; c < 6; ++c)
             state.covariance[upperTriangleIndex(r, c)] =
                 static_cast<float>(s.covariance(poseErrorIndex(r), poseErrorIndex(c)));
+    for (std::size_t k = 0; k < 6; ++k)
+        if (!(state.covariance[upperTriangleIndex(k, k)] > 0)) return lost;
     return state;
 }
 

@@ -72,7 +72,8 @@ private:
     bool fuseFrame(FilterState& state, const std::vector<struct TrackerRay>& rays, std::vector<MarkerIndex>& numbers,
                    GateCounts counts, const double (*start)[6] = nullptr) const;
     FilterState initialState(double time, const PoseEstimate& identified, const CameraMount& camera) const;
-    void settle(const FilterState& fused);
+    /// Makes `fused` the anchor; false (and lost) when its pose covariance is not positive definite.
+    bool settle(const FilterState& fused);
 
     InterfaceContract::InterfacePtr<Environment> environment_;
     TrackerConfiguration configuration_;

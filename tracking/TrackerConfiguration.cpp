@@ -18,10 +18,14 @@ constexpr float defaultGravity = 9.80665f;
 constexpr double motionAcceleration = 1.5;        // units/s^2/sqrt(Hz), for metres
 constexpr double motionAngularAcceleration = 4.0;  // rad/s^2/sqrt(Hz)
 
-double valueOr(float value, float fallback, const char* name) {
-    if (!std::isfinite(value) || value < 0)
-        throw std::invalid_argument(std::string("tracker settings: ") + name + " is negative or not finite");
-    return value == 0 ? fallback : value;
+/// A setting given (nonzero) must lie within [low, high]: far outside, the filter's arithmetic
+/// underflows or overflows.
+double valueOr(float value, float fallback, const char* name, double low, double high) {
+    if (value == 0) return fallback;
+    if (!std::isfinite(value) || value < low || value > high)
+        throw std::invalid_argument(std::string("tracker settings: ") + name + " is not within [" +
+                                    std::to_string(low) + ", " + std::to_string(high) + "]");
+    return value;
 }
 
 CameraMount mountOf(const LumetraMath::poseP3Q<float>& pose, std::uint32_t index) {
@@ -53,16 +57,16 @@ TrackerConfiguration resolveTrackerSettings(const TrackerSettings* settings) {
     const std::uint32_t cameras = std::max<std::uint32_t>(given.cameraCount, 1);
     for (std::uint32_t i = 0; i < cameras; ++i)
         configuration.cameras.push_back(given.cameraCount == 0 ? CameraMount{} : mountOf(given.cameras[i], i));
-    configuration.rayNoise = valueOr(given.rayNoise, defaultRayNoise, "rayNoise");
+    configuration.rayNoise = valueOr(given.rayNoise, defaultRayNoise, "rayNoise", 1e-6, 0.1);
     ProcessNoise& noise = configuration.noise;
-    noise.gyro = valueOr(given.gyroNoise, defaultGyroNoise, "gyroNoise");
-    noise.gyroBiasWalk = valueOr(given.gyroBiasWalk, defaultGyroBiasWalk, "gyroBiasWalk");
-    noise.accel = valueOr(given.accelNoise, defaultAccelNoise, "accelNoise");
-    noise.accelBiasWalk = valueOr(given.accelBiasWalk, defaultAccelBiasWalk, "accelBiasWalk");
-    noise.gravity = valueOr(given.gravity, defaultGravity, "gravity");
-    // The motion model's noise scales with the environment's unit, as gravity does.
-    const double unitScale = noise.gravity / defaultGravity;
-    noise.motionAcceleration = motionAcceleration * unitScale;
+    noise.gyro = valueOr(given.gyroNoise, defaultGyroNoise, "gyroNoise", 1e-9, 1.0);
+    noise.gyroBiasWalk = valueOr(given.gyroBiasWalk, defaultGyroBiasWalk, "gyroBiasWalk", 1e-9, 1.0);
+    noise.gravity = valueOr(given.gravity, defaultGravity, "gravity", 1e-3, 1e6);
+    // The accelerometer's densities scale with the unit of length, as gravity does.
+    const double unit = noise.gravity / defaultGravity;
+    noise.accel = valueOr(given.accelNoise, defaultAccelNoise, "accelNoise", 1e-9 * unit, 10.0 * unit);
+    noise.accelBiasWalk = valueOr(given.accelBiasWalk, defaultAccelBiasWalk, "accelBiasWalk", 1e-9 * unit, 10.0 * unit);
+    noise.motionAcceleration = motionAcceleration * unit;
     noise.motionAngularAcceleration = motionAngularAcceleration;
     return configuration;
 }
