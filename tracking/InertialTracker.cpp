@@ -1,6 +1,7 @@
 #include "tracking/InertialTracker.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <stdexcept>
 #include <string>
@@ -57,6 +58,30 @@ std::size_t usableCount(const std::vector<TrackerRay>& rays) {
 
 void setBlock(Covariance15& p, std::size_t block, double sigma) {
     for (std::size_t i = 0; i < 3; ++i) p(block + i, block + i) = sigma * sigma;
+}
+
+/// The pose of `identified` seen from `predicted` as (dp, dtheta), when the two agree within the
+/// chi-square gate under both covariances (the prediction's and the frame's own fit).
+std::optional<std::array<double, 6>> agreement(const FilterState& predicted, const FilterState& identified,
+                                               const double (&frameCovariance)[21]) {
+    PoseCovariance sum = poseBlock(predicted.covariance);
+    for (std::size_t r = 0; r < 6; ++r)
+        for (std::size_t c = 0; c < 6; ++c) sum(r, c) += frameCovariance[upperTriangleIndex(r, c)];
+    const Vector3d dp = identified.position - predicted.position;
+    const Quaterniond dq = identified.rotation * LumetraMath::conjugate(predicted.rotation);
+    const double sign = dq.w < 0 ? -1.0 : 1.0;
+    const double sine = std::sqrt(dq.x * dq.x + dq.y * dq.y + dq.z * dq.z);
+    const double scale = sine > 0 ? sign * 2 * std::atan2(sine, sign * dq.w) / sine : 2.0;
+    const std::array<double, 6> offset{dp.x, dp.y, dp.z, dq.x * scale, dq.y * scale, dq.z * scale};
+    const std::optional<PoseCovariance> factor = choleskyFactor(sum);
+    if (!factor) return std::nullopt;
+    double solved[6];
+    std::copy(offset.begin(), offset.end(), std::begin(solved));
+    choleskySolveInPlace(*factor, solved);
+    double distance = 0;
+    for (std::size_t i = 0; i < 6; ++i) distance += offset[i] * solved[i];
+    if (distance > agreementGate) return std::nullopt;
+    return offset;
 }
 
 void requireFinite(double value, const char* what) {
@@ -215,7 +240,7 @@ bool InertialTracker::fuseFrame(FilterState& state, const std::vector<TrackerRay
     return false;
 }
 
-FilterState InertialTracker::initialState(double time, const PoseEstimate& identified, const CameraMount&) const {
+FilterState InertialTracker::initialState(double time, const PoseEstimate& identified) const {
     FilterState state;
     if (hasEstimate_) {
         // Keep what the sensors' biases have taught so far.
@@ -242,6 +267,51 @@ FilterState InertialTracker::initialState(double time, const PoseEstimate& ident
     return state;
 }
 
+std::optional<FilterState> InertialTracker::fusePredicted(double time, const std::vector<TrackerRay>& rays,
+                                                          std::vector<MarkerIndex>& numbers) const {
+    if (!hasEstimate_) return std::nullopt;
+    FilterState predicted = predictAt(time);
+    GateCounts counts;
+    numbers = numberByGates(*environment_, predicted, rays, configuration_.rayNoise, &counts);
+    const std::size_t numbered = countNumbered(numbers);
+    if (numbered < minimumRays || static_cast<double>(numbered) < holdingShare * static_cast<double>(counts.judged) ||
+        !fuseFrame(predicted, rays, numbers, counts))
+        return std::nullopt;
+    return predicted;
+}
+
+std::optional<FilterState> InertialTracker::fuseIdentified(double time, const std::vector<TrackerRay>& rays,
+                                                           std::vector<MarkerIndex>& numbers) const {
+    const Environment& environment = *environment_;
+    double tiltUncertainty = 0;
+    std::optional<KnownTilt> tilt;
+    if (const std::optional<Quaterniond> levelling = knownTilt(time, tiltUncertainty))
+        tilt = KnownTilt{*levelling, tiltUncertainty};
+    const std::optional<PoseEstimate> identified = identifyAfresh(environment, rays, tilt);
+    if (!identified) return std::nullopt;
+    std::vector<MarkerIndex> found = identified->markerIndices;
+    const auto markerCount = environment.getMarkersSearch().getPoints().size();
+    for (MarkerIndex& n : found)
+        if (n >= markerCount) n = MarkerNotFound;
+    FilterState start = initialState(time, *identified);
+    // Fused into the prediction when the two agree (the update starting at the identified pose),
+    // otherwise a fresh start.
+    std::optional<std::array<double, 6>> offset;
+    if (hasEstimate_) {
+        const FilterState predicted = predictAt(time);
+        const FrameFit frame =
+            fitFrame(start.position, start.rotation, correspondencesOf(environment, rays, found), configuration_.rayNoise);
+        offset = agreement(predicted, start, frame.covariance);
+        if (offset) start = predicted;
+    }
+    double from[6] = {};
+    if (offset) std::copy(offset->begin(), offset->end(), std::begin(from));
+    // Every usable ray counts: the identification's numbers are all there is to judge by.
+    if (!fuseFrame(start, rays, found, GateCounts{usableCount(rays), 0}, offset ? &from : nullptr)) return std::nullopt;
+    numbers = std::move(found);
+    return start;
+}
+
 PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const std::vector<Vector3>& rays) {
     if (camera >= configuration_.cameras.size())
         throw std::invalid_argument("camera " + std::to_string(camera) + " is not one of the tracker's " +
@@ -260,68 +330,11 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
 
     PoseOutcome outcome;
     outcome.method = PoseMethodTrackerPredicted;
-    std::optional<FilterState> fused;
     std::vector<MarkerIndex> numbers;
-    if (hasEstimate_) {
-        FilterState predicted = predictAt(time);
-        GateCounts counts;
-        numbers = numberByGates(environment, predicted, tracker, configuration_.rayNoise, &counts);
-        const std::size_t numbered = countNumbered(numbers);
-        if (numbered >= minimumRays && static_cast<double>(numbered) >= holdingShare * static_cast<double>(counts.judged) &&
-            fuseFrame(predicted, tracker, numbers, counts))
-            fused = predicted;
-    }
+    std::optional<FilterState> fused = fusePredicted(time, tracker, numbers);
     if (!fused) {
         outcome.method = PoseMethodTrackerIdentified;
-        double tiltUncertainty = 0;
-        std::optional<KnownTilt> tilt;
-        if (const std::optional<Quaterniond> levelling = knownTilt(time, tiltUncertainty))
-            tilt = KnownTilt{*levelling, tiltUncertainty};
-        if (const std::optional<PoseEstimate> identified = identifyAfresh(environment, tracker, tilt)) {
-            numbers = identified->markerIndices;
-            const auto markerCount = environment.getMarkersSearch().getPoints().size();
-            for (MarkerIndex& n : numbers)
-                if (n >= markerCount) n = MarkerNotFound;
-            FilterState start = initialState(time, *identified, mount);
-            double offset[6] = {};
-            const double(*fromIdentified)[6] = nullptr;  // fused into the prediction: start at the identified pose
-            if (hasEstimate_) {
-                // Fused into the prediction when the two agree, otherwise a fresh start.
-                FilterState predicted = predictAt(time);
-                const PoseCovariance a = poseBlock(predicted.covariance);
-                const std::vector<Correspondence> pairs = correspondencesOf(environment, tracker, numbers);
-                const FrameFit frame = fitFrame(start.position, start.rotation, pairs, configuration_.rayNoise);
-                PoseCovariance sum = a;
-                for (std::size_t r = 0; r < 6; ++r)
-                    for (std::size_t c = 0; c < 6; ++c) sum(r, c) += frame.covariance[upperTriangleIndex(r, c)];
-                const Vector3d dp = start.position - predicted.position;
-                const Quaterniond dq = start.rotation * LumetraMath::conjugate(predicted.rotation);
-                const double sign = dq.w < 0 ? -1.0 : 1.0;
-                const double vectorLength = std::sqrt(dq.x * dq.x + dq.y * dq.y + dq.z * dq.z);
-                const double angle = 2 * std::atan2(vectorLength, sign * dq.w);
-                const double scale = vectorLength > 0 ? sign * angle / vectorLength : 2.0;
-                double d[6] = {dp.x, dp.y, dp.z, dq.x * scale, dq.y * scale, dq.z * scale};
-                double solved[6];
-                std::copy(std::begin(d), std::end(d), std::begin(solved));
-                if (const auto factor = choleskyFactor(sum)) {
-                    choleskySolveInPlace(*factor, solved);
-                    double distance = 0;
-                    for (std::size_t i = 0; i < 6; ++i) distance += d[i] * solved[i];
-                    if (distance <= agreementGate) {
-                        start = predicted;
-                        std::copy(std::begin(d), std::end(d), std::begin(offset));
-                        fromIdentified = &offset;
-                    }
-                }
-            }
-            std::vector<MarkerIndex> kept = numbers;
-            // Every usable ray counts: the identification's numbers are all there is to judge by.
-            const GateCounts all{usableCount(tracker), 0};
-            if (fuseFrame(start, tracker, kept, all, fromIdentified)) {
-                numbers = std::move(kept);
-                fused = start;
-            }
-        }
+        fused = fuseIdentified(time, tracker, numbers);
     }
     if (!fused) return outcome;
 

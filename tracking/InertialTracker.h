@@ -69,9 +69,15 @@ private:
     void forgetOldSamples();
     void loseIfStale(double now);
     std::optional<Quaterniond> knownTilt(double time, double& uncertainty) const;
-    bool fuseFrame(FilterState& state, const std::vector<struct TrackerRay>& rays, std::vector<MarkerIndex>& numbers,
+    bool fuseFrame(FilterState& state, const std::vector<TrackerRay>& rays, std::vector<MarkerIndex>& numbers,
                    GateCounts counts, const double (*start)[6] = nullptr) const;
-    FilterState initialState(double time, const PoseEstimate& identified, const CameraMount& camera) const;
+    FilterState initialState(double time, const PoseEstimate& identified) const;
+    /// The frame numbered from the prediction and fused, when the prediction holds.
+    std::optional<FilterState> fusePredicted(double time, const std::vector<TrackerRay>& rays,
+                                             std::vector<MarkerIndex>& numbers) const;
+    /// The frame identified afresh and fused (into the prediction when they agree, else a restart).
+    std::optional<FilterState> fuseIdentified(double time, const std::vector<TrackerRay>& rays,
+                                              std::vector<MarkerIndex>& numbers) const;
     /// Makes `fused` the anchor; false (and lost) when its pose covariance is not positive definite.
     bool settle(const FilterState& fused);
 
