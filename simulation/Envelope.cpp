@@ -121,9 +121,7 @@ void score(const Scene& scene, const Shot& shot, double noise, bool found, const
     tally.errors.push_back(LumetraMath::length(toDouble(pose.position) - shot.truth.position));
     tally.oracleErrors.push_back(LumetraMath::length(shot.oracle.position - shot.truth.position));
     if (report == nullptr || noise == 0) return;
-    PoseMatrix covariance{};
-    for (std::size_t r = 0, index = 0; r < 6; ++r)
-        for (std::size_t c = r; c < 6; ++c, ++index) covariance[r][c] = covariance[c][r] = report->covariance[index];
+    const PoseMatrix covariance = unpackCovariance(report->covariance);
     const PoseVector error =
         poseError(toDouble(pose.position), toDouble(pose.rotation), shot.truth.position, shot.truth.rotation());
     // A covariance that is not positive definite counts as infinitely overconfident.

@@ -209,4 +209,11 @@ std::optional<double> normalisedError(const PoseMatrix& covariance, const PoseVe
     return sum;
 }
 
+PoseMatrix unpackCovariance(const float* upperTriangle) {
+    PoseMatrix covariance{};
+    for (std::size_t r = 0, index = 0; r < 6; ++r)
+        for (std::size_t c = r; c < 6; ++c, ++index) covariance[r][c] = covariance[c][r] = upperTriangle[index];
+    return covariance;
+}
+
 }  // namespace Lumetra::Testing

@@ -43,6 +43,9 @@ PoseVector poseError(const Point3d& position, const LumetraMath::quaternion<doub
 /// e^T C^-1 e; nothing when C is not positive definite.
 std::optional<double> normalisedError(const PoseMatrix& covariance, const PoseVector& error);
 
+/// The 6 x 6 covariance of a pose report, given as its upper triangle row by row (21 values).
+PoseMatrix unpackCovariance(const float* upperTriangle);
+
 /// The 95 % point of the chi-squared distribution with 6 degrees of freedom.
 inline constexpr double chiSquared6At95 = 12.591587243743977;
 

@@ -22,35 +22,6 @@ Pose toPose(const TrackerPose& truth) {
             {static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z), static_cast<float>(q.w)}};
 }
 
-/// e^T C^-1 e for the 6 x 6 covariance in upper-triangle order; nothing when C is not positive definite.
-std::optional<double> normalisedError(const float* covariance, const double* error) {
-    double l[6][6] = {};
-    double a[6][6];
-    std::size_t index = 0;
-    for (int r = 0; r < 6; ++r)
-        for (int c = r; c < 6; ++c) a[r][c] = a[c][r] = covariance[index++];
-    for (int j = 0; j < 6; ++j) {
-        double d = a[j][j];
-        for (int k = 0; k < j; ++k) d -= l[j][k] * l[j][k];
-        if (!(d > 0)) return std::nullopt;
-        l[j][j] = std::sqrt(d);
-        for (int i = j + 1; i < 6; ++i) {
-            double s = a[i][j];
-            for (int k = 0; k < j; ++k) s -= l[i][k] * l[j][k];
-            l[i][j] = s / l[j][j];
-        }
-    }
-    double y[6];
-    double sum = 0;
-    for (int i = 0; i < 6; ++i) {
-        double s = error[i];
-        for (int k = 0; k < i; ++k) s -= l[i][k] * y[k];
-        y[i] = s / l[i][i];
-        sum += y[i] * y[i];
-    }
-    return sum;
-}
-
 }  // namespace
 
 double quantile(std::vector<double> values, double p) {
@@ -125,13 +96,8 @@ void scoreOutcome(const TrackingScene& scene, const View& view, bool found, cons
     if (best.converged) figures.oraclePositionErrors.push_back(LumetraMath::length(best.position - view.pose.position));
 
     if (report == nullptr) return;
-    // The rotation error as the world-frame rotation vector r with estimate = exp(r) * truth.
-    LumetraMath::quaternion<double> d = toDouble(pose.rotation) * LumetraMath::conjugate(truth);
-    if (d.w < 0) d = {-d.x, -d.y, -d.z, -d.w};
-    const double sine = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
-    const double scale = sine > 1e-12 ? 2.0 * std::atan2(sine, d.w) / sine : 2.0;
-    const double error[6] = {positionError.x, positionError.y, positionError.z, d.x * scale, d.y * scale, d.z * scale};
-    if (const auto nees = normalisedError(report->covariance, error)) {
+    const PoseVector error = poseError(toDouble(pose.position), toDouble(pose.rotation), view.pose.position, truth);
+    if (const auto nees = normalisedError(unpackCovariance(report->covariance), error)) {
         figures.neesSum += *nees;
         ++figures.neesCount;
     }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "simulation/PoseOracle.h"
 #include "simulation/TrackingScenarios.h"
 
 namespace {
@@ -21,47 +22,19 @@ using namespace Lumetra::Testing;
 
 constexpr double degree = 3.14159265358979323846 / 180.0;
 
-/// e^T C^-1 e for the 6 x 6 covariance in upper-triangle order; negative when C is not positive definite.
-double nees(const float* covariance, const double* error) {
-    double a[6][6], l[6][6] = {}, y[6], sum = 0;
-    for (int r = 0, k = 0; r < 6; ++r)
-        for (int c = r; c < 6; ++c, ++k) a[r][c] = a[c][r] = covariance[k];
-    for (int j = 0; j < 6; ++j) {
-        double d = a[j][j];
-        for (int k = 0; k < j; ++k) d -= l[j][k] * l[j][k];
-        if (!(d > 0)) return -1;
-        l[j][j] = std::sqrt(d);
-        for (int i = j + 1; i < 6; ++i) {
-            double s = a[i][j];
-            for (int k = 0; k < j; ++k) s -= l[i][k] * l[j][k];
-            l[i][j] = s / l[j][j];
-        }
-    }
-    for (int i = 0; i < 6; ++i) {
-        double s = error[i];
-        for (int k = 0; k < i; ++k) s -= l[i][k] * y[k];
-        y[i] = s / l[i][i];
-        sum += y[i] * y[i];
-    }
-    return sum;
+/// The NEES of a reported pose and covariance against the truth; negative when the covariance is not
+/// positive definite.
+double nees(const PoseOutcome& outcome, const TrackerPose& truth) {
+    const auto& q = outcome.pose.rotation;
+    const PoseVector error = poseError(LumetraMath::vectorCast<double>(outcome.pose.position), {q.x, q.y, q.z, q.w},
+                                       truth.position, truth.rotation());
+    return normalisedError(unpackCovariance(outcome.report.covariance), error).value_or(-1);
 }
 
 Pose toPose(const TrackerPose& truth) {
     const auto q = truth.rotation();
     return {LumetraMath::vectorCast<float>(truth.position),
             {static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z), static_cast<float>(q.w)}};
-}
-
-void poseError(const Pose& pose, const TrackerPose& truth, double error[6]) {
-    const auto p = LumetraMath::vectorCast<double>(pose.position) - truth.position;
-    LumetraMath::quaternion<double> d =
-        LumetraMath::quaternion<double>{pose.rotation.x, pose.rotation.y, pose.rotation.z, pose.rotation.w} *
-        LumetraMath::conjugate(truth.rotation());
-    if (d.w < 0) d = {-d.x, -d.y, -d.z, -d.w};
-    const double sine = std::sqrt(d.x * d.x + d.y * d.y + d.z * d.z);
-    const double scale = sine > 1e-12 ? 2.0 * std::atan2(sine, d.w) / sine : 2.0;
-    const double e[6] = {p.x, p.y, p.z, d.x * scale, d.y * scale, d.z * scale};
-    for (int i = 0; i < 6; ++i) error[i] = e[i];
 }
 
 /// NEES by the rays a pose rests on: sum, count and how many exceed the chi-squared 95 % point.
@@ -125,9 +98,7 @@ int main(int argc, char** argv) {
                     const PoseOutcome a = identify(*scene.tracking, view.frame.rays);
                     scoreOutcome(scene, view, a.found, a.markerIndices, a.pose, nullptr, identified);
                     if (a.found) {
-                        double error[6];
-                        poseError(a.pose, view.pose, error);
-                        const double value = nees(a.report.covariance, error);
+                        const double value = nees(a, view.pose);
                         NeesBucket& b = neesByRays[bucketOf(a.report.supportingRays)];
                         b.sum += value < 0 ? 1e30 : value;
                         ++b.count;
@@ -146,9 +117,7 @@ int main(int argc, char** argv) {
                             if (view.frame.markerNumbers[i] != spuriousMarker) few[i] = view.frame.markerNumbers[i], ++taken;
                         const PoseOutcome fit = refinePose(*scene.tracking, view.frame.rays, few, toPose(view.pose));
                         if (!fit.found || taken < k) continue;
-                        double error[6];
-                        poseError(fit.pose, view.pose, error);
-                        const double value = nees(fit.report.covariance, error);
+                        const double value = nees(fit, view.pose);
                         NeesBucket& b = refineNees[static_cast<int>(k)];
                         b.sum += value < 0 ? 1e30 : value;
                         ++b.count;
