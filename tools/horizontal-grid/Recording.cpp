@@ -163,7 +163,8 @@ Recording parseRecording(std::string_view text) {
             throw std::runtime_error("recording line " + std::to_string(line) + ", " + error.what());
         }
     }
-    if (line == 0) throw std::runtime_error("the recording is empty");
+    // Blank lines alone are no recording either: a recording starts with its header.
+    if (recording.environment.empty()) throw std::runtime_error("the recording is empty");
     for (const RecordedEvent& e : recording.events) recording.frames += std::holds_alternative<RecordedFrame>(e);
     return recording;
 }
