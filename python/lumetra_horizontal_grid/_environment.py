@@ -394,16 +394,7 @@ class Environment(_Counted):
         """Identifies many frames in one call: frame f is rays[offsets[f]:offsets[f + 1]] (as
         Frames.rays and Frames.offsets hold them). The loop over frames runs in the frame
         simulator's library, so frames cost what they cost a C++ host."""
-        environment = self._live()
-        array = vectors(rays)
-        bounds = np.ascontiguousarray(offsets, dtype=np.uint64)
-        if bounds.ndim != 1 or len(bounds) < 1:
-            raise ValueError("offsets must be a sequence of frame starts and the end")
-        count = len(bounds) - 1
-        indices = np.empty(len(array), np.uint32)
-        poses = np.empty((count, 7), np.float32)
-        ok = np.empty(count, np.uint32)
-        seconds = np.empty(count, np.float64)
+        environment, array, bounds, count, indices, poses, ok, seconds = self._frame_batch(rays, offsets)
         code = self.simulation_library().lumetra_simulation_match(
             ctypes.c_void_p(environment), array.ctypes.data, len(array), bounds.ctypes.data, count, indices.ctypes.data,
             poses.ctypes.data, ok.ctypes.data, seconds.ctypes.data)
@@ -424,17 +415,8 @@ class Environment(_Counted):
         return self._pose_frames("lumetra_simulation_track", rays, offsets)
 
     def _pose_frames(self, function: str, rays: Vectors, offsets: npt.ArrayLike) -> "PoseBatch":
-        environment = self._live()
-        array = vectors(rays)
-        bounds = np.ascontiguousarray(offsets, dtype=np.uint64)
-        if bounds.ndim != 1 or len(bounds) < 1:
-            raise ValueError("offsets must be a sequence of frame starts and the end")
-        count = len(bounds) - 1
-        indices = np.empty(len(array), np.uint32)
-        poses = np.empty((count, 7), np.float32)
-        found = np.empty(count, np.uint32)
+        environment, array, bounds, count, indices, poses, found, seconds = self._frame_batch(rays, offsets)
         reports = np.zeros(count, _REPORT_DTYPE)
-        seconds = np.empty(count, np.float64)
         code = getattr(self.simulation_library(), function)(
             ctypes.c_void_p(environment), array.ctypes.data, len(array), bounds.ctypes.data, count,
             indices.ctypes.data, poses.ctypes.data, found.ctypes.data, reports.ctypes.data, seconds.ctypes.data)
@@ -443,6 +425,18 @@ class Environment(_Counted):
         _check(code, environment)
         return PoseBatch(found != 0, poses[:, :3], poses[:, 3:], indices, reports["method"].astype(np.uint32),
                          reports["numberedRays"].astype(np.uint32), unpack_covariances(reports["covariance"]), seconds)
+
+    def _frame_batch(self, rays: Vectors, offsets: npt.ArrayLike) -> tuple:
+        """The inputs of a batch call and its outputs to fill: the environment, the rays, the frame
+        bounds, the frame count, one index per ray, one pose, flag and time per frame."""
+        environment = self._live()
+        array = vectors(rays)
+        bounds = np.ascontiguousarray(offsets, dtype=np.uint64)
+        if bounds.ndim != 1 or len(bounds) < 1:
+            raise ValueError("offsets must be a sequence of frame starts and the end")
+        count = len(bounds) - 1
+        return (environment, array, bounds, count, np.empty(len(array), np.uint32), np.empty((count, 7), np.float32),
+                np.empty(count, np.uint32), np.empty(count, np.float64))
 
     def match_by_position(self, rays: Vectors, position: Sequence[float]) -> IndexArray:
         """Identifies the rays when the tracker's position is known; one marker index per ray."""
