@@ -89,6 +89,20 @@ TEST(CameraTest, AgreesWithOpenCvOverTheWholeImage) {
     EXPECT_GT(std::acos(corner.z), 1.5707963);
 }
 
+/// The block path (single-precision steps, then a correction) gives each pixel's own ray, and NaN
+/// exactly where the pixel alone gives NaN.
+void expectBlocksAgreeWithSinglePixels(const Camera& camera) {
+    const std::vector<Pixel> pixels = wholeImage();
+    const std::vector<Lumetra::Host::Vector3> batch = camera.rays(pixels);
+    for (std::size_t i = 0; i < pixels.size(); ++i) {
+        const Lumetra::Host::Vector3 single = camera.ray(pixels[i]);
+        ASSERT_EQ(std::isnan(single.x), std::isnan(batch[i].x)) << pixels[i].x << ", " << pixels[i].y;
+        if (!std::isnan(single.x)) {
+            EXPECT_LT(angle(LumetraMath::vectorCast<double>(single), LumetraMath::vectorCast<double>(batch[i])), 1e-6);
+        }
+    }
+}
+
 TEST(CameraTest, FisheyeBeyond180DegreesAndPixelsNoRaySeesGiveNaN) {
     // A 220 degree lens: its corners look 110 degrees away from the axis, behind the camera's plane.
     const Camera fisheye = Camera::fisheye({205, 205, 320, 240}, {0.01, -0.002, 0.0004, -0.00003});
@@ -102,6 +116,8 @@ TEST(CameraTest, FisheyeBeyond180DegreesAndPixelsNoRaySeesGiveNaN) {
     const Camera folding = Camera::pinhole({100, 100, 0, 0}, {-0.5, 0, 0, 0, 0});
     EXPECT_TRUE(std::isnan(folding.cameraRay({90, 0}).x));
     EXPECT_FALSE(folding.project(Vector3d{0, 0, -1}));
+    expectBlocksAgreeWithSinglePixels(fisheye);
+    expectBlocksAgreeWithSinglePixels(folding);
 }
 
 TEST(CameraTest, MountsTurnTheOpticalAxisTowardsTheFloorOrTheCeiling) {
