@@ -12,6 +12,21 @@ namespace {
 constexpr std::string_view formatName = "lumetra-recording";
 constexpr int formatVersion = 1;
 
+/// Arrays of a line gather here, kept from line to line, and are then copied into vectors of
+/// their exact size: one allocation each instead of one per doubling.
+struct Scratch {
+    std::vector<Host::Vector3> rays;
+    std::vector<Host::Pixel> pixels;
+    std::vector<Host::MarkerIndex> markers;
+};
+
+template <class T, class ReadElement>
+void readArray(JsonScanner& json, std::vector<T>& scratch, std::vector<T>& out, ReadElement&& readElement) {
+    scratch.clear();
+    json.array([&] { scratch.push_back(readElement()); });
+    out.assign(scratch.begin(), scratch.end());
+}
+
 Host::Vector3 vector3(JsonScanner& json) {
     float v[3];
     json.numbers(v, 3);
@@ -74,7 +89,7 @@ void header(JsonScanner& json, Recording& recording) {
     if (recording.cameras.empty()) recording.cameras.emplace_back();
 }
 
-RecordedTruth truth(JsonScanner& json) {
+RecordedTruth truth(JsonScanner& json, Scratch& scratch) {
     RecordedTruth result;
     std::optional<Host::Vector3> position;
     std::optional<LumetraMath::quaternion<float>> turn;
@@ -82,11 +97,11 @@ RecordedTruth truth(JsonScanner& json) {
         if (key == "position") position = vector3(json);
         else if (key == "rotation") turn = rotation(json);
         else if (key == "markers")
-            json.array([&] {
+            readArray(json, scratch.markers, result.markerIndices, [&] {
                 const double marker = json.number();
                 if (marker != std::floor(marker) || marker < -1 || marker >= 4294967294.0)
                     json.fail("a true marker is a marker number, or -1 for none");
-                result.markerIndices.push_back(marker < 0 ? Host::MarkerUnidentified : static_cast<Host::MarkerIndex>(marker));
+                return marker < 0 ? Host::MarkerUnidentified : static_cast<Host::MarkerIndex>(marker);
             });
         else json.skip();
     });
@@ -95,7 +110,8 @@ RecordedTruth truth(JsonScanner& json) {
     return result;
 }
 
-void event(JsonScanner& json, const Recording& recording, std::vector<RecordedEvent>& events, std::size_t line) {
+void event(JsonScanner& json, const Recording& recording, std::vector<RecordedEvent>& events, std::size_t line,
+           Scratch& scratch) {
     std::string type;
     RecordedFrame frame;
     frame.line = line;
@@ -109,14 +125,14 @@ void event(JsonScanner& json, const Recording& recording, std::vector<RecordedEv
             if (camera != std::floor(camera) || camera < 0 || camera >= static_cast<double>(recording.cameras.size()))
                 json.fail("camera " + std::to_string(camera) + " is not in the header's list");
             frame.camera = static_cast<std::uint32_t>(camera);
-        } else if (key == "rays") json.array([&] { frame.rays.push_back(vector3(json)); }), hasRays = true;
+        } else if (key == "rays") readArray(json, scratch.rays, frame.rays, [&] { return vector3(json); }), hasRays = true;
         else if (key == "pixels")
-            json.array([&] {
+            readArray(json, scratch.pixels, frame.pixels, [&] {
                 double p[2];
                 json.numbers(p, 2);
-                frame.pixels.push_back({p[0], p[1]});
+                return Host::Pixel{p[0], p[1]};
             }), hasPixels = true;
-        else if (key == "truth") frame.truth = truth(json);
+        else if (key == "truth") frame.truth = truth(json, scratch);
         else if (key == "angularRate") json.numbers(sample.angularRate, 3), hasRate = true;
         else if (key == "specificForce") json.numbers(sample.specificForce, 3), hasForce = true;
         else json.skip();
@@ -144,6 +160,7 @@ void event(JsonScanner& json, const Recording& recording, std::vector<RecordedEv
 
 Recording parseRecording(std::string_view text) {
     Recording recording;
+    Scratch scratch;
     std::size_t line = 0, begin = 0;
     while (begin < text.size()) {
         std::size_t end = text.find('\n', begin);
@@ -157,7 +174,7 @@ Recording parseRecording(std::string_view text) {
             if (recording.environment.empty())
                 header(json, recording);
             else
-                event(json, recording, recording.events, line);
+                event(json, recording, recording.events, line, scratch);
             json.end();
         } catch (const std::runtime_error& error) {
             throw std::runtime_error("recording line " + std::to_string(line) + ", " + error.what());
