@@ -35,6 +35,7 @@
 #include <cstddef>
 #include <limits>
 #include <optional>
+#include <type_traits>
 #include <vector>
 #if defined(__SSE2__)
 #include <emmintrin.h>
@@ -183,26 +184,26 @@ private:
     }
 
     void pinholeBlock(const double* xd, const double* yd, double* x, double* y, double* z) const noexcept {
-        float xf[block], yf[block], step[block], margin[block], ixx[block], ixy[block], iyy[block];
+        float xs[block], ys[block], xf[block], yf[block], step[block], margin[block], ixx[block], ixy[block], iyy[block];
         const auto [k1, k2, p1, p2, k3] = distortion_;
-        const float f1 = static_cast<float>(k1), f2 = static_cast<float>(k2), f3 = static_cast<float>(k3);
+        const float f1 = coefficient<float>(0), f2 = coefficient<float>(1), f3 = coefficient<float>(4);
+        toFloats(xd, xs);
+        toFloats(yd, ys);
         for (std::size_t k = 0; k < block; ++k) {
             // The radial distortion undone as if the distorted point were the undistorted one, then
             // a Newton step on the radial scale alone (cheap: one unknown). No guard against a small
             // radial factor as in pinholeStart (a branch would stop the loop vectorising): such a
             // pixel's steps do not settle, and it goes the scalar way.
-            xf[k] = static_cast<float>(xd[k]), yf[k] = static_cast<float>(yd[k]);
-            const float r2 = xf[k] * xf[k] + yf[k] * yf[k];
+            const float r2 = xs[k] * xs[k] + ys[k] * ys[k];
             float scale = 1 / (1 + r2 * (f1 + r2 * (f2 + r2 * f3)));
             const float q = scale * scale * r2;
             scale -= (scale * (1 + q * (f1 + q * (f2 + q * f3))) - 1) / (1 + q * (3 * f1 + q * (5 * f2 + q * 7 * f3)));
-            xf[k] *= scale, yf[k] *= scale;
+            xf[k] = xs[k] * scale, yf[k] = ys[k] * scale;
         }
         for (int i = 0; i < floatSteps; ++i)
             for (std::size_t k = 0; k < block; ++k)
-                pinholeStep(static_cast<float>(xd[k]), static_cast<float>(yd[k]), xf[k], yf[k], step[k], margin[k],
-                            ixx[k], ixy[k], iyy[k]);
-        double squaredLength[block], correction[block], length[block], floatStep[block], floatMargin[block];
+                pinholeStep(xs[k], ys[k], xf[k], yf[k], step[k], margin[k], ixx[k], ixy[k], iyy[k]);
+        double squaredLength[block], correction[block], residual[block], length[block], floatStep[block], floatMargin[block];
         for (std::size_t k = 0; k < block; ++k) {
             const double u = xf[k], v = yf[k], r2 = u * u + v * v;  // distortPinhole, inline
             const double radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3));
@@ -212,29 +213,34 @@ private:
             x[k] = u - dx, y[k] = v - dy;
             squaredLength[k] = 1 + x[k] * x[k] + y[k] * y[k];
             correction[k] = dx * dx + dy * dy;
+            residual[k] = (ex * ex + ey * ey) / (1 + xd[k] * xd[k] + yd[k] * yd[k]);
             floatStep[k] = step[k], floatMargin[k] = margin[k];
         }
         squareRoots(squaredLength, length);
         for (std::size_t k = 0; k < block; ++k) z[k] = 1 / length[k], x[k] *= z[k], y[k] *= z[k];
         for (std::size_t k = 0; k < block; ++k)
-            z[k] = floatSettled(squaredLength[k], floatStep[k], correction[k]) & (floatMargin[k] > 0) ? z[k] : nan;
+            z[k] = (floatSettled(squaredLength[k], floatStep[k], correction[k], residual[k]) & (floatMargin[k] > 0)) ? z[k]
+                                                                                                                   : nan;
     }
 
     void fisheyeBlock(const double* xd, const double* yd, double* x, double* y, double* z) const noexcept {
         double thetaD[block], theta[block];
-        float thetaF[block], step[block], inverseSlope[block];
+        float targets[block], thetaF[block], step[block], inverseSlope[block];
         for (std::size_t k = 0; k < block; ++k) theta[k] = xd[k] * xd[k] + yd[k] * yd[k];
         squareRoots(theta, thetaD);
+        toFloats(thetaD, targets);
         for (std::size_t k = 0; k < block; ++k) {
-            const float target = static_cast<float>(thetaD[k]);
+            const float target = targets[k];
             float angle = target, angleStep = 0, inverse = 0;
             for (int i = 0; i < floatSteps; ++i) fisheyeStep(target, angle, angleStep, inverse);
             thetaF[k] = angle, step[k] = angleStep, inverseSlope[k] = inverse;
         }
         for (std::size_t k = 0; k < block; ++k) {
-            const double correction = (fisheyeAngle(thetaF[k]) - thetaD[k]) * inverseSlope[k];
+            const double error = fisheyeAngle(thetaF[k]) - thetaD[k], correction = error * inverseSlope[k];
             const double t = thetaF[k] - correction;
-            const bool settled = floatSettled(1 + t * t, step[k] * step[k], correction * correction) & (inverseSlope[k] > 0) &
+            const bool settled = floatSettled(1 + t * t, step[k] * step[k], correction * correction,
+                                              error * error / (1 + thetaD[k] * thetaD[k])) &
+                                 (inverseSlope[k] > 0) &
                                  (t >= 0) & (t <= 3.141592653589793) & (thetaD[k] > 0);
             theta[k] = settled ? t : nan;
         }
@@ -244,6 +250,31 @@ private:
             const double scale = sine[k] / thetaD[k];
             x[k] = xd[k] * scale, y[k] = yd[k] * scale;
         }
+    }
+
+    /// A double for the single-precision steps. Beyond 1e6 (a million focal lengths out, where no
+    /// lens has pixels) it is held there, as a cast out of a float's range is undefined; the double
+    /// correction then refuses such a pixel, which goes the scalar way. NaN stays NaN.
+    static float toFloat(double value) noexcept { return static_cast<float>(std::max(std::min(value, 1e6), -1e6)); }
+    /// toFloat() of a block. SSE2 converts two at a time without the comparisons (which would stop
+    /// the loops around from vectorising): beyond a float's range it gives infinity, which no
+    /// step settles on either.
+    static void toFloats(const double* values, float* floats) noexcept {
+#if defined(__SSE2__)
+        for (std::size_t k = 0; k < block; k += 2)
+            _mm_storel_epi64(reinterpret_cast<__m128i*>(floats + k), _mm_castps_si128(_mm_cvtpd_ps(_mm_loadu_pd(values + k))));
+#else
+        for (std::size_t k = 0; k < block; ++k) floats[k] = toFloat(values[k]);
+#endif
+    }
+
+    /// Distortion coefficient `i` in the precision of the steps.
+    template <class T>
+    T coefficient(std::size_t i) const noexcept {
+        if constexpr (std::is_same_v<T, float>)
+            return distortionF_[i];
+        else
+            return distortion_[i];
     }
 
     /// Square roots of a block of non-negative values. A loop of std::sqrt keeps a branch per value
@@ -257,10 +288,12 @@ private:
     }
 
     /// Whether single precision settled: its last squared step below 1e-8 and the double
-    /// correction's below 1e-12 (relative to `size`, one plus the squared result). The error left
-    /// is about the product of the two steps and the distortion's curvature: below 1e-10.
-    static bool floatSettled(double size, double floatStep, double correction) noexcept {
-        return (floatStep < 1e-8 * size) & (correction < 1e-12 * size);  // no branch: vectorises
+    /// correction's below 1e-12 (relative to `size`, one plus the squared result), with an error
+    /// left of about the product of the two steps and the distortion's curvature: below 1e-10. And
+    /// the squared residual where the float steps ended below 1e-10 (relative): a small step alone
+    /// could be a steep distortion far from any solution.
+    static bool floatSettled(double size, double floatStep, double correction, double residual) noexcept {
+        return (floatStep < 1e-8 * size) & (correction < 1e-12 * size) & (residual < 1e-10);  // no branch: vectorises
     }
 
     Camera(CameraModel model, const CameraIntrinsics& intrinsics, const std::array<double, 5>& distortion,
@@ -271,6 +304,7 @@ private:
         const double norm = std::sqrt(x * x + y * y + z * z + w * w);
         if (norm > 0) x /= norm, y /= norm, z /= norm, w /= norm;
         rotation_ = LumetraMath::toRotationMatrix(LumetraMath::quaternion<double>{x, y, z, w});
+        for (std::size_t i = 0; i < distortion_.size(); ++i) distortionF_[i] = toFloat(distortion_[i]);
     }
 
     static constexpr int maxIterations = 20;
@@ -294,9 +328,8 @@ private:
     /// (symmetric) Jacobian there.
     template <class T>
     void pinholeStep(T xd, T yd, T& x, T& y, T& step, T& margin, T& ixx, T& ixy, T& iyy) const noexcept {
-        const T k1 = static_cast<T>(distortion_[0]), k2 = static_cast<T>(distortion_[1]);
-        const T p1 = static_cast<T>(distortion_[2]), p2 = static_cast<T>(distortion_[3]);
-        const T k3 = static_cast<T>(distortion_[4]);
+        const T k1 = coefficient<T>(0), k2 = coefficient<T>(1), p1 = coefficient<T>(2), p2 = coefficient<T>(3);
+        const T k3 = coefficient<T>(4);
         const T r2 = x * x + y * y;
         const T radial = 1 + r2 * (k1 + r2 * (k2 + r2 * k3));
         const T slope = 2 * (k1 + r2 * (2 * k2 + 3 * r2 * k3));  // d radial / d r2, doubled
@@ -351,8 +384,7 @@ private:
     /// where it started (for a later correction without a division).
     template <class T>
     void fisheyeStep(T thetaD, T& theta, T& step, T& inverseSlope) const noexcept {
-        const T k1 = static_cast<T>(distortion_[0]), k2 = static_cast<T>(distortion_[1]);
-        const T k3 = static_cast<T>(distortion_[2]), k4 = static_cast<T>(distortion_[3]);
+        const T k1 = coefficient<T>(0), k2 = coefficient<T>(1), k3 = coefficient<T>(2), k4 = coefficient<T>(3);
         const T t2 = theta * theta;
         const T error = theta * (1 + t2 * (k1 + t2 * (k2 + t2 * (k3 + t2 * k4)))) - thetaD;
         inverseSlope = 1 / (1 + t2 * (3 * k1 + t2 * (5 * k2 + t2 * (7 * k3 + t2 * 9 * k4))));
@@ -405,6 +437,7 @@ private:
     CameraModel model_;
     CameraIntrinsics intrinsics_;
     std::array<double, 5> distortion_;
+    std::array<float, 5> distortionF_{};  ///< the same for the single-precision steps
     Pose mount_;
     LumetraMath::matrix<double, 3, 3> rotation_{};
 };
