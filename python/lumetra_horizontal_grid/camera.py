@@ -204,7 +204,11 @@ def _undistort_pinhole(xd: np.ndarray, yd: np.ndarray, d: Sequence[float]) -> Tu
         x -= dx
         y -= dy
         size = 1 + x * x + y * y
-        unsettled = np.flatnonzero(~((step < 1e-8 * size) & (dx * dx + dy * dy < 1e-12 * size) & (margin > 0)))
+        # Settled: small steps, and a small residual (a small step alone could be a steep
+        # distortion far from any solution).
+        settled = (step < 1e-8 * size) & (dx * dx + dy * dy < 1e-12 * size) & (margin > 0) & \
+            (ex * ex + ey * ey < 1e-10 * (1 + xd * xd + yd * yd))
+        unsettled = np.flatnonzero(~settled)
         if len(unsettled):
             x[unsettled], y[unsettled], bad = _undistort_pinhole_double(xd[unsettled], yd[unsettled], d)
             size[unsettled] = 1 + x[unsettled] ** 2 + y[unsettled] ** 2
@@ -258,10 +262,12 @@ def _undistort_fisheye(xd: np.ndarray, yd: np.ndarray, d: Sequence[float]) -> Tu
             theta, step, inverse_slope = _fisheye_step(theta, target, d)
         t = theta.astype(np.float64)
         t2 = t * t
-        correction = (t * (1 + t2 * (k1 + t2 * (k2 + t2 * (k3 + t2 * k4)))) - theta_d) * inverse_slope
+        error = t * (1 + t2 * (k1 + t2 * (k2 + t2 * (k3 + t2 * k4)))) - theta_d
+        correction = error * inverse_slope
         t -= correction
         size = 1 + t * t
-        settled = (step * step < 1e-8 * size) & (correction * correction < 1e-12 * size) & (inverse_slope > 0)
+        settled = (step * step < 1e-8 * size) & (correction * correction < 1e-12 * size) & (inverse_slope > 0) & \
+            (error * error < 1e-10 * (1 + theta_d * theta_d))
         unsettled = np.flatnonzero(~settled)
         if len(unsettled):
             t[unsettled] = _undistort_fisheye_double(theta_d[unsettled], d)
