@@ -15,17 +15,19 @@
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
 #include "simulation/FrameGenerator.h"
+#include "simulation/capi/FrameBatchCalls.h"
 
 namespace {
 
 using Lumetra::InterfaceContract::ExceptionCode;
 using Lumetra::InterfaceContract::LongBool;
+using Lumetra::SimulationCApi::FrameIndices;
+using Lumetra::SimulationCApi::framesFollowEachOther;
 using Lumetra::Testing::Frame;
 using Lumetra::Testing::Point3;
 using Lumetra::Testing::Point3d;
 using Lumetra::Testing::TrackerPose;
 using Lumetra::Vesk::Environment::IEnvironment;
-using Lumetra::Vesk::Environment::MarkerIndex;
 using Lumetra::Vesk::Environment::MarkerUnidentified;
 
 thread_local std::string lastError;
@@ -187,31 +189,20 @@ std::uint32_t lumetra_simulation_match(void* environment, const float* rays,
     if (!environment || !offsets || ((!indices || !rays) && rayCount > 0) ||
         ((!poses || !matched || !seconds) && frameCount > 0))
         return static_cast<std::uint32_t>(ExceptionCode::InvalidPointer);
-    // Frames must follow each other within the rays: offsets rise from 0 to at most rayCount.
-    if (offsets[0] != 0 || offsets[frameCount] > rayCount)
+    if (!framesFollowEachOther(offsets, frameCount, rayCount))
         return static_cast<std::uint32_t>(ExceptionCode::InvalidArgument);
-    for (std::uint64_t f = 0; f < frameCount; ++f)
-        if (offsets[f + 1] < offsets[f] || offsets[f + 1] - offsets[f] > std::numeric_limits<std::uint32_t>::max())
-            return static_cast<std::uint32_t>(ExceptionCode::InvalidArgument);
     auto& face = *static_cast<IEnvironment*>(environment);
-    struct Target {
-        MarkerIndex* data;
-        std::uint32_t capacity;
-    };
-    const auto allocate = [](void* context, std::uint32_t count) -> void* {
-        auto& target = *static_cast<Target*>(context);
-        return count == target.capacity ? target.data : nullptr;
-    };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     for (std::uint64_t f = 0; f < frameCount; ++f) {
         const std::uint64_t first = offsets[f], end = offsets[f + 1];
         const auto count = static_cast<std::uint32_t>(end - first);
         for (std::uint64_t r = first; r < end; ++r) indices[r] = MarkerUnidentified;
-        Target target{indices + first, count};
+        FrameIndices target{indices + first, count};
         LumetraMath::poseP3Q<float> pose{{nan, nan, nan}, {nan, nan, nan, nan}};
         LongBool result = LongBool::False;
         const auto start = std::chrono::steady_clock::now();
-        const ExceptionCode code = face.match({rays + 3 * first, count}, {&target, allocate}, &pose, &result);
+        const ExceptionCode code =
+            face.match({rays + 3 * first, count}, {&target, FrameIndices::allocate}, &pose, &result);
         seconds[f] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (code != ExceptionCode::Ok) return static_cast<std::uint32_t>(code);
         float* p = poses + f * matchedPoseStride;

@@ -11,15 +11,17 @@
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
 #include "simulation/TrackingScenarios.h"
+#include "simulation/capi/FrameBatchCalls.h"
 
 namespace {
 
 using Lumetra::InterfaceContract::ExceptionCode;
 using Lumetra::InterfaceContract::LongBool;
+using Lumetra::SimulationCApi::FrameIndices;
+using Lumetra::SimulationCApi::framesFollowEachOther;
 using Lumetra::Testing::ConstantVelocityPredictor;
 using Lumetra::Testing::Pose;
 using Lumetra::Vesk::Environment::IEnvironment;
-using Lumetra::Vesk::Environment::MarkerIndex;
 using Lumetra::Vesk::Environment::MarkerUnidentified;
 using Lumetra::Vesk::Environment::HorizontalGrid::ITrackingEnvironment;
 using Lumetra::Vesk::Environment::HorizontalGrid::PoseReport;
@@ -33,22 +35,11 @@ std::uint32_t poseFrames(void* environment, const float* rays, std::uint64_t ray
     if (!environment || !offsets || ((!indices || !rays) && rayCount > 0) ||
         ((!poses || !found || !reports || !seconds) && frameCount > 0))
         return code(ExceptionCode::InvalidPointer);
-    if (offsets[0] != 0 || offsets[frameCount] > rayCount) return code(ExceptionCode::InvalidArgument);
-    for (std::uint64_t f = 0; f < frameCount; ++f)
-        if (offsets[f + 1] < offsets[f] || offsets[f + 1] - offsets[f] > std::numeric_limits<std::uint32_t>::max())
-            return code(ExceptionCode::InvalidArgument);
+    if (!framesFollowEachOther(offsets, frameCount, rayCount)) return code(ExceptionCode::InvalidArgument);
     ITrackingEnvironment* face = nullptr;
     const ExceptionCode queried = static_cast<IEnvironment*>(environment)->QueryInterface(
         ITrackingEnvironment::interfaceId, reinterpret_cast<void**>(&face));
     if (queried != ExceptionCode::Ok) return code(queried);
-    struct Target {
-        MarkerIndex* data;
-        std::uint32_t capacity;
-    };
-    const auto allocate = [](void* context, std::uint32_t count) -> void* {
-        auto& target = *static_cast<Target*>(context);
-        return count == target.capacity ? target.data : nullptr;
-    };
     const float nan = std::numeric_limits<float>::quiet_NaN();
     ConstantVelocityPredictor predictor;
     std::uint32_t result = 0;
@@ -56,7 +47,7 @@ std::uint32_t poseFrames(void* environment, const float* rays, std::uint64_t ray
         const std::uint64_t first = offsets[f], end = offsets[f + 1];
         const auto count = static_cast<std::uint32_t>(end - first);
         for (std::uint64_t r = first; r < end; ++r) indices[r] = MarkerUnidentified;
-        Target target{indices + first, count};
+        FrameIndices target{indices + first, count};
         Pose pose{{nan, nan, nan}, {nan, nan, nan, nan}};
         reports[f] = PoseReport{};
         reports[f].structSize = sizeof(PoseReport);
@@ -64,8 +55,10 @@ std::uint32_t poseFrames(void* environment, const float* rays, std::uint64_t ray
         const std::optional<Pose> predicted = tracking ? predictor.predict() : std::nullopt;
         const auto start = std::chrono::steady_clock::now();
         const ExceptionCode called =
-            predicted ? face->track({rays + 3 * first, count}, &*predicted, {&target, allocate}, &pose, &reports[f], &ok)
-                      : face->identify({rays + 3 * first, count}, {&target, allocate}, &pose, &reports[f], &ok);
+            predicted ? face->track({rays + 3 * first, count}, &*predicted, {&target, FrameIndices::allocate}, &pose,
+                                    &reports[f], &ok)
+                      : face->identify({rays + 3 * first, count}, {&target, FrameIndices::allocate}, &pose, &reports[f],
+                                       &ok);
         seconds[f] = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         if (called != ExceptionCode::Ok) result = code(called);
         predictor.update(ok == LongBool::True, pose);
