@@ -20,8 +20,9 @@
 //   the direction phi around it, is seen at distance theta_d = theta (1 + k1 theta^2 + k2 theta^4
 //   + k3 theta^6 + k4 theta^8) from the principal point (normalised), in the same direction;
 //   angles beyond 90 degrees (lenses of more than 180 degrees) are fine.
-// Unprojection inverts the distortion by Newton's method to double precision; a pixel that the
-// model cannot have produced (beyond the radius where the distortion folds back) gives a NaN ray,
+// Unprojection inverts the distortion by Newton's method: cameraRay() to double precision, rays()
+// (blocks of pixels, single precision first) to within 1e-9 rad before the rays are rounded to
+// float. A pixel that the model cannot have produced (beyond the radius where the distortion folds back) gives a NaN ray,
 // which the library ignores.
 //
 // The camera's mount on the tracker is a LumetraMath::poseP3Q<float>, as TrackerSettings::cameras:

@@ -10,8 +10,8 @@ y down it, z forward; pixel (0, 0) is the centre of the top-left pixel.
 - "pinhole": radial-tangential distortion, coefficients (k1, k2, p1, p2, k3);
 - "fisheye": equidistant (Kannala-Brandt), coefficients (k1, k2, k3, k4); rays beyond 90 degrees
   from the axis are fine.
-Unprojection inverts the distortion by Newton's method to double precision; pixels the model
-cannot have produced (beyond the radius where the distortion folds back) give NaN rays, which the
+Unprojection inverts the distortion by Newton's method, single precision first, to within 1e-9
+rad; pixels the model cannot have produced (beyond the radius where the distortion folds back) give NaN rays, which the
 library ignores.
 
 The camera's mount: `rotation` (x, y, z, w) turns camera-frame vectors into tracker-frame ones and
