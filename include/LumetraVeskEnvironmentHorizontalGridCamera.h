@@ -22,8 +22,8 @@
 //   angles beyond 90 degrees (lenses of more than 180 degrees) are fine.
 // Unprojection inverts the distortion by Newton's method: cameraRay() to double precision, rays()
 // (blocks of pixels, single precision first) to within 1e-9 rad before the rays are rounded to
-// float. A pixel that the model cannot have produced (beyond the radius where the distortion folds back) gives a NaN ray,
-// which the library ignores.
+// float. A pixel that the model cannot have produced (beyond the radius where the distortion
+// folds back) gives a NaN ray, which the library ignores.
 //
 // The camera's mount on the tracker is a LumetraMath::poseP3Q<float>, as TrackerSettings::cameras:
 // its position is the camera's centre in the tracker's frame, its rotation turns camera-frame
