@@ -173,7 +173,7 @@ private:
         // false minimum of the fit far from the truth that still fits its own rays well.
         if (!settled) return true;
         // Rays the pose casts where no fit could tell markers apart do not count.
-        const ResolvableRays canResolve(environment_, settled->fit.pose, settled->fit.rmsAngle);
+        const ResolvableRays canResolve(environment_, settled->fit);
         const double resolvable = static_cast<double>(canResolve.count(rays_));
         if (static_cast<double>(settled->numbered) < minimumShare * resolvable) return true;
         // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two
