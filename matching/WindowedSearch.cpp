@@ -77,7 +77,7 @@ std::vector<VeskEnvironment::Pattern> windowPatterns(const std::vector<Vector2>&
     for (const std::size_t i : window) windowPoints.push_back(points[i]);
     std::vector<VeskEnvironment::Pattern> patterns =
         toleratingStrays ? VeskEnvironment::findPatternsToleratingStrays(windowPoints, barProportion, markerEllipse,
-                                                                         patternEllipseScale)
+                                                                         patternEllipseScale, static_cast<float>(rayNoisePrior))
                          : VeskEnvironment::findAllPossiblePatterns(windowPoints, barProportion, markerEllipse,
                                                                     patternEllipseScale);
     for (VeskEnvironment::Pattern& pattern : patterns)
