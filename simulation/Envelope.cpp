@@ -221,10 +221,14 @@ void scoreWalk(const Scene& scene, const EnvelopeSettings& settings, std::mt1993
 
 MatchGeometry envelopeGeometry(const EnvelopeCell& cell) {
     MatchGeometry g = matchGeometries().at(cell.geometry);
-    if (g.minSpacing > 0)
-        g.minSpacing = cell.dense ? 1 : 2;
-    else
+    // Dense long layouts fill every admissible cell. Long bars one free cell apart would be denser,
+    // but bars in line then end a tenth of a bar length apart, where the layout's marker ellipse
+    // (the empty ellipse around a bar that the pattern search tests) no longer holds the bar's own
+    // middle marker: no bar of such a layout can be told from its neighbours.
+    if (g.minSpacing == 0)
         g.fill = cell.dense ? 0.4 : 0.2;
+    else if (cell.dense)
+        g.fill = 1.0;
     g.minDistance = cell.minDistance;
     g.maxDistance = cell.maxDistance;
     return g;
