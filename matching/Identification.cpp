@@ -44,6 +44,10 @@ constexpr int maxLevellingRounds = 2;
 constexpr double convincingShare = 0.8;
 /// A hypothesis must explain at least this share of the rays its pose could number.
 constexpr double minimumShare = 0.5;
+/// The pass that admits strays runs on frames the first found nothing in; up close and tilted, the
+/// unlevelled projection stretches bars on one side of a wide view to over 1.5 times those on the
+/// other, so this pass groups patterns whose lengths differ by up to the shorter one.
+constexpr float strayPassLengthTolerance = 1.0f;
 
 struct Hypothesis {
     SettledPose settled;
@@ -80,7 +84,8 @@ public:
                 std::vector<Pattern> patterns = WindowedSearch::windowPatterns(
                     points_, window, e.barProportion, e.getMarkerEllipse(), toleratingStrays);
                 if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize(),
-                                                maxSolverStepsPerWindow)) {
+                                                maxSolverStepsPerWindow,
+                                                toleratingStrays ? strayPassLengthTolerance : patternLengthTolerance)) {
                     budget_.enumerated -= std::min(budget_.enumerated, groups->groups.size());
                     search(*groups);
                 }
