@@ -239,14 +239,6 @@ std::vector<VeskEnvironment::Pattern> VeskEnvironment::findPatternsToleratingStr
     for (unsigned long i = 0; i < points.size(); ++i)
         for (unsigned long j = i + 1; j < points.size(); ++j) {
             const Pair pair(points, i, j);
-            // Two standard deviations of a point's place in spans, beside the fixed tolerances; NaN
-            // (a non-finite point) widens nothing.
-            const float inverseSpan = 2.0f / std::sqrt(pair.squaredSpan);
-            const auto widening = [&](float pointSpread) {
-                const float w = pointSpread * inverseSpan;
-                return w > 0.0f ? std::min(w, maxNoiseWidening) : 0.0f;
-            };
-            const float endsWidening = widening(std::max(spread[i], spread[j]));
             unsigned long inside[maxInside + 1];
             vector<float, 2> places[maxInside + 1];
             unsigned count = 0;
@@ -258,6 +250,14 @@ std::vector<VeskEnvironment::Pattern> VeskEnvironment::findPatternsToleratingStr
                 places[count++] = fg;
             }
             if (count == 0 || count > maxInside) continue;
+            // Two standard deviations of a point's place in spans, beside the fixed tolerances; NaN
+            // (a non-finite point) widens nothing.
+            const float inverseSpan = 2.0f / std::sqrt(pair.squaredSpan);
+            const auto widening = [&](float pointSpread) {
+                const float w = pointSpread * inverseSpan;
+                return w > 0.0f ? std::min(w, maxNoiseWidening) : 0.0f;
+            };
+            const float endsWidening = widening(std::max(spread[i], spread[j]));
             for (unsigned m = 0; m < count; ++m) {
                 // Noisy rays of a far or short bar leave its middle marker a little off the segment.
                 const float noise = std::max(endsWidening, widening(spread[inside[m]]));
