@@ -42,11 +42,14 @@ public:
                                                         float ellipseScale);
     /// As findAllPossiblePatterns, but a pair's ellipse may also hold up to two further points
     /// (stray rays near a bar): each point inside that passes a middle marker test widened for
-    /// noisy rays makes a pattern. Tries every pair, O(N^3).
+    /// noisy rays makes a pattern. The points are rays projected onto the plane one unit from the
+    /// tracker; with a `rayNoise` (radians) the test is widened further by two standard
+    /// deviations of where that noise puts the three points, which grows with their distance from
+    /// the plane's foot. Tries every pair, O(N^3).
     static std::vector<Pattern> findPatternsToleratingStrays(const std::vector<LumetraMath::vector<float, 2>>& points,
                                                              float barProportion,
                                                              const LumetraMath::vector<float, 3>& ellipse,
-                                                             float ellipseScale);
+                                                             float ellipseScale, float rayNoise = 0.0f);
     /// Per pattern the distance between its two end points.
     static std::vector<float> calculateLengthsForPatterns(const std::vector<LumetraMath::vector<float, 2>>& points,
                                                           const std::vector<Pattern>& patterns);

@@ -44,6 +44,10 @@ constexpr int maxLevellingRounds = 2;
 constexpr double convincingShare = 0.8;
 /// A hypothesis must explain at least this share of the rays its pose could number.
 constexpr double minimumShare = 0.5;
+/// The pass that admits strays runs on frames the first found nothing in; up close and tilted, the
+/// unlevelled projection stretches bars on one side of a wide view to over 1.5 times those on the
+/// other, so this pass groups patterns whose lengths differ by up to the shorter one.
+constexpr float strayPassLengthTolerance = 1.0f;
 
 struct Hypothesis {
     SettledPose settled;
@@ -80,7 +84,8 @@ public:
                 std::vector<Pattern> patterns = WindowedSearch::windowPatterns(
                     points_, window, e.barProportion, e.getMarkerEllipse(), toleratingStrays);
                 if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize(),
-                                                maxSolverStepsPerWindow)) {
+                                                maxSolverStepsPerWindow,
+                                                toleratingStrays ? strayPassLengthTolerance : patternLengthTolerance)) {
                     budget_.enumerated -= std::min(budget_.enumerated, groups->groups.size());
                     search(*groups);
                 }
@@ -173,7 +178,7 @@ private:
         // false minimum of the fit far from the truth that still fits its own rays well.
         if (!settled) return true;
         // Rays the pose casts where no fit could tell markers apart do not count.
-        const ResolvableRays canResolve(environment_, settled->fit.pose, settled->fit.rmsAngle);
+        const ResolvableRays canResolve(environment_, settled->fit);
         const double resolvable = static_cast<double>(canResolve.count(rays_));
         if (static_cast<double>(settled->numbered) < minimumShare * resolvable) return true;
         // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two

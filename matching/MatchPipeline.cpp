@@ -33,7 +33,6 @@ using Cell = LumetraMath::vector<int, 2>;
 constexpr unsigned long openBarId = ~0ul;
 constexpr float quarterTurn = 0x1.921fb6p+0f;  // 1.5707964
 constexpr float patternEllipseScale = 0.75f;
-constexpr float lengthTolerance = 0.5f;
 constexpr float quadAngleThreshold = 0.0f;
 constexpr float maxMeanFitError = 0x1.99999ap-4f;  // 0.1
 /// Patterns summed over the groups one frame may try. Real views of dense layouts up to a 150
@@ -84,7 +83,8 @@ std::optional<PatternGroups> findPatternGroups(const std::vector<Vector2>& point
 }
 
 std::optional<PatternGroups> groupPatterns(const std::vector<Vector2>& points, std::vector<Pattern> patterns,
-                                           unsigned long minCombinationSize, std::size_t maxSolverSteps) {
+                                           unsigned long minCombinationSize, std::size_t maxSolverSteps,
+                                           float lengthRatioTolerance) {
     PatternGroups found;
     found.patterns = std::move(patterns);
     if (found.patterns.size() < minCombinationSize) return std::nullopt;
@@ -93,7 +93,7 @@ std::optional<PatternGroups> groupPatterns(const std::vector<Vector2>& points, s
     found.quadAngles = VeskEnvironment::calcQuadAngleSinCosForPatterns(points, found.patterns);
     std::optional<ConflictMatrix> matrix = VeskEnvironment::buildMarkersConflictMatrix(found.patterns, points.size());
     if (!matrix) return std::nullopt;
-    VeskEnvironment::addLengthConflictsToMatrix(*matrix, lengths, lengthTolerance);
+    VeskEnvironment::addLengthConflictsToMatrix(*matrix, lengths, lengthRatioTolerance);
     VeskEnvironment::addQuadAngleConflictsToMatrix(*matrix, found.quadAngles, quadAngleThreshold);
     found.groups = matrix->solve(maxSolverSteps);
 

@@ -109,6 +109,10 @@ struct Pair {
     }
 };
 
+/// The most the stray-tolerant middle marker test widens for noise, in spans: a bar whose rays'
+/// noise moves its middle marker farther cannot be told from its neighbourhood anyway.
+constexpr float maxNoiseWidening = 0.1f;
+
 void requireSameSize(const ConflictMatrix& matrix, std::size_t valueCount, const char* what) {
     if (valueCount != matrix.size())
         throw std::invalid_argument(std::string(what) + ": one value per pattern of the matrix expected");
@@ -225,10 +229,13 @@ void VeskEnvironment::addQuadAngleConflictsToMatrix(ConflictMatrix& matrix,
 
 std::vector<VeskEnvironment::Pattern> VeskEnvironment::findPatternsToleratingStrays(
     const std::vector<vector<float, 2>>& points, float barProportion, const vector<float, 3>& ellipse,
-    float ellipseScale) {
+    float ellipseScale, float rayNoise) {
     constexpr unsigned maxInside = 3;  // a bar's own middle marker and up to two strays
     std::vector<Pattern> patterns;
     const SearchEllipse searchEllipse(ellipse, ellipseScale);
+    // Where a ray's noise moves its point: by up to noise · (1 + |p|²) on the plane of projection.
+    std::vector<float> spread(points.size());
+    for (std::size_t k = 0; k < points.size(); ++k) spread[k] = rayNoise * (1.0f + dot(points[k], points[k]));
     for (unsigned long i = 0; i < points.size(); ++i)
         for (unsigned long j = i + 1; j < points.size(); ++j) {
             const Pair pair(points, i, j);
@@ -243,10 +250,19 @@ std::vector<VeskEnvironment::Pattern> VeskEnvironment::findPatternsToleratingStr
                 places[count++] = fg;
             }
             if (count == 0 || count > maxInside) continue;
+            // Two standard deviations of a point's place in spans, beside the fixed tolerances; NaN
+            // (a non-finite point) widens nothing.
+            const float inverseSpan = 2.0f / std::sqrt(pair.squaredSpan);
+            const auto widening = [&](float pointSpread) {
+                const float w = pointSpread * inverseSpan;
+                return w > 0.0f ? std::min(w, maxNoiseWidening) : 0.0f;
+            };
+            const float endsWidening = widening(std::max(spread[i], spread[j]));
             for (unsigned m = 0; m < count; ++m) {
                 // Noisy rays of a far or short bar leave its middle marker a little off the segment.
-                if (!(std::fabs(places[m].y) < 0.025f &&
-                      std::fabs(0.5f - std::fabs(places[m].x) - barProportion) < 0.06f))
+                const float noise = std::max(endsWidening, widening(spread[inside[m]]));
+                if (!(std::fabs(places[m].y) < 0.025f + noise &&
+                      std::fabs(0.5f - std::fabs(places[m].x) - barProportion) < 0.06f + noise))
                     continue;
                 patterns.push_back(places[m].x > 0.0f ? Pattern{j, inside[m], i} : Pattern{i, inside[m], j});
             }

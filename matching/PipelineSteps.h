@@ -41,10 +41,14 @@ std::vector<Vector2> projectRays(const std::vector<Vector3>& rays);
 /// The bar patterns among the points, grouped; nothing when there are too few or too many.
 std::optional<PatternGroups> findPatternGroups(const std::vector<Vector2>& points, float barProportion,
                                                const Vector3& markerEllipse, unsigned long minCombinationSize);
+/// Patterns whose lengths differ by more than this share of the shorter conflict (match's rule).
+inline constexpr float patternLengthTolerance = 0.5f;
+
 /// The groups of given patterns, found within `maxSolverSteps` steps of the clique search.
 std::optional<PatternGroups> groupPatterns(const std::vector<Vector2>& points, std::vector<Pattern> patterns,
                                            unsigned long minCombinationSize,
-                                           std::size_t maxSolverSteps = GroupGenerator::MaxSteps);
+                                           std::size_t maxSolverSteps = GroupGenerator::MaxSteps,
+                                           float lengthRatioTolerance = patternLengthTolerance);
 
 /// Mean bar direction of a group modulo a quarter turn.
 float groupDirection(const Group& group, const std::vector<Vector2>& quadAngles);

@@ -75,9 +75,10 @@ std::vector<VeskEnvironment::Pattern> windowPatterns(const std::vector<Vector2>&
     std::vector<Vector2> windowPoints;
     windowPoints.reserve(window.size());
     for (const std::size_t i : window) windowPoints.push_back(points[i]);
+    constexpr auto rayNoise = static_cast<float>(rayNoisePrior);
     std::vector<VeskEnvironment::Pattern> patterns =
         toleratingStrays ? VeskEnvironment::findPatternsToleratingStrays(windowPoints, barProportion, markerEllipse,
-                                                                         patternEllipseScale)
+                                                                         patternEllipseScale, rayNoise)
                          : VeskEnvironment::findAllPossiblePatterns(windowPoints, barProportion, markerEllipse,
                                                                     patternEllipseScale);
     for (VeskEnvironment::Pattern& pattern : patterns)

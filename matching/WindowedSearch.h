@@ -35,7 +35,8 @@ std::vector<Window> surroundingWindowsOf(const std::vector<Vector3>& rays, const
                                          bool markersBelow);
 
 /// The bar patterns among the window's points, numbered as rays of the whole frame; with
-/// `toleratingStrays` the search that admits a stray ray inside a bar's ellipse.
+/// `toleratingStrays` the search that admits a stray ray inside a bar's ellipse, its middle marker test
+/// widened by the noise the prior ray noise puts on far points.
 std::vector<VeskEnvironment::Pattern> windowPatterns(const std::vector<Vector2>& points, const Window& window,
                                                      float barProportion, const Vector3& markerEllipse,
                                                      bool toleratingStrays);

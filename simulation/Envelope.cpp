@@ -221,10 +221,16 @@ void scoreWalk(const Scene& scene, const EnvelopeSettings& settings, std::mt1993
 
 MatchGeometry envelopeGeometry(const EnvelopeCell& cell) {
     MatchGeometry g = matchGeometries().at(cell.geometry);
-    if (g.minSpacing > 0)
-        g.minSpacing = cell.dense ? 1 : 2;
-    else
+    // Dense long layouts keep one free cell between bars, two between bars in line: bars in line one
+    // free cell apart end a tenth of a bar length apart, where the layout's marker ellipse (the
+    // empty ellipse around a bar that the pattern search tests) no longer holds the bar's own
+    // middle marker, and no bar of the layout can be told from its neighbours.
+    if (g.minSpacing == 0) {
         g.fill = cell.dense ? 0.4 : 0.2;
+    } else if (cell.dense) {
+        g.minSpacing = 1;
+        g.inLineSpacing = 2;
+    }
     g.minDistance = cell.minDistance;
     g.maxDistance = cell.maxDistance;
     return g;

@@ -33,7 +33,8 @@ struct EnvelopeCell {
 
 /// The cell's geometry with its layout density and the cell's distances: the usual layouts have
 /// long bars two free cells apart in half the admissible cells (about 10 % of cells) and short
-/// bars in 20 % of cells; the dense ones long bars one free cell apart, short bars in 40 % of cells.
+/// bars in 20 % of cells; the dense ones long bars one free cell apart (two from a bar in line),
+/// short bars in 40 % of cells.
 MatchGeometry envelopeGeometry(const EnvelopeCell& cell);
 /// What the cell's camera renders: field of view, noise, drops, strays (the seed left to the caller).
 FrameOptions envelopeFrameOptions(const EnvelopeCell& cell, bool ceiling);

@@ -103,7 +103,7 @@ std::size_t countCompleteBars(const Frame& frame) {
 
 Vesk::Environment::HorizontalGrid::EnvironmentDescription randomLayout(
     const Vesk::Environment::HorizontalGrid::EnvironmentDescription& geometry, std::uint32_t width,
-    std::uint32_t height, double fill, int minSpacing, std::mt19937_64& rng) {
+    std::uint32_t height, double fill, int minSpacing, std::mt19937_64& rng, int inLineSpacing) {
     Vesk::Environment::HorizontalGrid::EnvironmentDescription layout = geometry;
     layout.size = {width, height};
     layout.bars.clear();
@@ -111,21 +111,37 @@ Vesk::Environment::HorizontalGrid::EnvironmentDescription randomLayout(
     std::iota(cells.begin(), cells.end(), 0u);
     std::shuffle(cells.begin(), cells.end(), rng);
 
-    std::vector<bool> occupied(cells.size(), false);
-    const auto isFree = [&](int x, int y) {
-        for (int v = std::max(0, y - minSpacing); v <= std::min(static_cast<int>(height) - 1, y + minSpacing); ++v)
-            for (int u = std::max(0, x - minSpacing); u <= std::min(static_cast<int>(width) - 1, x + minSpacing); ++u)
-                if (occupied[static_cast<std::size_t>(v) * width + static_cast<std::size_t>(u)]) return false;
+    // Per cell: 0 when free, else 1 + the rotation of its bar.
+    std::vector<std::uint8_t> occupied(cells.size(), 0);
+    const int reach = std::max(minSpacing, inLineSpacing);
+    // Whether a bar of rotation r at (x, y) keeps clear of every bar placed; r < 0 leaves the
+    // in-line rule out.
+    const auto isFree = [&](int x, int y, int r) {
+        for (int v = std::max(0, y - reach); v <= std::min(static_cast<int>(height) - 1, y + reach); ++v)
+            for (int u = std::max(0, x - reach); u <= std::min(static_cast<int>(width) - 1, x + reach); ++u) {
+                const std::uint8_t other = occupied[static_cast<std::size_t>(v) * width + static_cast<std::size_t>(u)];
+                if (other == 0) continue;
+                const int dx = std::abs(u - x), dy = std::abs(v - y);
+                if (dx <= minSpacing && dy <= minSpacing) return false;
+                if (r < 0) continue;
+                const bool alongX = r % 2 == 0 || (other - 1) % 2 == 0, alongY = r % 2 == 1 || (other - 1) % 2 == 1;
+                if ((alongX && dy <= minSpacing) || (alongY && dx <= minSpacing)) return false;
+            }
         return true;
     };
 
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     std::uniform_int_distribution<int> rotation(0, 3);
+    const bool inLine = inLineSpacing > minSpacing;
     for (std::uint32_t cell : cells) {
         const int x = static_cast<int>(cell % width), y = static_cast<int>(cell / width);
-        if (unit(rng) >= fill || !isFree(x, y)) continue;
-        occupied[cell] = true;
-        layout.bars.push_back({{x, y}, static_cast<std::uint8_t>(rotation(rng))});
+        if (unit(rng) >= fill) continue;
+        // Without the in-line rule the rotation is drawn only for bars placed, as it always was.
+        const int r = inLine ? rotation(rng) : -1;
+        if (!isFree(x, y, r)) continue;
+        const auto placed = static_cast<std::uint8_t>(inLine ? r : rotation(rng));
+        occupied[cell] = static_cast<std::uint8_t>(1 + placed);
+        layout.bars.push_back({{x, y}, placed});
     }
     return layout;
 }

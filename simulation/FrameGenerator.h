@@ -57,9 +57,11 @@ std::size_t countCompleteBars(const Frame& frame);
 /// `geometry` with its size set to width × height and bars with random rotations: cells are
 /// visited in random order and each takes a bar with probability `fill` unless a bar already lies
 /// within `minSpacing` cells (Chebyshev distance); minSpacing 0 only keeps bars in distinct cells.
+/// With an `inLineSpacing` above minSpacing, a bar also keeps that many cells from a bar in line
+/// with either of them (rotations 0 and 2 lie along x, 1 and 3 along y), within minSpacing across.
 Vesk::Environment::HorizontalGrid::EnvironmentDescription randomLayout(
     const Vesk::Environment::HorizontalGrid::EnvironmentDescription& geometry, std::uint32_t width,
-    std::uint32_t height, double fill, int minSpacing, std::mt19937_64& rng);
+    std::uint32_t height, double fill, int minSpacing, std::mt19937_64& rng, int inLineSpacing = 0);
 
 struct PoseRange {
     double halfWidth = 1;      ///< x is drawn from [-halfWidth, halfWidth]

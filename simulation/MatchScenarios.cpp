@@ -44,7 +44,8 @@ InterfaceContract::InterfacePtr<Vesk::Environment::HorizontalGrid::Environment> 
 
 EnvironmentDescription randomMatchLayout(const MatchGeometry& geometry, std::uint32_t width, std::uint32_t height,
                                          std::mt19937_64& rng) {
-    return randomLayout(geometry.geometry, width, height, geometry.fill, geometry.minSpacing, rng);
+    return randomLayout(geometry.geometry, width, height, geometry.fill, geometry.minSpacing, rng,
+                        geometry.inLineSpacing);
 }
 
 std::optional<View> drawView(const std::vector<Point3>& markers, const MatchGeometry& geometry,

@@ -23,6 +23,9 @@ struct MatchGeometry {
     double fill;       ///< chance that an admissible cell takes a bar
     double minDistance;  ///< range of the tracker's distance from the marker plane
     double maxDistance;
+    /// Cells that must stay free between two bars in line (along either bar); below minSpacing,
+    /// minSpacing holds.
+    int inLineSpacing = 0;
 };
 
 /// For readable test names and messages.

@@ -98,6 +98,18 @@ TEST(FrameGenerator, RandomLayoutsKeepTheirSpacing) {
             }
         }
     }
+    // Bars in line (along either one: rotations 0 and 2 along x) keep two cells free between them.
+    const auto layout = randomLayout({}, 20, 15, 1.0, 1, rng, 2);
+    ASSERT_GT(layout.bars.size(), 10u);
+    for (const auto& a : layout.bars)
+        for (const auto& b : layout.bars) {
+            if (&a == &b) continue;
+            const int dx = std::abs(a._position.x - b._position.x), dy = std::abs(a._position.y - b._position.y);
+            const bool alongX = a._properties % 2 == 0 || b._properties % 2 == 0;
+            const bool alongY = a._properties % 2 == 1 || b._properties % 2 == 1;
+            EXPECT_GT(std::max(dx, dy), 1);
+            EXPECT_FALSE((alongX && dy <= 1 && dx <= 2) || (alongY && dx <= 1 && dy <= 2));
+        }
 }
 
 }  // namespace

@@ -44,6 +44,21 @@ TEST(PatternSearch, MiddleMarkerMustLieOnTheSegmentAtTheProportion) {
     EXPECT_EQ(findPatterns({{0, 0}, {0.28f, 0.005f}, {1, 0}}), (Patterns{{0, 1, 2}}));
 }
 
+TEST(PatternSearch, StrayTolerantTestWidensWithTheNoiseOfFarPoints) {
+    // The same bar, middle marker 0.04 spans off its segment, near the projection's foot and far
+    // out, where 0.05 degrees of ray noise moves a point ten times as far.
+    const auto find = [](vector<float, 2> start, float rayNoise) {
+        Points points;
+        addBar(points, start, {0, 0.5f});
+        points[1].x += 0.02f;
+        return VeskEnvironment::findPatternsToleratingStrays(points, 0.25f, markerEllipse, 0.75f, rayNoise);
+    };
+    constexpr float noise = 8.7e-4f;
+    EXPECT_TRUE(find({3, 0}, 0.0f).empty());
+    EXPECT_EQ(find({3, 0}, noise), (Patterns{{0, 1, 2}}));
+    EXPECT_TRUE(find({0, 0}, noise).empty());
+}
+
 TEST(PatternSearch, ProportionsBeyondTheMidpointNeverMatch) {
     for (const float where : {0.45f, 0.5f, 0.55f, 0.6f})
         EXPECT_TRUE(findPatterns({{0, 0}, {where, 0}, {1, 0}}, 0.55f).empty()) << where;

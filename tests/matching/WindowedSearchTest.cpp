@@ -8,7 +8,10 @@
 #include <random>
 
 #include "matching/PipelineSteps.h"
+#include "matching/PoseSettling.h"
+#include "matching/ResolvableRays.h"
 #include "matching/WindowedSearch.h"
+#include "simulation/Envelope.h"
 #include "simulation/MatchScenarios.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
@@ -107,6 +110,51 @@ TEST(WindowedSearch, IdentifiesEveryRayOfFisheyeViews) {
             EXPECT_LT(LumetraMath::length(outcome.estimate.pose.position -
                                           LumetraMath::vectorCast<float>(view->pose.position)),
                       0.05f);
+        }
+    }
+}
+
+TEST(WindowedSearch, SupportIsJudgedByTheBoundTheNumberingUses) {
+    // Long bars seen through 180 degrees from 0.6-1 m on exact rays: most rays meet the plane far
+    // out, where a fit's noise prior cannot tell markers apart though its residuals are tiny.
+    const MatchGeometry geometry =
+        envelopeGeometry({.fieldOfViewDegrees = 180, .minDistance = 0.6, .maxDistance = 1.0, .geometry = 1});
+    std::mt19937_64 rng(3);
+    const auto layout = randomMatchLayout(geometry, 20, 20, rng);
+    const auto environment = makeEnvironment(layout);
+    const auto markers = environment->getMarkers();
+    const FrameOptions options{.fieldOfViewHalfAngle = 90 * degree};
+    for (int v = 0; v < 30; ++v) {
+        const auto view = drawView(markers, geometry, layout, 15 * degree, options, 4, 1000, rng);
+        ASSERT_TRUE(view);
+        const auto& rays = view->frame.rays;
+        const auto q = view->pose.rotation();
+        const LumetraMath::poseP3Q<float> truth{LumetraMath::vectorCast<float>(view->pose.position),
+                                                {static_cast<float>(q.x), static_cast<float>(q.y),
+                                                 static_cast<float>(q.z), static_cast<float>(q.w)}};
+        // A hypothesis numbers the rays of a window near the vertical first, as the search does.
+        std::vector<MarkerIndex> numbers(rays.size(), MarkerNotFound);
+        for (const std::size_t i : WindowedSearch::centralWindow(rays, PipelineSteps::projectRays(rays), true))
+            numbers[i] = view->frame.markerNumbers[i];
+        const auto settled = settlePose(*environment, rays, numbers, truth, 6);
+        ASSERT_TRUE(settled);
+        // The rays counted as resolvable are the rays the settled pose numbers (one may sit on
+        // the bound, where float and double part).
+        const ResolvableRays canResolve(*environment, settled->fit);
+        std::size_t both = 0, resolvable = 0;
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            resolvable += canResolve(rays[i]);
+            both += canResolve(rays[i]) && settled->numbers[i] != MarkerNotFound;
+        }
+        EXPECT_GE(both + 1, std::max<std::size_t>(resolvable, settled->numbered)) << "view " << v;
+
+        const PoseOutcome outcome = environment->identify(rays);
+        ASSERT_TRUE(outcome.found) << "view " << v;
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            const MarkerIndex number = outcome.estimate.markerIndices[i];
+            if (number != MarkerNotFound) {
+                EXPECT_EQ(number, view->frame.markerNumbers[i]);
+            }
         }
     }
 }
