@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -33,6 +34,14 @@ constexpr double explainedShare = 0.5;
 /// An identification agrees with the prediction when their poses differ by at most the chi-square
 /// 99.9 % point of six degrees of freedom under both covariances.
 constexpr double agreementGate = 22.46;
+/// When the prediction's gates are too wide, the markers the narrowest gate (at most this many
+/// spacings) holds are tried, the most plausible first, up to this many. A hypothesis is scored by
+/// its fused chi-square plus a ray's acceptance bound for each usable ray it leaves unnumbered, and
+/// taken when every other scores worse by at least the margin (odds of 1000 to 1).
+constexpr double hypothesisSpacings = 3.0;
+constexpr std::size_t maxHypotheses = 8;
+constexpr double unnumberedRayCost = 13.82;
+constexpr double hypothesisMargin = 13.82;
 /// Sensors beyond these magnitudes are not believed (rad/s; multiples of gravity).
 constexpr double maxAngularRate = 1e3;
 constexpr double maxSpecificForce = 1e3;
@@ -67,12 +76,7 @@ std::optional<std::array<double, 6>> agreement(const FilterState& predicted, con
     PoseCovariance sum = poseBlock(predicted.covariance);
     for (std::size_t r = 0; r < 6; ++r)
         for (std::size_t c = 0; c < 6; ++c) sum(r, c) += frameCovariance[upperTriangleIndex(r, c)];
-    const Vector3d dp = identified.position - predicted.position;
-    const Quaterniond dq = identified.rotation * LumetraMath::conjugate(predicted.rotation);
-    const double sign = dq.w < 0 ? -1.0 : 1.0;
-    const double sine = std::sqrt(dq.x * dq.x + dq.y * dq.y + dq.z * dq.z);
-    const double scale = sine > 0 ? sign * 2 * std::atan2(sine, sign * dq.w) / sine : 2.0;
-    const std::array<double, 6> offset{dp.x, dp.y, dp.z, dq.x * scale, dq.y * scale, dq.z * scale};
+    const std::array<double, 6> offset = poseOffset(predicted, identified);
     const std::optional<PoseCovariance> factor = choleskyFactor(sum);
     if (!factor) return std::nullopt;
     double solved[6];
@@ -276,8 +280,47 @@ std::optional<FilterState> InertialTracker::fusePredicted(double time, const std
     const std::size_t numbered = countNumbered(numbers);
     if (numbered < minimumRays || static_cast<double>(numbered) < holdingShare * static_cast<double>(counts.judged) ||
         !fuseFrame(predicted, rays, numbers, counts))
-        return std::nullopt;
+        return fuseHypotheses(predicted, rays, numbers);
     return predicted;
+}
+
+std::optional<FilterState> InertialTracker::fuseHypotheses(const FilterState& predicted,
+                                                           const std::vector<TrackerRay>& rays,
+                                                           std::vector<MarkerIndex>& numbers) const {
+    const Environment& environment = *environment_;
+    const double noise = configuration_.rayNoise;
+    const std::optional<GateCandidates> anchor = narrowestGate(environment, predicted, rays, noise, hypothesisSpacings);
+    if (!anchor) return std::nullopt;
+    const double usable = static_cast<double>(usableCount(rays));
+    const double infinity = std::numeric_limits<double>::infinity();
+    double best = infinity, runnerUp = infinity;
+    std::optional<FilterState> chosen;
+    std::vector<MarkerIndex> chosenNumbers;
+    const std::size_t tried = std::min(anchor->markers.size(), maxHypotheses);
+    for (std::size_t k = 0; k < tried; ++k) {
+        const MarkerIndex marker = anchor->markers[k].second;
+        const Correspondence shown{&rays[anchor->ray], markerPosition(environment, marker)};
+        FilterState conditioned = predicted;
+        if (!fuseRays(conditioned, std::span(&shown, 1), noise)) continue;
+        GateCounts counts;
+        std::vector<MarkerIndex> candidate = numberByGates(environment, conditioned, rays, noise, &counts);
+        if (candidate[anchor->ray] != marker || countNumbered(candidate) < minimumRays) continue;
+        FilterState fused = predicted;
+        if (!fuseFrame(fused, rays, candidate, counts)) continue;
+        const double cost = fusionCost(predicted, fused, correspondencesOf(environment, rays, candidate), noise) +
+                            unnumberedRayCost * (usable - static_cast<double>(countNumbered(candidate)));
+        if (cost < best) {
+            runnerUp = best;
+            best = cost;
+            chosen = fused;
+            chosenNumbers = std::move(candidate);
+        } else {
+            runnerUp = std::min(runnerUp, cost);
+        }
+    }
+    if (!chosen || runnerUp - best < hypothesisMargin) return std::nullopt;
+    numbers = std::move(chosenNumbers);
+    return chosen;
 }
 
 std::optional<FilterState> InertialTracker::fuseIdentified(double time, const std::vector<TrackerRay>& rays,

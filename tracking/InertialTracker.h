@@ -75,6 +75,11 @@ private:
     /// The frame numbered from the prediction and fused, when the prediction holds.
     std::optional<FilterState> fusePredicted(double time, const std::vector<TrackerRay>& rays,
                                              std::vector<MarkerIndex>& numbers) const;
+    /// When the prediction's gates are too wide to number the frame: each marker the narrowest-gated
+    /// ray may show is tried, the prediction conditioned on it numbering the other rays, and the
+    /// hypothesis that explains the frame clearly best is fused.
+    std::optional<FilterState> fuseHypotheses(const FilterState& predicted, const std::vector<TrackerRay>& rays,
+                                              std::vector<MarkerIndex>& numbers) const;
     /// The frame identified afresh and fused (into the prediction when they agree, else a restart).
     std::optional<FilterState> fuseIdentified(double time, const std::vector<TrackerRay>& rays,
                                               std::vector<MarkerIndex>& numbers) const;

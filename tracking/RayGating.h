@@ -12,6 +12,8 @@
 // within the ray noise's 99.9 % bound, and the ray cast from the fused pose must pass its marker
 // within a quarter of the smallest marker spacing on the marker plane.
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
@@ -32,6 +34,16 @@ struct GateCounts {
 std::vector<MarkerIndex> numberByGates(const Environment& environment, const FilterState& predicted,
                                        const std::vector<TrackerRay>& rays, double rayNoise,
                                        GateCounts* counts = nullptr);
+
+/// The usable ray whose gate on the marker plane is the narrowest (at most `maxSpacings` of the
+/// smallest marker spacing), and the markers within its 99.99 % gate, the most plausible first
+/// with their d^2.
+struct GateCandidates {
+    std::size_t ray = 0;
+    std::vector<std::pair<double, MarkerIndex>> markers;
+};
+std::optional<GateCandidates> narrowestGate(const Environment& environment, const FilterState& predicted,
+                                            const std::vector<TrackerRay>& rays, double rayNoise, double maxSpacings);
 
 /// Drops (to MarkerNotFound) every number the fused state does not uphold; returns how many it dropped.
 std::size_t regate(const Environment& environment, const FilterState& fused, const std::vector<TrackerRay>& rays,
