@@ -146,31 +146,40 @@ std::vector<MarkerIndex> numberByGates(const Environment& environment, const Fil
     return numbers;
 }
 
-std::optional<GateCandidates> narrowestGate(const Environment& environment, const FilterState& predicted,
-                                            const std::vector<TrackerRay>& rays, double rayNoise, double maxSpacings) {
+std::vector<GateCandidates> narrowestGates(const Environment& environment, const FilterState& predicted,
+                                           const std::vector<TrackerRay>& rays, double rayNoise, double maxSpacings,
+                                           std::size_t count) {
     const double variance = rayNoise * rayNoise;
     const Matrix3d rotation = LumetraMath::toRotationMatrix(predicted.rotation);
     const PoseCovariance pose = poseBlock(predicted.covariance);
-    std::optional<CastGate> narrowest;
-    GateCandidates result;
-    for (std::size_t i = 0; i < rays.size(); ++i) {
-        const std::optional<CastGate> gate = castGate(environment, predicted.position, rotation, rays[i], pose, variance);
-        if (gate && (!narrowest || gate->radius < narrowest->radius)) {
-            narrowest = gate;
-            result.ray = i;
+    const double widest = maxSpacings * environment.getMinMarkerDistance();
+    std::vector<std::pair<double, std::size_t>> narrow;  // (radius, ray)
+    std::vector<CastGate> gates(rays.size());
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (const std::optional<CastGate> gate =
+                castGate(environment, predicted.position, rotation, rays[i], pose, variance);
+            gate && gate->radius <= widest) {
+            gates[i] = *gate;
+            narrow.emplace_back(gate->radius, i);
         }
+    std::sort(narrow.begin(), narrow.end());
+    std::vector<GateCandidates> result;
+    for (const auto& [radius, i] : narrow) {
+        if (result.size() == count) break;
+        GateCandidates anchor{i, {}};
+        for (const int candidate :
+             environment.getMarkersSearch().getPointsInCircle(gates[i].hit, static_cast<float>(radius))) {
+            const auto number = static_cast<MarkerIndex>(candidate);
+            const std::optional<RayResidual> residual =
+                rayResidual(predicted.position, rotation, rays[i], markerPosition(environment, number));
+            if (!residual) continue;
+            const double d2 = innovationDistance(*residual, pose, variance);
+            if (d2 <= ambiguityGate) anchor.markers.emplace_back(d2, number);
+        }
+        std::sort(anchor.markers.begin(), anchor.markers.end());
+        // A ray near no marker (a stray, most likely) anchors nothing.
+        if (!anchor.markers.empty()) result.push_back(std::move(anchor));
     }
-    if (!narrowest || narrowest->radius > maxSpacings * environment.getMinMarkerDistance()) return std::nullopt;
-    for (const int candidate :
-         environment.getMarkersSearch().getPointsInCircle(narrowest->hit, static_cast<float>(narrowest->radius))) {
-        const auto number = static_cast<MarkerIndex>(candidate);
-        const std::optional<RayResidual> residual =
-            rayResidual(predicted.position, rotation, rays[result.ray], markerPosition(environment, number));
-        if (!residual) continue;
-        const double d2 = innovationDistance(*residual, pose, variance);
-        if (d2 <= ambiguityGate) result.markers.emplace_back(d2, number);
-    }
-    std::sort(result.markers.begin(), result.markers.end());
     return result;
 }
 
