@@ -15,10 +15,12 @@
 // follows them.
 //
 // Frames. A frame is numbered from the prediction at its time (tracking/RayGating.h). When the
-// prediction does not hold (fewer than 4 rays, or fewer than half of the usable rays, numbered) or
-// there is no estimate, the frame is identified afresh, levelled by gravity when the tilt is known
-// (from the estimate, or from the accelerometer at rest while lost); an identification consistent
-// with the prediction is fused into it, any other restarts the estimate from it.
+// prediction does not hold (fewer than 3 rays, or fewer than a quarter of the rays it can judge,
+// numbered, or a fit that keeps fewer than half), each marker in the narrowest gates is tried as a
+// hypothesis that numbers the rest, and one that explains the frame clearly best is fused. When
+// neither holds or there is no estimate, the frame is identified afresh, levelled by gravity when
+// the tilt is known (from the estimate, or from the accelerometer at rest while lost); an
+// identification consistent with the prediction is fused into it, any other restarts the estimate.
 
 #include <cstdint>
 #include <deque>
