@@ -38,11 +38,14 @@ constexpr int maxFusionRounds = 12;
 constexpr double agreementGate = 22.46;
 /// When the prediction's gates are too wide, the markers in the narrowest gates are tried: gates of
 /// at most this many spacings, on this many rays, the most plausible markers first, this many a ray.
-/// A hypothesis is scored by its fused chi-square plus a ray's acceptance bound for each usable ray
-/// it leaves unnumbered, and taken when every other scores worse by the margin (odds of 1000 to 1).
+/// A hypothesis must number at least four rays: three fit too many poses, and taking them frame
+/// after frame let the estimate drift from its covariance. It is scored by its fused
+/// chi-square plus a ray's acceptance bound for each usable ray it leaves unnumbered, and taken when
+/// every other scores worse by the margin (odds of 1000 to 1).
 constexpr double hypothesisSpacings = 5.0;
 constexpr std::size_t hypothesisAnchors = 3;
 constexpr std::size_t maxHypotheses = 8;
+constexpr std::size_t hypothesisMinimumRays = 4;
 constexpr double unnumberedRayCost = 13.82;
 constexpr double hypothesisMargin = 13.82;
 /// Sensors beyond these magnitudes are not believed (rad/s; multiples of gravity).
@@ -314,7 +317,7 @@ std::optional<FilterState> InertialTracker::fuseHypotheses(const FilterState& pr
             if (!fuseRays(conditioned, std::span(&shown, 1), noise)) continue;
             GateCounts counts;
             std::vector<MarkerIndex> candidate = numberByGates(environment, conditioned, rays, noise, &counts);
-            if (candidate[anchor.ray] != marker || countNumbered(candidate) < minimumRays) continue;
+            if (candidate[anchor.ray] != marker || countNumbered(candidate) < hypothesisMinimumRays) continue;
             FilterState fused = predicted;
             if (!fuseFrame(fused, rays, candidate, counts)) continue;
             const double cost = fusionCost(predicted, fused, correspondencesOf(environment, rays, candidate), noise) +
