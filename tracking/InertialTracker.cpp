@@ -317,9 +317,11 @@ std::optional<FilterState> InertialTracker::fuseHypotheses(const FilterState& pr
             if (!fuseRays(conditioned, std::span(&shown, 1), noise)) continue;
             GateCounts counts;
             std::vector<MarkerIndex> candidate = numberByGates(environment, conditioned, rays, noise, &counts);
-            if (candidate[anchor.ray] != marker || countNumbered(candidate) < hypothesisMinimumRays) continue;
+            if (candidate[anchor.ray] != marker || countNumbered(candidate) < minimumRays) continue;
+            // The fit may number rays the conditioned gates left undecided; then it must hold four.
             FilterState fused = predicted;
-            if (!fuseFrame(fused, rays, candidate, counts)) continue;
+            if (!fuseFrame(fused, rays, candidate, counts) || countNumbered(candidate) < hypothesisMinimumRays)
+                continue;
             const double cost = fusionCost(predicted, fused, correspondencesOf(environment, rays, candidate), noise) +
                                 unnumberedRayCost * (usable - static_cast<double>(countNumbered(candidate)));
             if (cost < best) {
