@@ -414,7 +414,7 @@ protected:
 //   v <- v + (R(q_mid)(f - a) + g) dt with g = (0, -gravity, 0), p by the mean velocity; covariance
 //   P <- F P F^T + Q with dv' = -[R(f - a)]x dtheta - R da, dtheta' = -R db, and the settings'
 //   densities (noise^2 dt on dv, dtheta; walk^2 dt on db, da). The motion model drives dv and the
-//   turn rate by white acceleration (1.5 units/s^2/sqrt(Hz)) and angular acceleration
+//   turn rate by white acceleration (0.4 units/s^2/sqrt(Hz)) and angular acceleration
 //   (4 rad/s^2/sqrt(Hz)).
 // - Correction, tightly by each numbered ray: the marker's direction from the camera's centre,
 //   turned into the tracker's frame and projected onto two axes square to the ray, is zero with
@@ -424,8 +424,11 @@ protected:
 //   chi-square test under the predicted covariance (2 degrees of freedom, 99.9 %) when no other
 //   marker comes within 99.99 %; after the update every number is judged again at the fused pose
 //   (residual within the ray noise's bound, miss on the marker plane within a quarter of the
-//   smallest marker spacing). When the prediction does not hold, the frame is identified afresh,
-//   levelled by the known tilt when there is one (the estimate's, or the accelerometer's at rest).
+//   smallest marker spacing). When the gates are too wide to number the frame, each marker within
+//   the narrowest gates (three rays) is tried: the prediction conditioned on it numbers the other
+//   rays, and the hypothesis whose fused chi-square (plus a penalty per ray left unnumbered) beats
+//   every other by 13.8 is taken. Otherwise the frame is identified afresh, levelled by the known
+//   tilt when there is one (the estimate's, or the accelerometer's at rest).
 // - History: inertial samples of the last 0.3 s are kept with the state propagated through each,
 //   so a frame that lags them is fused at its own time and the later samples propagated again.
 // Threads: one thread at a time per tracker; any number of trackers on one environment, each on

@@ -5,7 +5,7 @@
 #include <cmath>
 #include <optional>
 
-#include "tracking/SymmetricSolve.h"
+#include "simulation/PoseOracle.h"
 
 namespace Lumetra::Testing {
 namespace {
@@ -16,9 +16,6 @@ using Quaterniond = LumetraMath::quaternion<double>;
 using Clock = std::chrono::steady_clock;
 
 constexpr double pi = 3.14159265358979323846;
-constexpr MarkerIndex notFound = 0xFFFFFFFE;
-/// Chi-square of six degrees of freedom at 95 %.
-constexpr double nees95 = 12.59;
 /// The covariance is judged once the filter has settled.
 constexpr double neesAfter = 1.0;
 
@@ -42,45 +39,12 @@ TrackerPose cameraPose(const Motion& motion, const Mount& mount) {
                          motion.rotation * mount.rotation);
 }
 
-/// World-frame position and rotation error of a pose against the truth (rotation as Log(q q_true^-1)).
-void poseError(const Point3d& position, const Quaterniond& rotation, const Motion& truth, double (&error)[6]) {
-    const Point3d dp = position - truth.position;
-    Quaterniond dq = rotation * LumetraMath::conjugate(truth.rotation);
-    if (dq.w < 0) dq = {-dq.x, -dq.y, -dq.z, -dq.w};
-    const double sine = std::sqrt(dq.x * dq.x + dq.y * dq.y + dq.z * dq.z);
-    const double scale = sine > 1e-12 ? 2 * std::atan2(sine, dq.w) / sine : 2.0;
-    const double values[6] = {dp.x, dp.y, dp.z, dq.x * scale, dq.y * scale, dq.z * scale};
-    std::copy(std::begin(values), std::end(values), std::begin(error));
+double positionNorm(const PoseVector& e) { return std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]); }
+double rotationNorm(const PoseVector& e) { return std::sqrt(e[3] * e[3] + e[4] * e[4] + e[5] * e[5]); }
+
+PoseVector stateError(const TrackerState& state, const Motion& truth) {
+    return poseError(toDouble(state.pose.position), toDouble(state.pose.rotation), truth.position, truth.rotation);
 }
-
-double positionNorm(const double (&e)[6]) { return std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]); }
-double rotationNorm(const double (&e)[6]) { return std::sqrt(e[3] * e[3] + e[4] * e[4] + e[5] * e[5]); }
-
-std::optional<double> nees(const TrackerState& state, const double (&error)[6]) {
-    using Vesk::Environment::HorizontalGrid::Symmetric;
-    Symmetric<6> covariance;
-    std::size_t index = 0;
-    for (std::size_t r = 0; r < 6; ++r)
-        for (std::size_t c = r; c < 6; ++c) covariance(r, c) = covariance(c, r) = state.covariance[index++];
-    const auto factor = Vesk::Environment::HorizontalGrid::choleskyFactor(covariance);
-    if (!factor) return std::nullopt;
-    double solved[6];
-    std::copy(std::begin(error), std::end(error), std::begin(solved));
-    Vesk::Environment::HorizontalGrid::choleskySolveInPlace(*factor, solved);
-    double sum = 0;
-    for (std::size_t i = 0; i < 6; ++i) sum += error[i] * solved[i];
-    return sum;
-}
-
-Point3d statePosition(const TrackerState& s) { return toDouble(s.pose.position); }
-Quaterniond stateRotation(const TrackerState& s) { return toDouble(s.pose.rotation); }
-
-struct CameraFrame {
-    double time = 0;
-    std::uint32_t camera = 0;
-    Frame frame;
-    TrackerPose cameraTruth;
-};
 
 class ScenarioRun {
 public:
@@ -154,10 +118,8 @@ private:
         if (gapEnds && locked_) {
             // The prediction at the first frame after the gap, before that frame is fused.
             const TrackerState before = getState(*tracker_, time);
-            double error[6];
-            poseError(statePosition(before), stateRotation(before), truth, error);
             ++figures_.gaps;
-            figures_.gapEndErrors.push_back(before.status == 0 ? 1e9 : positionNorm(error));
+            figures_.gapEndErrors.push_back(before.status == 0 ? 1e9 : positionNorm(stateError(before, truth)));
         }
 
         auto start = Clock::now();
@@ -176,23 +138,21 @@ private:
         if (state.status != TrackerTracking) return;
         ++figures_.tracking;
         if (!outcome.fused) return;
-        double error[6];
-        poseError(statePosition(state), stateRotation(state), truth, error);
+        const PoseVector error = stateError(state, truth);
         figures_.positionErrors.push_back(positionNorm(error));
         figures_.rotationErrors.push_back(rotationNorm(error));
         if (time > neesAfter)
-            if (const std::optional<double> value = nees(state, error)) {
+            if (const std::optional<double> value = normalisedError(unpackCovariance(state.covariance), error)) {
                 figures_.neesSum += *value;
                 ++figures_.neesCount;
-                figures_.neesAbove95 += *value > nees95;
+                figures_.neesAbove95 += *value > chiSquared6At95;
             }
         oracle(rays, camera, cameraTruth, truth);
 
         const double ahead = std::min(time + scenario_.predictionAhead, delivered);
         const TrackerState predicted = getState(*tracker_, ahead);
         if (predicted.status == TrackerTracking) {
-            double aheadError[6];
-            poseError(statePosition(predicted), stateRotation(predicted), trajectory_.at(ahead), aheadError);
+            const PoseVector aheadError = stateError(predicted, trajectory_.at(ahead));
             figures_.predictionPositionErrors.push_back(positionNorm(aheadError));
             figures_.predictionRotationErrors.push_back(rotationNorm(aheadError));
         }
@@ -219,23 +179,15 @@ private:
         }
     }
 
-    /// The single-frame oracle: the least-squares pose from the frame's true numbers, from the truth.
+    /// The single-frame oracle: the independent least-squares pose from the frame's true numbers.
     void oracle(const Frame& rays, std::uint32_t camera, const TrackerPose& cameraTruth, const Motion& truth) {
-        std::vector<MarkerIndex> numbers(rays.markerNumbers.size());
-        for (std::size_t i = 0; i < numbers.size(); ++i)
-            numbers[i] = rays.markerNumbers[i] == spuriousMarker ? notFound : rays.markerNumbers[i];
-        const auto q = cameraTruth.rotation();
-        const Pose start{LumetraMath::vectorCast<float>(cameraTruth.position),
-                         {static_cast<float>(q.x), static_cast<float>(q.y), static_cast<float>(q.z),
-                          static_cast<float>(q.w)}};
-        const PoseOutcome fit = refinePose(*scene_.tracking, rays.rays, numbers, start);
-        if (!fit.found) return;
+        const OracleFit fit = fitOraclePose(rays, scene_.markers, cameraTruth, scenario_.camera.noise);
+        if (!fit.converged) return;
         // The camera's pose back to the tracker's.
         const Mount& mount = mounts_[camera];
-        const Quaterniond rotation = toDouble(fit.pose.rotation) * LumetraMath::conjugate(mount.rotation);
-        const Point3d position = toDouble(fit.pose.position) - LumetraMath::mul(rotation, mount.centre);
-        double error[6];
-        poseError(position, rotation, truth, error);
+        const Quaterniond rotation = fit.rotation * LumetraMath::conjugate(mount.rotation);
+        const Point3d position = fit.position - LumetraMath::mul(rotation, mount.centre);
+        const PoseVector error = poseError(position, rotation, truth.position, truth.rotation);
         figures_.oraclePositionErrors.push_back(positionNorm(error));
         figures_.oracleRotationErrors.push_back(rotationNorm(error));
     }

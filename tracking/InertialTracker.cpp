@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <limits>
 #include <stdexcept>
 #include <string>
 
@@ -27,12 +28,26 @@ constexpr double coastingTimeout = 2.0;
 /// The prediction holds when it numbers at least this many rays and this share of the rays it can
 /// judge (the others may lie in gates too wide to tell neighbours apart), and the fused pose must
 /// then explain the final share of the rays it can judge.
-constexpr std::size_t minimumRays = 4;
+constexpr std::size_t minimumRays = 3;
 constexpr double holdingShare = 0.25;
 constexpr double explainedShare = 0.5;
+/// Rounds of fitting and re-judging the numbers a frame may take.
+constexpr int maxFusionRounds = 12;
 /// An identification agrees with the prediction when their poses differ by at most the chi-square
 /// 99.9 % point of six degrees of freedom under both covariances.
 constexpr double agreementGate = 22.46;
+/// When the prediction's gates are too wide, the markers in the narrowest gates are tried: gates of
+/// at most this many spacings, on this many rays, the most plausible markers first, this many a ray.
+/// A hypothesis must number at least four rays: three fit too many poses, and taking them frame
+/// after frame let the estimate drift from its covariance. It is scored by its fused
+/// chi-square plus a ray's acceptance bound for each usable ray it leaves unnumbered, and taken when
+/// every other scores worse by the margin (odds of 1000 to 1).
+constexpr double hypothesisSpacings = 5.0;
+constexpr std::size_t hypothesisAnchors = 3;
+constexpr std::size_t maxHypotheses = 8;
+constexpr std::size_t hypothesisMinimumRays = 4;
+constexpr double unnumberedRayCost = 13.82;
+constexpr double hypothesisMargin = 13.82;
 /// Sensors beyond these magnitudes are not believed (rad/s; multiples of gravity).
 constexpr double maxAngularRate = 1e3;
 constexpr double maxSpecificForce = 1e3;
@@ -67,12 +82,7 @@ std::optional<std::array<double, 6>> agreement(const FilterState& predicted, con
     PoseCovariance sum = poseBlock(predicted.covariance);
     for (std::size_t r = 0; r < 6; ++r)
         for (std::size_t c = 0; c < 6; ++c) sum(r, c) += frameCovariance[upperTriangleIndex(r, c)];
-    const Vector3d dp = identified.position - predicted.position;
-    const Quaterniond dq = identified.rotation * LumetraMath::conjugate(predicted.rotation);
-    const double sign = dq.w < 0 ? -1.0 : 1.0;
-    const double sine = std::sqrt(dq.x * dq.x + dq.y * dq.y + dq.z * dq.z);
-    const double scale = sine > 0 ? sign * 2 * std::atan2(sine, sign * dq.w) / sine : 2.0;
-    const std::array<double, 6> offset{dp.x, dp.y, dp.z, dq.x * scale, dq.y * scale, dq.z * scale};
+    const std::array<double, 6> offset = poseOffset(predicted, identified);
     const std::optional<PoseCovariance> factor = choleskyFactor(sum);
     if (!factor) return std::nullopt;
     double solved[6];
@@ -217,7 +227,9 @@ bool InertialTracker::fuseFrame(FilterState& state, const std::vector<TrackerRay
     const Environment& environment = *environment_;
     const double noise = configuration_.rayNoise;
     const FilterState prior = state;
-    for (int round = 0; round < 4; ++round) {
+    // Each refit may move the pose enough to drop another marginal ray (grazing rays of a tilted
+    // view): the rounds go on until a fit upholds all its numbers, each dropping at least one.
+    for (int round = 0; round < maxFusionRounds; ++round) {
         const std::vector<Correspondence> pairs = correspondencesOf(environment, rays, numbers);
         if (pairs.size() < 3) return false;
         FilterState fused = prior;
@@ -276,8 +288,55 @@ std::optional<FilterState> InertialTracker::fusePredicted(double time, const std
     const std::size_t numbered = countNumbered(numbers);
     if (numbered < minimumRays || static_cast<double>(numbered) < holdingShare * static_cast<double>(counts.judged) ||
         !fuseFrame(predicted, rays, numbers, counts))
-        return std::nullopt;
+        return fuseHypotheses(predicted, rays, numbers);
     return predicted;
+}
+
+std::optional<FilterState> InertialTracker::fuseHypotheses(const FilterState& predicted,
+                                                           const std::vector<TrackerRay>& rays,
+                                                           std::vector<MarkerIndex>& numbers) const {
+    const Environment& environment = *environment_;
+    const double noise = configuration_.rayNoise;
+    const double usable = static_cast<double>(usableCount(rays));
+    // Fused poses closer than this are one hypothesis reached from two anchors.
+    const double sameHypothesis = 0.25 * environment.getMinMarkerDistance();
+    const double infinity = std::numeric_limits<double>::infinity();
+    double best = infinity, runnerUp = infinity;
+    std::optional<FilterState> chosen;
+    std::vector<MarkerIndex> chosenNumbers;
+    const auto distinct = [&](const FilterState& a, const FilterState& b) {
+        return LumetraMath::length(a.position - b.position) > sameHypothesis;
+    };
+    for (const GateCandidates& anchor :
+         narrowestGates(environment, predicted, rays, noise, hypothesisSpacings, hypothesisAnchors)) {
+        const std::size_t tried = std::min(anchor.markers.size(), maxHypotheses);
+        for (std::size_t k = 0; k < tried; ++k) {
+            const MarkerIndex marker = anchor.markers[k].second;
+            const Correspondence shown{&rays[anchor.ray], markerPosition(environment, marker)};
+            FilterState conditioned = predicted;
+            if (!fuseRays(conditioned, std::span(&shown, 1), noise)) continue;
+            GateCounts counts;
+            std::vector<MarkerIndex> candidate = numberByGates(environment, conditioned, rays, noise, &counts);
+            if (candidate[anchor.ray] != marker || countNumbered(candidate) < minimumRays) continue;
+            // The fit may number rays the conditioned gates left undecided; then it must hold four.
+            FilterState fused = predicted;
+            if (!fuseFrame(fused, rays, candidate, counts) || countNumbered(candidate) < hypothesisMinimumRays)
+                continue;
+            const double cost = fusionCost(predicted, fused, correspondencesOf(environment, rays, candidate), noise) +
+                                unnumberedRayCost * (usable - static_cast<double>(countNumbered(candidate)));
+            if (cost < best) {
+                if (!chosen || distinct(*chosen, fused)) runnerUp = best;
+                best = cost;
+                chosen = fused;
+                chosenNumbers = std::move(candidate);
+            } else if (distinct(*chosen, fused)) {
+                runnerUp = std::min(runnerUp, cost);
+            }
+        }
+    }
+    if (!chosen || runnerUp - best < hypothesisMargin) return std::nullopt;
+    numbers = std::move(chosenNumbers);
+    return chosen;
 }
 
 std::optional<FilterState> InertialTracker::fuseIdentified(double time, const std::vector<TrackerRay>& rays,

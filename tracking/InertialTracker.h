@@ -15,10 +15,12 @@
 // follows them.
 //
 // Frames. A frame is numbered from the prediction at its time (tracking/RayGating.h). When the
-// prediction does not hold (fewer than 4 rays, or fewer than half of the usable rays, numbered) or
-// there is no estimate, the frame is identified afresh, levelled by gravity when the tilt is known
-// (from the estimate, or from the accelerometer at rest while lost); an identification consistent
-// with the prediction is fused into it, any other restarts the estimate from it.
+// prediction does not hold (fewer than 3 rays, or fewer than a quarter of the rays it can judge,
+// numbered, or a fit that keeps fewer than half), each marker in the narrowest gates is tried as a
+// hypothesis that numbers the rest, and one that explains the frame clearly best is fused. When
+// neither holds or there is no estimate, the frame is identified afresh, levelled by gravity when
+// the tilt is known (from the estimate, or from the accelerometer at rest while lost); an
+// identification consistent with the prediction is fused into it, any other restarts the estimate.
 
 #include <cstdint>
 #include <deque>
@@ -75,6 +77,11 @@ private:
     /// The frame numbered from the prediction and fused, when the prediction holds.
     std::optional<FilterState> fusePredicted(double time, const std::vector<TrackerRay>& rays,
                                              std::vector<MarkerIndex>& numbers) const;
+    /// When the prediction's gates are too wide to number the frame: each marker the narrowest-gated
+    /// ray may show is tried, the prediction conditioned on it numbering the other rays, and the
+    /// hypothesis that explains the frame clearly best is fused.
+    std::optional<FilterState> fuseHypotheses(const FilterState& predicted, const std::vector<TrackerRay>& rays,
+                                              std::vector<MarkerIndex>& numbers) const;
     /// The frame identified afresh and fused (into the prediction when they agree, else a restart).
     std::optional<FilterState> fuseIdentified(double time, const std::vector<TrackerRay>& rays,
                                               std::vector<MarkerIndex>& numbers) const;

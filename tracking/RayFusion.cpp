@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 #include "matching/PoseRefinement.h"
 
@@ -162,6 +163,35 @@ bool fuseRays(FilterState& state, std::span<const Correspondence> correspondence
     if (!isFiniteState(updated)) return false;
     state = updated;
     return true;
+}
+
+std::array<double, 6> poseOffset(const FilterState& from, const FilterState& to) {
+    const Vector3d dp = to.position - from.position;
+    const Quaterniond dq = to.rotation * LumetraMath::conjugate(from.rotation);
+    const double sign = dq.w < 0 ? -1.0 : 1.0;
+    const double sine = std::sqrt(dq.x * dq.x + dq.y * dq.y + dq.z * dq.z);
+    const double scale = sine > 0 ? sign * 2 * std::atan2(sine, sign * dq.w) / sine : 2.0;
+    return {dp.x, dp.y, dp.z, dq.x * scale, dq.y * scale, dq.z * scale};
+}
+
+double fusionCost(const FilterState& prior, const FilterState& fused, std::span<const Correspondence> correspondences,
+                  double rayNoise) {
+    const std::optional<Symmetric<6>> factor = choleskyFactor(poseBlock(prior.covariance));
+    if (!factor) return std::numeric_limits<double>::infinity();
+    const std::array<double, 6> offset = poseOffset(prior, fused);
+    double solved[6];
+    std::copy(offset.begin(), offset.end(), std::begin(solved));
+    choleskySolveInPlace(*factor, solved);
+    double cost = 0;
+    for (std::size_t i = 0; i < 6; ++i) cost += offset[i] * solved[i];
+    const Matrix3d r = LumetraMath::toRotationMatrix(fused.rotation);
+    const double variance = rayNoise * rayNoise;
+    for (const Correspondence& c : correspondences) {
+        const std::optional<RayResidual> residual = rayResidual(fused.position, r, *c.ray, c.marker);
+        if (!residual) return std::numeric_limits<double>::infinity();
+        cost += (residual->residual[0] * residual->residual[0] + residual->residual[1] * residual->residual[1]) / variance;
+    }
+    return cost;
 }
 
 FrameFit fitFrame(Vector3d position, Quaterniond rotation, std::span<const Correspondence> correspondences,

@@ -11,6 +11,7 @@
 //   dh_k/ddp = -(R a_k)^T,   dh_k/ddtheta = ((R a_k) x (m - p))^T
 // (the camera offset drops out of the rotation part: the camera turns with the tracker).
 
+#include <array>
 #include <cstddef>
 #include <optional>
 #include <span>
@@ -71,6 +72,14 @@ struct Correspondence {
 /// (an identification's pose, far from a prediction gone astray).
 bool fuseRays(FilterState& state, std::span<const Correspondence> correspondences, double rayNoise,
               const double (*start)[6] = nullptr);
+
+/// Where `to`'s pose lies from `from`'s, as (dp, dtheta) with to.rotation = Exp(dtheta) from.rotation.
+std::array<double, 6> poseOffset(const FilterState& from, const FilterState& to);
+
+/// What the update from `prior` to `fused` minimised: the pose's offset under the prior's pose
+/// covariance plus every correspondence's squared residual over the ray noise (a chi-square).
+double fusionCost(const FilterState& prior, const FilterState& fused, std::span<const Correspondence> correspondences,
+                  double rayNoise);
 
 /// The frame alone: the least-squares pose from the correspondences started at `position` and
 /// `rotation`, with its residual angles and covariance (PoseReport's layout and definition, the

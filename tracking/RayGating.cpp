@@ -71,6 +71,24 @@ bool planeHit(const Environment& environment, const Vector3d& position, const Ma
     return true;
 }
 
+/// A ray cast from the prediction: where it meets the marker plane, and the radius there of its
+/// 99.99 % gate.
+struct CastGate {
+    LumetraMath::vector<float, 2> hit;
+    double radius = 0;
+};
+
+std::optional<CastGate> castGate(const Environment& environment, const Vector3d& position, const Matrix3d& rotation,
+                                 const TrackerRay& ray, const PoseCovariance& pose, double variance) {
+    CastGate gate;
+    double travel = 0, incidence = 0;
+    if (!ray.usable || !planeHit(environment, position, rotation, ray, gate.hit, travel, incidence)) return std::nullopt;
+    const Vector3d hit3{gate.hit.x, environment.getMarkersHeight(), gate.hit.y};
+    const double angular = std::sqrt(ambiguityGate * gateVariance(position, rotation, ray, pose, variance, hit3));
+    gate.radius = angular * travel / std::max(incidence, 0.1);
+    return gate;
+}
+
 }  // namespace
 
 Vector3d markerPosition(const Environment& environment, MarkerIndex number) {
@@ -92,24 +110,18 @@ std::vector<MarkerIndex> numberByGates(const Environment& environment, const Fil
     std::vector<Claim> claims(environment.getMarkersSearch().getPoints().size());
     for (std::size_t i = 0; i < rays.size(); ++i) {
         const TrackerRay& ray = rays[i];
-        if (!ray.usable) continue;
-        LumetraMath::vector<float, 2> hit;
-        double travel = 0, incidence = 0;
-        if (!planeHit(environment, predicted.position, rotation, ray, hit, travel, incidence)) continue;
-        const Vector3d hit3{hit.x, environment.getMarkersHeight(), hit.y};
-        const double angular =
-            std::sqrt(ambiguityGate * gateVariance(predicted.position, rotation, ray, pose, variance, hit3));
+        const std::optional<CastGate> gate = castGate(environment, predicted.position, rotation, ray, pose, variance);
+        if (!gate) continue;
         // Beyond that the search could miss a plausible marker and take its neighbour for the only
         // one: such a ray is not numbered from the prediction.
-        const double radius = angular * travel / std::max(incidence, 0.1);
-        if (radius > maxGateSpacings * spacing) {
+        if (gate->radius > maxGateSpacings * spacing) {
             ++count.undecided;
             continue;
         }
         ++count.judged;
         double best = std::numeric_limits<double>::infinity(), second = best;
         MarkerIndex bestNumber = MarkerNotFound;
-        for (const int candidate : environment.getMarkersSearch().getPointsInCircle(hit, static_cast<float>(radius))) {
+        for (const int candidate : environment.getMarkersSearch().getPointsInCircle(gate->hit, static_cast<float>(gate->radius))) {
             const auto number = static_cast<MarkerIndex>(candidate);
             const std::optional<RayResidual> residual =
                 rayResidual(predicted.position, rotation, ray, markerPosition(environment, number));
@@ -132,6 +144,43 @@ std::vector<MarkerIndex> numberByGates(const Environment& environment, const Fil
         numbers[i] = bestNumber;
     }
     return numbers;
+}
+
+std::vector<GateCandidates> narrowestGates(const Environment& environment, const FilterState& predicted,
+                                           const std::vector<TrackerRay>& rays, double rayNoise, double maxSpacings,
+                                           std::size_t count) {
+    const double variance = rayNoise * rayNoise;
+    const Matrix3d rotation = LumetraMath::toRotationMatrix(predicted.rotation);
+    const PoseCovariance pose = poseBlock(predicted.covariance);
+    const double widest = maxSpacings * environment.getMinMarkerDistance();
+    std::vector<std::pair<double, std::size_t>> narrow;  // (radius, ray)
+    std::vector<CastGate> gates(rays.size());
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (const std::optional<CastGate> gate =
+                castGate(environment, predicted.position, rotation, rays[i], pose, variance);
+            gate && gate->radius <= widest) {
+            gates[i] = *gate;
+            narrow.emplace_back(gate->radius, i);
+        }
+    std::sort(narrow.begin(), narrow.end());
+    std::vector<GateCandidates> result;
+    for (const auto& [radius, i] : narrow) {
+        if (result.size() == count) break;
+        GateCandidates anchor{i, {}};
+        for (const int candidate :
+             environment.getMarkersSearch().getPointsInCircle(gates[i].hit, static_cast<float>(radius))) {
+            const auto number = static_cast<MarkerIndex>(candidate);
+            const std::optional<RayResidual> residual =
+                rayResidual(predicted.position, rotation, rays[i], markerPosition(environment, number));
+            if (!residual) continue;
+            const double d2 = innovationDistance(*residual, pose, variance);
+            if (d2 <= ambiguityGate) anchor.markers.emplace_back(d2, number);
+        }
+        std::sort(anchor.markers.begin(), anchor.markers.end());
+        // A ray near no marker (a stray, most likely) anchors nothing.
+        if (!anchor.markers.empty()) result.push_back(std::move(anchor));
+    }
+    return result;
 }
 
 std::size_t regate(const Environment& environment, const FilterState& fused, const std::vector<TrackerRay>& rays,

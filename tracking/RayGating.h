@@ -12,6 +12,8 @@
 // within the ray noise's 99.9 % bound, and the ray cast from the fused pose must pass its marker
 // within a quarter of the smallest marker spacing on the marker plane.
 
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
@@ -32,6 +34,17 @@ struct GateCounts {
 std::vector<MarkerIndex> numberByGates(const Environment& environment, const FilterState& predicted,
                                        const std::vector<TrackerRay>& rays, double rayNoise,
                                        GateCounts* counts = nullptr);
+
+/// A ray and the markers within its 99.99 % gate, the most plausible first, with their d^2.
+struct GateCandidates {
+    std::size_t ray = 0;
+    std::vector<std::pair<double, MarkerIndex>> markers;
+};
+/// Up to `count` usable rays with at least one marker in their gate, narrowest gate first, each gate
+/// at most `maxSpacings` of the smallest marker spacing wide on the marker plane.
+std::vector<GateCandidates> narrowestGates(const Environment& environment, const FilterState& predicted,
+                                           const std::vector<TrackerRay>& rays, double rayNoise, double maxSpacings,
+                                           std::size_t count);
 
 /// Drops (to MarkerNotFound) every number the fused state does not uphold; returns how many it dropped.
 std::size_t regate(const Environment& environment, const FilterState& fused, const std::vector<TrackerRay>& rays,

@@ -15,7 +15,9 @@ constexpr float defaultGyroNoise = 1.7e-4f, defaultGyroBiasWalk = 1.9e-5f;
 constexpr float defaultAccelNoise = 2e-3f, defaultAccelBiasWalk = 3e-3f;
 constexpr float defaultGravity = 9.80665f;
 /// The motion model without samples: a head's acceleration and angular acceleration as white noise.
-constexpr double motionAcceleration = 1.5;        // units/s^2/sqrt(Hz), for metres
+/// A walking head's acceleration (a few cm of bob at ~2 Hz, slow swings across a room) keeps the
+/// covariance honest at 0.4; a larger density widens the gates and the frame-to-frame smoothing.
+constexpr double motionAcceleration = 0.4;        // units/s^2/sqrt(Hz), for metres
 constexpr double motionAngularAcceleration = 4.0;  // rad/s^2/sqrt(Hz)
 
 /// A setting given (nonzero) must lie within [low, high]: far outside, the filter's arithmetic

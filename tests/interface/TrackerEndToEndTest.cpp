@@ -38,6 +38,25 @@ TEST_P(TrackerEndToEnd, FollowsAWalkWithAndWithoutInertialSamples) {
     }
 }
 
+// Turns of 600 deg/s and tilt swings to 45 deg over markers 0.1 m apart, without inertial samples:
+// the motion model's gates often hold several markers and grazing rays drop out one refit at a time.
+TEST(TrackerEndToEnd, KeepsTheFastWalkOverShortBarsWithoutInertialSamples) {
+    const LibraryHost host;
+    const TrackingScene scene(host, matchGeometries().back(), 20, 41);
+    TrackerScenario scenario;
+    scenario.inertial = false;
+    scenario.shape = fastWalkShape();
+    scenario.seconds = 8;
+    TrackerFigures figures;
+    for (const std::uint64_t seed : {1, 2}) {
+        scenario.seed = seed;
+        runTrackerScenario(scene, scenario, figures);
+    }
+    EXPECT_GE(figures.trackingShare(), 0.99);
+    EXPECT_EQ(figures.wrongNumbers, 0);
+    EXPECT_EQ(figures.strayNumberedFar, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Geometries, TrackerEndToEnd, ::testing::ValuesIn(matchGeometries()),
                          [](const auto& param) { return param.param.name; });
 

@@ -88,10 +88,14 @@ TEST(SimulateCommand, IdentifiesAndTracksThroughTheTrackingFace) {
     EXPECT_EQ(walked["wrongRays"], 0);
     EXPECT_GT(walked["successRate"].get<double>(), 0.9);
     EXPECT_LT(walked["fellBack"].get<int>(), 6);
-    // The inertial tracker follows the same walk on its motion model.
-    const Json tracker = simulate({"--walk", "2", "--rate", "30", "--distance", "2", "--method", "tracker"});
-    EXPECT_EQ(tracker["wrongRays"], 0);
-    EXPECT_GT(tracker["successRate"].get<double>(), 0.9);
+    // The inertial tracker follows a walk with its inertial samples, and on its motion model without.
+    for (const bool inertial : {true, false}) {
+        std::vector<std::string> arguments{"--walk", "2", "--rate", "30", "--distance", "2", "--method", "tracker"};
+        if (!inertial) arguments.push_back("--no-inertial");
+        const Json tracker = simulate(arguments);
+        EXPECT_EQ(tracker["wrongRays"], 0) << inertial;
+        EXPECT_GT(tracker["successRate"].get<double>(), 0.9) << inertial;
+    }
 
     for (const auto& [arguments, message] : std::vector<std::pair<std::vector<std::string>, std::string>>{
              {{"simulate", code, "--method", "track"}, "follows a sequence of poses"},

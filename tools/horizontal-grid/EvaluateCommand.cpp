@@ -281,6 +281,13 @@ void addEvaluateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--tracker-seconds", options->trackerOptions.seconds, "Seconds of each tracker run")
         ->check(CLI::Range(1.0, 600.0))
         ->capture_default_str();
+    command->add_option("--tracker-runs", options->trackerOptions.seeds, "Runs of each tracker scenario")
+        ->check(CLI::Range(1, 100))
+        ->capture_default_str();
+    command->add_option("--tracker-scenario", options->trackerOptions.only,
+                        "Only these tracker scenarios (e.g. \"walk rig\", \"fast\", \"cold start\")");
+    command->add_option("--tracker-geometry", options->trackerOptions.geometries,
+                        "Only these geometries (LongCeiling, LongFloor, ShortFloor)");
     selectOnParse(*command, selected, options, runEvaluate);
 }
 

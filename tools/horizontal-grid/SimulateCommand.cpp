@@ -11,7 +11,10 @@
 #include <fmt/core.h>
 
 #include "LumetraVeskEnvironmentHorizontalGridRecording.h"
+#include "simulation/InertialSensor.h"
+#include "simulation/TrackerHost.h"
 #include "simulation/TrackingScenarios.h"
+#include "simulation/Trajectory.h"
 #include "tools/horizontal-grid/Commands.h"
 #include "tools/horizontal-grid/Conventions.h"
 #include "tools/horizontal-grid/PoseInput.h"
@@ -61,15 +64,47 @@ std::vector<Testing::TrackerPose> randomPoses(const SimulateOptions& options, co
     return poses;
 }
 
-/// A walk over the middle 70 % of the grid at the tracker distance farthest from the marker plane.
-std::vector<Testing::TrackerPose> walkPoses(const SimulateOptions& options, const EnvironmentDescription& d) {
+/// The middle 70 % of the grid at the tracker distance farthest from the marker plane.
+Testing::WalkArea walkArea(const SimulateOptions& options, const EnvironmentDescription& d) {
     const auto [low, high] = heightRange(options, d);
     const double height = std::abs(low - d.height) > std::abs(high - d.height) ? low : high;
-    const Testing::WalkArea area{.halfWidth = 0.35 * static_cast<double>(d.size.x) * d.cellSize,
-                                 .halfDepth = 0.35 * static_cast<double>(d.size.y) * d.cellSize,
-                                 .height = height};
-    return Testing::walk(area, options.walkSeconds, options.rate, options.tracker.seed);
+    return {.halfWidth = 0.35 * static_cast<double>(d.size.x) * d.cellSize,
+            .halfDepth = 0.35 * static_cast<double>(d.size.y) * d.cellSize,
+            .height = height};
 }
+
+/// The poses of a walk at --rate: for the inertial tracker the smooth trajectory whose derivatives
+/// drive its inertial sensor, otherwise the walk that bounces off the area's edges.
+std::vector<Testing::TrackerPose> walkPoses(const SimulateOptions& options, const EnvironmentDescription& d,
+                                            const std::optional<Testing::Trajectory>& trajectory) {
+    if (!trajectory) return Testing::walk(walkArea(options, d), options.walkSeconds, options.rate, options.tracker.seed);
+    std::vector<Testing::TrackerPose> poses;
+    for (std::size_t i = 0; static_cast<double>(i) < options.walkSeconds * options.rate; ++i) {
+        const Testing::Motion motion = trajectory->at(static_cast<double>(i) / options.rate);
+        poses.push_back(Testing::toTrackerPose(motion.position, motion.rotation));
+    }
+    return poses;
+}
+
+/// A 1 kHz inertial sensor at the default densities riding the walk, its samples given to the
+/// tracker up to each frame's time.
+class InertialFeed {
+public:
+    InertialFeed(const Testing::Trajectory& trajectory, std::uint64_t seed)
+        : trajectory_(trajectory), sensor_(Testing::InertialNoise{}, 1000, seed) {}
+
+    void upTo(Testing::ITracker& tracker, double time) {
+        std::vector<Testing::InertialSample> samples;
+        while (static_cast<double>(next_) * sensor_.period() <= time)
+            samples.push_back(sensor_.sample(trajectory_, static_cast<double>(next_++) * sensor_.period()));
+        if (!samples.empty()) Testing::addInertial(tracker, samples);
+    }
+
+private:
+    const Testing::Trajectory& trajectory_;
+    Testing::InertialSensor sensor_;
+    std::size_t next_ = 1;
+};
 
 /// The frames' recording, when --record asks for one: rays in the tracker's frame, the truth.
 class FrameRecorder {
@@ -110,7 +145,10 @@ int runSimulate(const SimulateOptions& options) {
     if (walking && given) throw UsageError("--walk makes its own poses: leave out --pose and --poses");
     if ((how == "track" || how == "tracker") && !walking && !given)
         throw UsageError("--method " + how + " follows a sequence of poses: give --walk SECONDS, or --pose/--poses");
-    if (walking) poses = walkPoses(options, d);
+    // Only the inertial tracker's walk has the derivatives an inertial sensor needs.
+    std::optional<Testing::Trajectory> trajectory;
+    if (walking && how == "tracker") trajectory.emplace(walkArea(options, d), Testing::walkShape(), options.tracker.seed);
+    if (walking) poses = walkPoses(options, d, trajectory);
     if (walking && poses.empty()) throw UsageError("--walk is shorter than one frame at --rate");
     if (!given && !walking) poses = randomPoses(options, d);
 
@@ -122,14 +160,18 @@ int runSimulate(const SimulateOptions& options) {
     {
         Progress progress("simulate", poses.size(), options.tracker.progressMode());
         Testing::ConstantVelocityPredictor predictor;
-        // The inertial tracker sees the frames at the walk's rate (given poses: 60 Hz), on its motion model.
+        // The inertial tracker sees the frames at the walk's rate (given poses: 60 Hz) with the walk's
+        // inertial samples, or on its motion model without them (given poses, --no-inertial).
         const auto tracker = how == "tracker" ? matcher.createTracker() : nullptr;
+        std::optional<InertialFeed> inertial;
+        if (trajectory && options.inertial) inertial.emplace(*trajectory, options.tracker.seed * 7 + 1);
         const double period = 1.0 / (walking ? options.rate : 60.0);
         for (std::size_t i = 0; i < poses.size(); ++i) {
             frameOptions.seed = options.tracker.seed + i;
             const Testing::Frame frame = matcher.frame(poses[i], frameOptions);
             recorder.add(static_cast<double>(i) / options.rate, frame, poses[i]);
             if (tracker) {
+                if (inertial) inertial->upTo(*tracker, static_cast<double>(i) * period);
                 tally.add(matcher.trackerFrame(*tracker, static_cast<double>(i) * period, poses[i], frame), tolerance);
                 progress.advance();
                 continue;
@@ -149,7 +191,8 @@ int runSimulate(const SimulateOptions& options) {
         fmt::print("{}\n", tallyJson(tally).dump(2));
         return 0;
     }
-    if (how != "match") fmt::print("{}: ", how);
+    if (how == "tracker") fmt::print("tracker ({}): ", trajectory && options.inertial ? "inertial samples at 1 kHz" : "motion model");
+    else if (how != "match") fmt::print("{}: ", how);
     if (given)
         fmt::print("{} frames from given poses", tally.frames);
     else if (walking)
@@ -194,8 +237,9 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--poses", options->poseFile, "A file of given poses, one per line");
     command->add_option("--method", options->method,
                         "match (IEnvironment::match), identify, track (each frame predicted from the poses "
-                        "found before; needs --walk or given poses), or tracker (the inertial tracker on its "
-                        "motion model, frames at --rate; needs --walk or given poses)")
+                        "found before; needs --walk or given poses), or tracker (the inertial tracker, frames at "
+                        "--rate with a walk's inertial samples, on its motion model for given poses; needs --walk "
+                        "or given poses)")
         ->check(CLI::IsMember({"match", "identify", "track", "tracker"}))
         ->capture_default_str()
         ->each([options](const std::string&) { options->methodGiven = true; });
@@ -212,6 +256,8 @@ void addSimulateCommand(CLI::App& tool, CommandRunner& selected) {
     command->add_option("--record", options->record,
                         "Record the frames (rays in the tracker's frame, time at --rate, true pose and markers) into "
                         "this file, for replay");
+    command->add_flag("!--no-inertial", options->inertial,
+                      "--method tracker: leave out the walk's inertial samples (the tracker's motion model alone)");
     command->add_flag("--json", options->json, "Write JSON");
     selectOnParse(*command, selected, options, runSimulate);
 }

@@ -20,10 +20,11 @@ struct SimulateOptions {
     std::vector<std::string> poses;
     std::string poseFile;
     bool json = false;
-    std::string method = "match";  ///< match, identify or track
+    std::string method = "match";  ///< match, identify, track or tracker
     bool methodGiven = false;      ///< --method was given (a walk is tracked unless it was)
     double walkSeconds = 0;        ///< > 0: frames of a walk over the grid instead of random poses
     double rate = 120;             ///< frames a second of a walk (and the clock of --record's frames)
+    bool inertial = true;          ///< --method tracker on a walk: with the walk's inertial samples
     std::string record;            ///< a file to record the frames into (with their truth), or ""
 };
 

@@ -5,6 +5,7 @@
 
 #include "tools/horizontal-grid/TrackerEvaluation.h"
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -45,6 +46,10 @@ std::vector<NamedScenario> scenarios(double seconds) {
     add("gaps imu", true, false, false, 2.0);
     list.push_back({"cold start", {}, true});
     return list;
+}
+
+bool chosen(const std::vector<std::string>& names, const std::string& name) {
+    return names.empty() || std::find(names.begin(), names.end(), name) != names.end();
 }
 
 double ratio(const std::vector<double>& a, const std::vector<double>& b) {
@@ -98,8 +103,10 @@ int runTrackerEvaluation(const TrackerEvaluationOptions& options) {
                    "geometry", "scenario", "share", "wrong", "far", "pos mm", "x", "rot deg", "x", "ahd mm", "ahd deg",
                    "gap mm", "gap%", "cold", "nees", ">95%", "frame", "state", "imu");
     for (const auto& geometry : Testing::matchGeometries()) {
+        if (!chosen(options.geometries, geometry.name)) continue;
         const Testing::TrackingScene scene(host, geometry, 20, options.seed);
         for (const NamedScenario& named : scenarios(options.seconds)) {
+            if (!chosen(options.only, named.name)) continue;
             Testing::TrackerFigures figures;
             for (int s = 0; s < options.seeds; ++s) {
                 if (named.coldStart) {
