@@ -23,6 +23,12 @@ ResolvableRays::ResolvableRays(const Environment& environment, const LumetraMath
       allowedShift_(resolvableShare * environment.getMinMarkerDistance()),
       angle_(spreadMultiple * rmsAngle) {}
 
+ResolvableRays ResolvableRays::numberable(const Environment& environment, const LumetraMath::poseP3Q<float>& pose,
+                                          double residualVariance) {
+    constexpr double boundSigmas = 4.0;
+    return {environment, pose, boundSigmas / spreadMultiple * std::sqrt(residualVariance)};
+}
+
 bool ResolvableRays::operator()(const LumetraMath::vector<float, 3>& ray) const {
     if (!isUsableRay(ray)) return false;
     const double up = (toWorld_ * ray).y;

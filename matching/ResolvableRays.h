@@ -19,6 +19,12 @@ public:
     /// For a pose fitted with an rms angular residual of `rmsAngle`.
     ResolvableRays(const Environment& environment, const LumetraMath::poseP3Q<float>& pose, double rmsAngle);
 
+    /// The rays a settled fit could have numbered: those where its residual bound (four standard
+    /// deviations of the noise model, `residualVariance` per component) moves the hit by less than
+    /// two fifths of the smallest marker spacing, the rule by which settling numbers rays.
+    static ResolvableRays numberable(const Environment& environment, const LumetraMath::poseP3Q<float>& pose,
+                                     double residualVariance);
+
     /// Whether the usable unit ray travels from the pose towards the marker plane and hits it where
     /// an error of three times the rms angle moves the hit by less than two fifths of the smallest
     /// marker spacing: twice the gate within which a numbered ray must pass its marker.

@@ -40,6 +40,26 @@ TEST_P(TrackingEndToEnd, IdentifyAndTrackHoldOnARealCamera) {
     EXPECT_EQ(tracked.strayNumberedFar, 0);
 }
 
+// Up close under a fisheye, most rays of a frame hit the floor too far out to be numbered: the
+// prediction must still hold on the rays a pose can number, not give way to identify every frame.
+TEST(TrackingWideView, PredictionHoldsWhereFarRaysCannotBeNumbered) {
+    const LibraryHost host;
+    MatchGeometry geometry = matchGeometries()[2];
+    geometry.fill = 0.2;
+    const TrackingScene scene(host, geometry, 20, 41);
+    const WalkArea area{.halfWidth = 3.5 * scene.layout.cellSize,
+                        .halfDepth = 3.5 * scene.layout.cellSize,
+                        .height = scene.layout.height + 0.8};
+    const CameraProfile fisheye{.noise = 0.1 * 3.14159265358979323846 / 180.0,
+                                .minFieldOfView = 3.1,
+                                .maxFieldOfView = 3.1};
+    TrackingFigures tracked;
+    evaluateWalk(scene, walk(area, 1.0, 120.0, 53), fisheye, tracked);
+    EXPECT_GE(tracked.successRate(), 0.95);
+    EXPECT_LE(tracked.fellBack, 6);
+    EXPECT_EQ(tracked.wrongNumbers, 0);
+}
+
 INSTANTIATE_TEST_SUITE_P(Geometries, TrackingEndToEnd, ::testing::ValuesIn(matchGeometries()),
                          [](const auto& param) { return param.param.name; });
 
