@@ -44,6 +44,11 @@ constexpr int maxLevellingRounds = 2;
 constexpr double convincingShare = 0.8;
 /// A hypothesis must explain at least this share of the rays its pose could number.
 constexpr double minimumShare = 0.5;
+/// A pose resting on fewer rays than four bars show has few residuals to be judged by (2N - 6 of
+/// them): two or three bars seen under a strong tilt can fit a wrong place at noise level, metres
+/// off. The rest of the view must then confirm it: it must explain this share of the rays it could number.
+constexpr std::uint32_t fewRays = 12;
+constexpr double fewRaysShare = 0.75;
 
 struct Hypothesis {
     SettledPose settled;
@@ -175,7 +180,8 @@ private:
         // Rays the pose casts where no fit could tell markers apart do not count.
         const ResolvableRays canResolve(environment_, settled->fit.pose, settled->fit.rmsAngle);
         const double resolvable = static_cast<double>(canResolve.count(rays_));
-        if (static_cast<double>(settled->numbered) < minimumShare * resolvable) return true;
+        const double share = settled->numbered < fewRays ? fewRaysShare : minimumShare;
+        if (static_cast<double>(settled->numbered) < share * resolvable) return true;
         // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two
         // thirds of them, or two bars' worth, on theirs (a noisy ray may fall outside the residual
         // bound, a far one outside what the fit's spread can tell apart). Catalogued rays the pose

@@ -6,6 +6,7 @@
 
 #include <cstdio>
 
+#include "simulation/Envelope.h"
 #include "simulation/TrackingScenarios.h"
 
 namespace Lumetra::Testing {
@@ -58,6 +59,20 @@ TEST(TrackingWideView, PredictionHoldsWhereFarRaysCannotBeNumbered) {
     EXPECT_GE(tracked.successRate(), 0.95);
     EXPECT_LE(tracked.fellBack, 6);
     EXPECT_EQ(tracked.wrongNumbers, 0);
+}
+
+// Under a strong tilt, two or three bars can fit a wrong place metres off at noise level, even on
+// exact rays: such a pose must be refused unless the rest of the view confirms it.
+TEST(TiltedViews, IdentifyNeverRestsAWrongPlaceOnTwoBars) {
+    const std::vector<EnvelopeCell> cells{{115, 2.0, 3.0, 45, 0, false, RayProfile::exact},
+                                          {65, 0.6, 1.0, 45, 2, false, RayProfile::exact}};
+    EnvelopeSettings settings;
+    settings.walkSeconds = 0;
+    settings.threads = 1;
+    for (const EnvelopeResult& r : evaluateEnvelope(cells, settings)) {
+        EXPECT_EQ(r.identify.wrongRays, 0u) << r.cell.fieldOfViewDegrees;
+        EXPECT_GE(r.identify.found, r.frames * 3 / 4);
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(Geometries, TrackingEndToEnd, ::testing::ValuesIn(matchGeometries()),
