@@ -431,7 +431,14 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
     refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(cost / static_cast<double>(rays.size()))));
     refined.maxAngle = std::asin(std::min(1.0, std::sqrt(largestSine2)));
     refined.residualVariance = residualVariance(cost, rays.size());
-    for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * refined.residualVariance;
+    // The variance is itself estimated, with nu = 4 + 2N - 6 degrees of freedom, so the pose error
+    // follows a Student t law, whose covariance is the scale's times nu / (nu - 2): without that
+    // factor a fit of few rays reports errors beyond the chi-squared 95 % point about three times
+    // as often as it should.
+    const double freedom = priorFreedom + 2.0 * static_cast<double>(rays.size()) - 6.0;
+    const double studentScale = freedom / (freedom - 2.0);
+    for (std::size_t i = 0; i < 21; ++i)
+        refined.covariance[i] = refined.inverseNormal[i] * refined.residualVariance * studentScale;
     refined.pose.position = LumetraMath::vectorCast<float>(position);
     refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
                              static_cast<float>(rotation.z), static_cast<float>(rotation.w)};
