@@ -302,9 +302,9 @@ struct PoseReport {
     /// (sines of the angle components) of the N supporting rays and s0 = 8.7e-4 rad (0.05 deg)
     /// the noise of a camera in use, counted as four degrees of freedom beside the fit's 2N - 6.
     /// A fit of few rays thus rests on that noise and one of many rays on its own spread. That
-    /// variance being estimated with nu = 4 + 2N - 6 degrees of freedom, the product is scaled by
-    /// nu / (nu - 2), the covariance of the Student t law the error then follows; in all:
-    /// (4 s0^2 + S) / (2N - 4) times the inverse normal matrix.
+    /// variance being an estimate, the product is scaled by m / (m - 2), the covariance of the
+    /// Student t law the error then follows, for the estimate's degrees of freedom
+    /// m = (4 + 2N - 6)^2 / (2N - 6) (no scaling for three rays, which rest on s0 alone).
     float covariance[21];
 };
 static_assert(sizeof(PoseReport) == 108);
