@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -28,7 +29,7 @@ constexpr double holdingShare = 0.6;
 /// at the prior's deviation), moves the hit well within the marker spacing: far out on a wide view
 /// the nearest marker is a guess, and a fit that starts from hundreds of guesses cannot gate them
 /// all out.
-constexpr double associationRms = 1.4142135623730951 * rayNoisePrior;
+constexpr double associationRms = std::numbers::sqrt2 * rayNoisePrior;
 constexpr std::uint32_t minimumSupport = 6;
 
 /// The settled pose from the rays' association with the markers near their hits from `predicted`,
