@@ -301,7 +301,10 @@ struct PoseReport {
     /// component: (4 s0^2 + S) / (4 + 2N - 6), where S is the sum of the squared ray residuals
     /// (sines of the angle components) of the N supporting rays and s0 = 8.7e-4 rad (0.05 deg)
     /// the noise of a camera in use, counted as four degrees of freedom beside the fit's 2N - 6.
-    /// A fit of few rays thus rests on that noise and one of many rays on its own spread.
+    /// A fit of few rays thus rests on that noise and one of many rays on its own spread. That
+    /// variance being an estimate, the product is scaled by m / (m - 2), the covariance of the
+    /// Student t law the error then follows, for the estimate's degrees of freedom
+    /// m = (4 + 2N - 6)^2 / (2N - 6) (no scaling for three rays, which rest on s0 alone).
     float covariance[21];
 };
 static_assert(sizeof(PoseReport) == 108);

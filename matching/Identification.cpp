@@ -48,6 +48,11 @@ constexpr double minimumShare = 0.5;
 /// unlevelled projection stretches bars on one side of a wide view to over 1.5 times those on the
 /// other, so this pass groups patterns whose lengths differ by up to the shorter one.
 constexpr float strayPassLengthTolerance = 1.0f;
+/// A pose resting on fewer rays than four bars show has few residuals to be judged by (2N - 6 of
+/// them): two or three bars seen under a strong tilt can fit a wrong place at noise level, metres
+/// off. The rest of the view must then confirm it: it must explain this share of the rays it could number.
+constexpr std::uint32_t fewRays = 12;
+constexpr double fewRaysShare = 0.75;
 
 struct Hypothesis {
     SettledPose settled;
@@ -178,9 +183,10 @@ private:
         // false minimum of the fit far from the truth that still fits its own rays well.
         if (!settled) return true;
         // Rays the pose casts where no fit could tell markers apart do not count.
-        const ResolvableRays canResolve(environment_, settled->fit);
+        const auto canResolve = ResolvableRays::numberable(environment_, settled->fit.pose, settled->fit.residualVariance);
         const double resolvable = static_cast<double>(canResolve.count(rays_));
-        if (static_cast<double>(settled->numbered) < minimumShare * resolvable) return true;
+        const double share = settled->numbered < fewRays ? fewRaysShare : minimumShare;
+        if (static_cast<double>(settled->numbered) < share * resolvable) return true;
         // Confirmation: the fitted pose must give no catalogued ray another marker, and keep two
         // thirds of them, or two bars' worth, on theirs (a noisy ray may fall outside the residual
         // bound, a far one outside what the fit's spread can tell apart). Catalogued rays the pose

@@ -20,8 +20,10 @@ MarkerIndex markerHitByRay(const MarkerPlane& plane, const LumetraMath::vector<f
                            const LumetraMath::vector<float, 3>& direction) {
     const auto hit = markerPlaneHit(plane, origin, direction);
     if (!hit) return MarkerNotFound;
-    const std::vector<int> found = plane.markers.getPointsInCircle(*hit, plane.searchRadius);
-    return found.size() == 1 ? static_cast<MarkerIndex>(found.front()) : MarkerNotFound;
+    // Exactly one marker within the radius names it; none or several name nothing.
+    int found = -1, count = 0;
+    plane.markers.forEachPointInCircle(*hit, plane.searchRadius, [&](int i) { found = i, ++count; });
+    return count == 1 ? static_cast<MarkerIndex>(found) : MarkerNotFound;
 }
 
 }  // namespace Lumetra::Vesk::Environment::HorizontalGrid

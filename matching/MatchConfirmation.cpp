@@ -7,6 +7,8 @@
 
 #include "matching/MarkerReprojection.h"
 #include "matching/PoseRefinement.h"
+#include "matching/RayPreparation.h"
+#include "matching/ResolvableRays.h"
 #include "math/Quaternion.h"
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
@@ -95,13 +97,13 @@ std::optional<Identification> completeIdentification(const Environment& environm
         for (std::size_t i = 0; i < rays.size(); ++i) inGroup[i] = numbers[i] != MarkerUnidentified;
         numberRemainingRays(plane, found.pose, rays, numbers);
         const std::vector<bool> colliding = claimedTwice(numbers);
-        const auto finiteRays = static_cast<std::size_t>(std::count_if(rays.begin(), rays.end(), [](const Vector3& r) {
-            return std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z);
-        }));
+        const std::vector<Vector3> unit = unitRays(rays);
         // A number the pose fitted without its ray cannot confirm (on the marker plane, and by the
         // noise model) is withdrawn when it was reprojected (the ray keeps MarkerNotFound), all such
         // at once, and the pose refined without them; a group number it cannot confirm rejects the
-        // group.
+        // group. So is a reprojected number on a ray the fit cannot number at all: far out on a
+        // wide view the noise moves its hit across the spacing, and the nearest marker is a guess
+        // that may pass the margin by chance.
         std::vector<LeaveOneOut> checks;
         for (int pass = 0;; ++pass) {
             const Correspondences all = numberedRays(plane, rays, numbers, colliding);
@@ -109,6 +111,7 @@ std::optional<Identification> completeIdentification(const Environment& environm
             const std::optional<RefinedPose> fromAll = refinePoseAndCheckRays(all.rays, all.markers, found.pose, checks);
             if (!fromAll) return std::nullopt;
             found.pose = fromAll->pose;
+            const auto numberable = ResolvableRays::numberable(environment, found.pose, fromAll->residualVariance);
             std::vector<double> excess(all.rays.size());
             double largestMiss = 0, largestExcess = 0;
             for (std::size_t k = 0; k < all.rays.size(); ++k) {
@@ -117,13 +120,14 @@ std::optional<Identification> completeIdentification(const Environment& environm
                 largestMiss = std::max(largestMiss, miss);
                 excess[k] = std::max(miss / confirmationMargin,
                                      check.squaredNorm / (confirmationSigmas * confirmationSigmas * fromAll->residualVariance));
+                if (!inGroup[all.rayIndices[k]] && !numberable(unit[all.rayIndices[k]])) excess[k] = INFINITY;
                 if (!(excess[k] <= largestExcess)) largestExcess = excess[k];
             }
             found.largestMiss = static_cast<float>(largestMiss);
             if (!steps.confirm) break;
-            // A pose that explains fewer than half of the (finite) rays is no view of this place: a small
-            // group can fit a wrong place well and leave every other ray without a marker.
-            if (2 * all.rays.size() < finiteRays) return std::nullopt;
+            // A pose that explains fewer than half of the (finite) rays it could number is no view of
+            // this place: a small group can fit a wrong place well and leave every other ray without a marker.
+            if (2 * all.rays.size() < numberable.count(unit)) return std::nullopt;
             if (largestExcess <= 1) break;
             if (pass == maxWithdrawalPasses) return std::nullopt;
             for (std::size_t k = 0; k < all.rays.size(); ++k) {

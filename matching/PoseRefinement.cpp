@@ -431,7 +431,17 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
     refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(cost / static_cast<double>(rays.size()))));
     refined.maxAngle = std::asin(std::min(1.0, std::sqrt(largestSine2)));
     refined.residualVariance = residualVariance(cost, rays.size());
-    for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * refined.residualVariance;
+    // The variance is itself estimated, so the pose error follows a Student t law rather than a
+    // normal one, and its covariance is the scale's times m / (m - 2) for the estimate's degrees of
+    // freedom m: nu^2 / (2N - 6) for nu = 4 + 2N - 6, the prior's share being fixed (three rays:
+    // none, the prior alone). Without the factor a fit of six rays passes the chi-squared 95 %
+    // point twice as often as it should.
+    const double fitFreedom = 2.0 * static_cast<double>(rays.size()) - 6.0;
+    const double estimateFreedom =
+        fitFreedom > 0 ? (priorFreedom + fitFreedom) * (priorFreedom + fitFreedom) / fitFreedom : INFINITY;
+    const double studentScale = std::isfinite(estimateFreedom) ? estimateFreedom / (estimateFreedom - 2.0) : 1.0;
+    for (std::size_t i = 0; i < 21; ++i)
+        refined.covariance[i] = refined.inverseNormal[i] * refined.residualVariance * studentScale;
     refined.pose.position = LumetraMath::vectorCast<float>(position);
     refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
                              static_cast<float>(rotation.z), static_cast<float>(rotation.w)};

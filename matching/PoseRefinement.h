@@ -22,7 +22,8 @@ struct RefinedPose {
     double rmsAngle = 0, maxAngle = 0;
     /// 6 x 6 upper triangle row by row, order (x, y, z, rx, ry, rz): position in the world frame,
     /// rotation as a small world-frame rotation vector (q <- exp(d) * q). The inverse of the
-    /// Gauss-Newton normal matrix times residualVariance.
+    /// Gauss-Newton normal matrix times residualVariance, widened by m / (m - 2) for that
+    /// variance's degrees of freedom m as an estimate (the Student t law of the error).
     double covariance[21] = {};
     /// Of each residual component: (4 rayNoisePrior^2 + S) / (4 + 2N - 6) for the sum S of the N
     /// rays' squared residuals, the prior noise weighted as four degrees of freedom beside the fit's

@@ -134,7 +134,7 @@ std::vector<MarkerIndex> numberFromPose(const Environment& environment, const st
         const auto hit = markerPlaneHit(plane, pose.position, direction);
         if (!hit) continue;
         float best = radius * radius;
-        for (const int candidate : search.getPointsInCircle(*hit, radius)) {
+        search.forEachPointInCircle(*hit, radius, [&](int candidate) {
             const Vector2 miss = *hit - markers[static_cast<std::size_t>(candidate)];
             const float squared = LumetraMath::dot(miss, miss);
             if (squared <= best) {
@@ -142,7 +142,7 @@ std::vector<MarkerIndex> numberFromPose(const Environment& environment, const st
                 numbers[i] = static_cast<MarkerIndex>(candidate);
                 misses[i] = squared;
             }
-        }
+        });
     }
     // One marker, one ray: the nearer claim wins (the earlier ray on a tie).
     std::vector<std::size_t> order;

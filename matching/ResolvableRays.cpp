@@ -11,17 +11,23 @@ namespace {
 
 /// The hit may move by this share of the smallest marker spacing.
 constexpr double resolvableShare = 0.4;
-/// Standard deviations of the fit's residual variance that the hit must stay within: the bound by
-/// which settlePose numbers a ray.
-constexpr double residualSigmas = 4.0;
+/// Multiple of the fit's rms angle that the hit must stay within.
+constexpr double spreadMultiple = 3.0;
 
 }  // namespace
 
-ResolvableRays::ResolvableRays(const Environment& environment, const RefinedPose& fit)
-    : toWorld_(LumetraMath::toRotationMatrix(fit.pose.rotation)),
-      height_(static_cast<double>(environment.getMarkersHeight()) - fit.pose.position.y),
+ResolvableRays::ResolvableRays(const Environment& environment, const LumetraMath::poseP3Q<float>& pose,
+                               double rmsAngle)
+    : toWorld_(LumetraMath::toRotationMatrix(pose.rotation)),
+      height_(static_cast<double>(environment.getMarkersHeight()) - pose.position.y),
       allowedShift_(resolvableShare * environment.getMinMarkerDistance()),
-      angle_(residualSigmas * std::sqrt(fit.residualVariance)) {}
+      angle_(spreadMultiple * rmsAngle) {}
+
+ResolvableRays ResolvableRays::numberable(const Environment& environment, const LumetraMath::poseP3Q<float>& pose,
+                                          double residualVariance) {
+    constexpr double boundSigmas = 4.0;
+    return {environment, pose, boundSigmas / spreadMultiple * std::sqrt(residualVariance)};
+}
 
 bool ResolvableRays::operator()(const LumetraMath::vector<float, 3>& ray) const {
     if (!isUsableRay(ray)) return false;

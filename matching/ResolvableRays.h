@@ -6,7 +6,6 @@
 #include <cstddef>
 #include <vector>
 
-#include "matching/PoseRefinement.h"
 #include "math/Matrix.h"
 #include "math/Pose.h"
 #include "math/Vector.h"
@@ -17,14 +16,18 @@ class Environment;
 
 class ResolvableRays {
 public:
-    /// For a fitted pose. Its residual variance carries the noise model's prior, so exact rays do not
-    /// make every ray look resolvable where the numbering from the pose would still refuse it.
-    ResolvableRays(const Environment& environment, const RefinedPose& fit);
+    /// For a pose fitted with an rms angular residual of `rmsAngle`.
+    ResolvableRays(const Environment& environment, const LumetraMath::poseP3Q<float>& pose, double rmsAngle);
+
+    /// The rays a settled fit could have numbered: those where its residual bound (four standard
+    /// deviations of the noise model, `residualVariance` per component) moves the hit by less than
+    /// two fifths of the smallest marker spacing, the rule by which settling numbers rays.
+    static ResolvableRays numberable(const Environment& environment, const LumetraMath::poseP3Q<float>& pose,
+                                     double residualVariance);
 
     /// Whether the usable unit ray travels from the pose towards the marker plane and hits it where
-    /// an error of four standard deviations of the fit's residual variance moves the hit by less
-    /// than two fifths of the smallest marker spacing: twice the gate within which a numbered ray
-    /// must pass its marker. This is the bound settlePose numbers rays by.
+    /// an error of three times the rms angle moves the hit by less than two fifths of the smallest
+    /// marker spacing: twice the gate within which a numbered ray must pass its marker.
     bool operator()(const LumetraMath::vector<float, 3>& ray) const;
 
     std::size_t count(const std::vector<LumetraMath::vector<float, 3>>& rays) const;

@@ -2,12 +2,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <numbers>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
 #include "environment/Environment.h"
 #include "matching/PoseSettling.h"
+#include "matching/ResolvableRays.h"
 #include "math/CholeskySolve.h"
 #include "math/Quaternion.h"
 
@@ -19,19 +21,31 @@ using Vector3 = LumetraMath::vector<float, 3>;
 /// A ray cast from the prediction takes the nearest marker within this share of the smallest
 /// marker spacing: below a half, so that no ray can be nearer to two markers at once.
 constexpr float associationShare = 0.45f;
-/// The prediction holds when the settled pose explains at least this share of the usable rays
-/// (and no fewer than minimumSupport): a prediction a cell off explains few of them.
+/// The prediction holds when the settled pose explains at least this share of the rays it could
+/// number at all (and no fewer than minimumSupport): a prediction a cell off explains few of them.
+/// Rays far out on the plane of a wide view, which no fit can number, do not count.
 constexpr double holdingShare = 0.6;
+/// Rays are associated only where the prior ray noise, at this rms angle (both components of a ray
+/// at the prior's deviation), moves the hit well within the marker spacing: far out on a wide view
+/// the nearest marker is a guess, and a fit that starts from hundreds of guesses cannot gate them
+/// all out.
+constexpr double associationRms = std::numbers::sqrt2 * rayNoisePrior;
 constexpr std::uint32_t minimumSupport = 6;
 
 /// The settled pose from the rays' association with the markers near their hits from `predicted`,
-/// if it explains enough of the usable rays.
+/// if it explains enough of the rays it could resolve.
 std::optional<SettledPose> trackFrom(const Environment& environment, const std::vector<Vector3>& rays,
-                                     double usable, const LumetraMath::poseP3Q<float>& predicted) {
+                                     const LumetraMath::poseP3Q<float>& predicted) {
     const float radius = associationShare * environment.getMinMarkerDistance();
-    std::optional<SettledPose> settled =
-        settlePose(environment, rays, numberFromPose(environment, rays, predicted, radius), predicted, minimumSupport);
-    if (settled && static_cast<double>(settled->numbered) >= holdingShare * usable) return settled;
+    std::vector<MarkerIndex> numbers = numberFromPose(environment, rays, predicted, radius);
+    const ResolvableRays canAssociate(environment, predicted, associationRms);
+    for (std::size_t i = 0; i < rays.size(); ++i)
+        if (!canAssociate(rays[i])) numbers[i] = MarkerNotFound;
+    std::optional<SettledPose> settled = settlePose(environment, rays, std::move(numbers), predicted, minimumSupport);
+    if (!settled) return std::nullopt;
+    const auto numberable = ResolvableRays::numberable(environment, settled->fit.pose, settled->fit.residualVariance);
+    if (static_cast<double>(settled->numbered) >= holdingShare * static_cast<double>(numberable.count(rays)))
+        return settled;
     return std::nullopt;
 }
 
@@ -80,9 +94,8 @@ LumetraMath::poseP3Q<float> alignRotation(const Environment& environment, const 
 PoseOutcome Environment::track(const std::vector<Vector3>& rays, const LumetraMath::poseP3Q<float>& predicted) const {
     std::vector<Vector3> unit = unitRays(rays);
     clearRepeatedRays(unit);
-    const auto usable = static_cast<double>(std::count_if(unit.begin(), unit.end(), isUsableRay));
-    std::optional<SettledPose> settled = trackFrom(*this, unit, usable, predicted);
-    if (!settled) settled = trackFrom(*this, unit, usable, alignRotation(*this, unit, predicted));
+    std::optional<SettledPose> settled = trackFrom(*this, unit, predicted);
+    if (!settled) settled = trackFrom(*this, unit, alignRotation(*this, unit, predicted));
     if (settled) {
         PoseOutcome outcome;
         outcome.found = true;

@@ -125,22 +125,7 @@ int Grid2DSearch<T>::bucketCoordinate(T value, T axisOrigin, T axisBucketSize, i
 template <typename T>
 std::vector<int> Grid2DSearch<T>::getPointsInCircle(const vector<T, 2>& center, T radius) const {
     std::vector<int> found;
-    if (!(radius >= T(0))) return found;
-
-    const int lowX = bucketCoordinate(center.x - radius, origin.x, bucketSize.x, cellsX);
-    const int highX = bucketCoordinate(center.x + radius, origin.x, bucketSize.x, cellsX);
-    const int lowY = bucketCoordinate(center.y - radius, origin.y, bucketSize.y, cellsY);
-    const int highY = bucketCoordinate(center.y + radius, origin.y, bucketSize.y, cellsY);
-    const T squaredRadius = radius * radius;
-    for (int bx = lowX; bx <= highX; ++bx)
-        for (int by = lowY; by <= highY; ++by)
-            for (int i = first[static_cast<std::size_t>(bx * cellsY + by)]; i >= 0;
-                 i = next[static_cast<std::size_t>(i)]) {
-                const vector<T, 2>& p = points[static_cast<std::size_t>(i)];
-                const T dx = p.x - center.x;
-                const T dy = p.y - center.y;
-                if (squaredRadius >= dx * dx + dy * dy) found.push_back(i);
-            }
+    forEachPointInCircle(center, radius, [&](int i) { found.push_back(i); });
     return found;
 }
 

@@ -23,6 +23,26 @@ public:
     /// radius, or a not-a-number centre, finds nothing.
     std::vector<int> getPointsInCircle(const vector<T, 2>& center, T radius) const;
 
+    /// Calls visit(index) for each of those points, in the same order, without allocating.
+    template <class Visit>
+    void forEachPointInCircle(const vector<T, 2>& center, T radius, Visit&& visit) const {
+        if (!(radius >= T(0))) return;
+        const int lowX = bucketCoordinate(center.x - radius, origin.x, bucketSize.x, cellsX);
+        const int highX = bucketCoordinate(center.x + radius, origin.x, bucketSize.x, cellsX);
+        const int lowY = bucketCoordinate(center.y - radius, origin.y, bucketSize.y, cellsY);
+        const int highY = bucketCoordinate(center.y + radius, origin.y, bucketSize.y, cellsY);
+        const T squaredRadius = radius * radius;
+        for (int bx = lowX; bx <= highX; ++bx)
+            for (int by = lowY; by <= highY; ++by)
+                for (int i = first[static_cast<std::size_t>(bx * cellsY + by)]; i >= 0;
+                     i = next[static_cast<std::size_t>(i)]) {
+                    const vector<T, 2>& p = points[static_cast<std::size_t>(i)];
+                    const T dx = p.x - center.x;
+                    const T dy = p.y - center.y;
+                    if (squaredRadius >= dx * dx + dy * dy) visit(i);
+                }
+    }
+
     int getCellsX() const { return cellsX; }
     int getCellsY() const { return cellsY; }
     const vector<T, 2>& getOrigin() const { return origin; }

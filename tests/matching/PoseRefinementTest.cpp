@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <cstdio>
+
 #include <cmath>
 #include <limits>
 #include <random>
@@ -119,8 +121,8 @@ TEST(PoseRefinement, CovarianceOfFewRaysRestsOnTheNoisePrior) {
     // Three rays fit exactly: the residuals say nothing of the noise, the prior does.
     std::mt19937 random(19);
     double nees = 0;
-    int count = 0;
-    for (int trial = 0; trial < 400; ++trial) {
+    int count = 0, aboveChiSquared95 = 0;
+    for (int trial = 0; trial < 1000; ++trial) {
         const Scene exact = scene(random, 3 + trial % 4);
         Scene s = exact;
         for (Vector3& ray : s.rays) ray = gaussianTurn(ray, static_cast<float>(rayNoisePrior), random);
@@ -143,10 +145,16 @@ TEST(PoseRefinement, CovarianceOfFewRaysRestsOnTheNoisePrior) {
         double value = 0;
         for (std::size_t r = 0; r < 6; ++r) value += e[r] * a[r][6] / a[r][r];
         nees += value;
+        aboveChiSquared95 += value > 12.59;
         ++count;
     }
-    ASSERT_GT(count, 300);
-    EXPECT_LT(nees / count, 12.0) << "6 is honest";
+    ASSERT_GT(count, 800);
+    // 6 is honest; the variance being estimated, the tail is that of a Student t law, scaled so
+    // that the chi-squared 95 % point is passed not much more often than one time in twenty.
+    EXPECT_GT(nees / count, 4.2);
+    EXPECT_LT(nees / count, 7.0);
+    EXPECT_LT(aboveChiSquared95, count / 10);
+    std::printf("NEES mean %.2f, above the 95 %% point %.1f %%\n", nees / count, 100.0 * aboveChiSquared95 / count);
 }
 
 TEST(PoseRefinement, RefusesWhatCannotFixAPose) {

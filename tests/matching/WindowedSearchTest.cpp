@@ -140,7 +140,7 @@ TEST(WindowedSearch, SupportIsJudgedByTheBoundTheNumberingUses) {
         ASSERT_TRUE(settled);
         // The rays counted as resolvable are the rays the settled pose numbers (one may sit on
         // the bound, where float and double part).
-        const ResolvableRays canResolve(*environment, settled->fit);
+        const auto canResolve = ResolvableRays::numberable(*environment, settled->fit.pose, settled->fit.residualVariance);
         std::size_t both = 0, resolvable = 0;
         for (std::size_t i = 0; i < rays.size(); ++i) {
             resolvable += canResolve(rays[i]);
