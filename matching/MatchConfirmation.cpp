@@ -99,9 +99,10 @@ std::optional<Identification> completeIdentification(const Environment& environm
             return std::isfinite(r.x) && std::isfinite(r.y) && std::isfinite(r.z);
         }));
         // A number the pose fitted without its ray cannot confirm (on the marker plane, and by the
-        // noise model) is withdrawn when it was reprojected (the ray keeps MarkerNotFound), all such
-        // at once, and the pose refined without them; a group number it cannot confirm rejects the
-        // group.
+        // noise model) is withdrawn (the ray keeps MarkerNotFound), all such at once, and the pose
+        // refined without them. A group number that fails the noise model rejects the group; one that
+        // only misses on the plane is withdrawn: a grazing ray's noise alone moves its point on the
+        // plane further than a quarter of the marker spacing.
         std::vector<LeaveOneOut> checks;
         for (int pass = 0;; ++pass) {
             const Correspondences all = numberedRays(plane, rays, numbers, colliding);
@@ -109,14 +110,15 @@ std::optional<Identification> completeIdentification(const Environment& environm
             const std::optional<RefinedPose> fromAll = refinePoseAndCheckRays(all.rays, all.markers, found.pose, checks);
             if (!fromAll) return std::nullopt;
             found.pose = fromAll->pose;
-            std::vector<double> excess(all.rays.size());
+            std::vector<double> excess(all.rays.size()), noiseExcess(all.rays.size());
             double largestMiss = 0, largestExcess = 0;
             for (std::size_t k = 0; k < all.rays.size(); ++k) {
                 const LeaveOneOut& check = checks[k];
                 const double miss = check.planeMiss / environment.getMinMarkerDistance();
                 largestMiss = std::max(largestMiss, miss);
-                excess[k] = std::max(miss / confirmationMargin,
-                                     check.squaredNorm / (confirmationSigmas * confirmationSigmas * fromAll->residualVariance));
+                noiseExcess[k] =
+                    check.squaredNorm / (confirmationSigmas * confirmationSigmas * fromAll->residualVariance);
+                excess[k] = std::max(miss / confirmationMargin, noiseExcess[k]);
                 if (!(excess[k] <= largestExcess)) largestExcess = excess[k];
             }
             found.largestMiss = static_cast<float>(largestMiss);
@@ -128,7 +130,7 @@ std::optional<Identification> completeIdentification(const Environment& environm
             if (pass == maxWithdrawalPasses) return std::nullopt;
             for (std::size_t k = 0; k < all.rays.size(); ++k) {
                 if (excess[k] <= 1) continue;  // NaN and infinity withdraw
-                if (inGroup[all.rayIndices[k]]) return std::nullopt;
+                if (inGroup[all.rayIndices[k]] && !(noiseExcess[k] <= 1)) return std::nullopt;
                 numbers[all.rayIndices[k]] = MarkerNotFound;
             }
         }
