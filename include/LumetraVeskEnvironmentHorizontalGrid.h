@@ -213,14 +213,16 @@ struct IEnvironment : IInterface {
     /// written in place (its rotation turns tracker-frame vectors into environment-frame
     /// vectors) and markerIndices receives one MarkerIndex (4 bytes) per ray, in ray order.
     /// The pose is the least-squares fit of every numbered ray to its marker. An identification
-    /// counts only when that pose confirms it: at least half of the rays are numbered, and every
-    /// numbered ray, cast from the pose fitted to the other rays alone, crosses the marker plane
-    /// within a quarter of the smallest marker spacing of its marker (right numbers miss by the
-    /// ray noise times the distance, wrong ones by about a marker spacing) and misses its marker
-    /// by at most four standard deviations of the residual noise (the residual variance of
-    /// ITrackingEnvironment's PoseReport::covariance). Rays numbered from the pose rather than from
-    /// the recognised bars that miss by more get MarkerNotFound instead (all such rays at once,
-    /// the pose refitted, up to 4 rounds); a recognised bar's ray that misses rejects the bars. A
+    /// counts only when that pose confirms it: at least half of the rays it could number are
+    /// numbered, and every numbered ray, cast from the pose fitted to the other rays alone, crosses
+    /// the marker plane within a quarter of the smallest marker spacing of its marker (right
+    /// numbers miss by the ray noise times the distance, wrong ones by about a marker spacing) and
+    /// misses its marker by at most four standard deviations of the residual noise (the residual
+    /// variance of ITrackingEnvironment's PoseReport::covariance). Rays that miss by more get
+    /// MarkerNotFound instead (all such rays at once, the pose refitted, up to 4 rounds); a
+    /// recognised bar's ray beyond the noise bound rejects the bars. A ray numbered from the pose
+    /// that two standard deviations of the noise carry beyond half the smallest spacing on the
+    /// plane (a grazing ray) is ambiguous: it gets MarkerNotFound and counts as no ray. A
     /// ray travelling away from the marker plane is never numbered; a ray given twice (the same
     /// direction within a micro-radian) is numbered once, its repeats get MarkerNotFound and
     /// count as no rays. When *result is False, the allocator is

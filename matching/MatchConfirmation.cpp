@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <limits>
 #include <utility>
 
 #include "matching/MarkerReprojection.h"
@@ -26,7 +27,6 @@ constexpr std::uint32_t groupSteps = 2;
 constexpr int maxWithdrawalPasses = 4;
 /// A ray's leave-one-out residual may reach this many standard deviations of the noise model.
 constexpr double confirmationSigmas = 4.0;
-
 MarkerPlane markerPlane(const Environment& environment) {
     return {environment.getMarkersSearch(), environment.getMarkersHeight(),
             environment.getMinMarkerDistance() * environment.getMarkerSearchFactor()};
@@ -99,11 +99,12 @@ std::optional<Identification> completeIdentification(const Environment& environm
         const std::vector<bool> colliding = claimedTwice(numbers);
         const std::vector<Vector3> unit = unitRays(rays);
         // A number the pose fitted without its ray cannot confirm (on the marker plane, and by the
-        // noise model) is withdrawn when it was reprojected (the ray keeps MarkerNotFound), all such
-        // at once, and the pose refined without them; a group number it cannot confirm rejects the
-        // group. So is a reprojected number on a ray the fit cannot number at all: far out on a
-        // wide view the noise moves its hit across the spacing, and the nearest marker is a guess
-        // that may pass the margin by chance.
+        // noise model) is withdrawn (the ray keeps MarkerNotFound), all such at once, and the pose
+        // refined without them. So is a reprojected number on a ray the fit cannot number at all: far
+        // out on a wide view the noise moves its hit across the spacing, and the nearest marker is a
+        // guess that may pass the margin by chance. A group number that fails the noise model rejects
+        // the group; one that only misses on the plane is withdrawn: a grazing ray's noise alone moves
+        // its point on the plane further than a quarter of the marker spacing.
         std::vector<LeaveOneOut> checks;
         for (int pass = 0;; ++pass) {
             const Correspondences all = numberedRays(plane, rays, numbers, colliding);
@@ -112,14 +113,15 @@ std::optional<Identification> completeIdentification(const Environment& environm
             if (!fromAll) return std::nullopt;
             found.pose = fromAll->pose;
             const auto numberable = ResolvableRays::numberable(environment, found.pose, fromAll->residualVariance);
-            std::vector<double> excess(all.rays.size());
+            std::vector<double> excess(all.rays.size()), noiseExcess(all.rays.size());
             double largestMiss = 0, largestExcess = 0;
             for (std::size_t k = 0; k < all.rays.size(); ++k) {
                 const LeaveOneOut& check = checks[k];
                 const double miss = check.planeMiss / environment.getMinMarkerDistance();
                 largestMiss = std::max(largestMiss, miss);
-                excess[k] = std::max(miss / confirmationMargin,
-                                     check.squaredNorm / (confirmationSigmas * confirmationSigmas * fromAll->residualVariance));
+                noiseExcess[k] =
+                    check.squaredNorm / (confirmationSigmas * confirmationSigmas * fromAll->residualVariance);
+                excess[k] = std::max(miss / confirmationMargin, noiseExcess[k]);
                 if (!inGroup[all.rayIndices[k]] && !numberable(unit[all.rayIndices[k]])) excess[k] = INFINITY;
                 if (!(excess[k] <= largestExcess)) largestExcess = excess[k];
             }
@@ -132,7 +134,7 @@ std::optional<Identification> completeIdentification(const Environment& environm
             if (pass == maxWithdrawalPasses) return std::nullopt;
             for (std::size_t k = 0; k < all.rays.size(); ++k) {
                 if (excess[k] <= 1) continue;  // NaN and infinity withdraw
-                if (inGroup[all.rayIndices[k]]) return std::nullopt;
+                if (inGroup[all.rayIndices[k]] && !(noiseExcess[k] <= 1)) return std::nullopt;
                 numbers[all.rayIndices[k]] = MarkerNotFound;
             }
         }
