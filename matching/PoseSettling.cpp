@@ -43,6 +43,8 @@ constexpr int maxRounds = 5;
 /// subtends: the neighbouring markers lie five gates away, so a ray within the bound still lands
 /// three gates clear of them.
 constexpr float separableShare = 2.0f;
+/// Up to this many rays, claims on one marker are settled pair by pair rather than by sorting.
+constexpr std::size_t fewRays = 48;
 
 Vector3 markerPosition(const Environment& environment, MarkerIndex marker) {
     const Vector2& p = environment.getMarkersSearch().getPoints()[marker];
@@ -145,6 +147,18 @@ std::vector<MarkerIndex> numberFromPose(const Environment& environment, const st
         });
     }
     // One marker, one ray: the nearer claim wins (the earlier ray on a tie).
+    if (rays.size() <= fewRays) {
+        // Pair by pair: each loser drops out, so the winner meets every other claim in the end.
+        for (std::size_t i = 0; i < rays.size(); ++i)
+            for (std::size_t j = i + 1; j < rays.size() && numbers[i] != MarkerNotFound; ++j) {
+                if (numbers[j] != numbers[i]) continue;
+                if (misses[j] < misses[i])
+                    numbers[i] = MarkerNotFound;
+                else
+                    numbers[j] = MarkerNotFound;
+            }
+        return numbers;
+    }
     std::vector<std::size_t> order;
     for (std::size_t i = 0; i < rays.size(); ++i)
         if (numbers[i] != MarkerNotFound) order.push_back(i);
