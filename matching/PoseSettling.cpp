@@ -149,14 +149,18 @@ std::vector<MarkerIndex> numberFromPose(const Environment& environment, const st
     // One marker, one ray: the nearer claim wins (the earlier ray on a tie).
     if (rays.size() <= fewRays) {
         // Pair by pair: each loser drops out, so the winner meets every other claim in the end.
-        for (std::size_t i = 0; i < rays.size(); ++i)
-            for (std::size_t j = i + 1; j < rays.size() && numbers[i] != MarkerNotFound; ++j) {
-                if (numbers[j] != numbers[i]) continue;
-                if (misses[j] < misses[i])
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            const MarkerIndex number = numbers[i];
+            if (number == MarkerNotFound) continue;
+            for (std::size_t j = i + 1; j < rays.size(); ++j) {
+                if (numbers[j] != number) continue;
+                if (misses[j] < misses[i]) {
                     numbers[i] = MarkerNotFound;
-                else
-                    numbers[j] = MarkerNotFound;
+                    break;
+                }
+                numbers[j] = MarkerNotFound;
             }
+        }
         return numbers;
     }
     std::vector<std::size_t> order;

@@ -15,7 +15,7 @@ constexpr float repeatedRayAngle = 1e-6f;
 /// Up to this many rays, every pair is compared rather than sorting them first.
 constexpr std::size_t fewRays = 48;
 
-bool isRepeat(const Vector3& a, const Vector3& b) {
+inline bool isRepeat(const Vector3& a, const Vector3& b) {
     const Vector3 difference = b - a;
     return std::fabs(difference.x) <= repeatedRayAngle &&
            LumetraMath::dot(difference, difference) <= repeatedRayAngle * repeatedRayAngle;
@@ -43,9 +43,15 @@ bool isUsableRay(const Vector3& unitRay) { return unitRay.x != 0.0f || unitRay.y
 std::vector<bool> repeatedRays(const std::vector<Vector3>& rays) {
     std::vector<bool> repeated(rays.size());
     if (rays.size() <= fewRays) {
-        for (std::size_t j = 1; j < rays.size(); ++j)
-            for (std::size_t i = 0; i < j && !repeated[j] && isUsableRay(rays[j]); ++i)
-                repeated[j] = isUsableRay(rays[i]) && isRepeat(rays[i], rays[j]);
+        for (std::size_t j = 1; j < rays.size(); ++j) {
+            if (!isUsableRay(rays[j])) continue;
+            const float x = rays[j].x;
+            for (std::size_t i = 0; i < j; ++i)
+                if (std::fabs(rays[i].x - x) <= repeatedRayAngle && isUsableRay(rays[i]) && isRepeat(rays[i], rays[j])) {
+                    repeated[j] = true;
+                    break;
+                }
+        }
         return repeated;
     }
     // Sorted by x, a ray's repeats follow it within the angle; the later in ray order is marked.
