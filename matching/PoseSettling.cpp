@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <span>
 
 #include "environment/Environment.h"
@@ -163,15 +164,24 @@ std::vector<MarkerIndex> numberFromPose(const Environment& environment, const st
         }
         return numbers;
     }
-    std::vector<std::size_t> order;
+    // Claims sorted by marker, then ray (number and ray packed in one key): in each marker's run the
+    // first of the smallest misses wins.
+    std::vector<std::uint64_t> claims;
     for (std::size_t i = 0; i < rays.size(); ++i)
-        if (numbers[i] != MarkerNotFound) order.push_back(i);
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return numbers[a] != numbers[b] ? numbers[a] < numbers[b] : misses[a] != misses[b] ? misses[a] < misses[b] : a < b;
-    });
-    for (std::size_t k = 0; k < order.size();) {
-        std::size_t j = k + 1;
-        while (j < order.size() && numbers[order[j]] == numbers[order[k]]) numbers[order[j++]] = MarkerNotFound;
+        if (numbers[i] != MarkerNotFound) claims.push_back(std::uint64_t{numbers[i]} << 32 | i);
+    std::sort(claims.begin(), claims.end());
+    for (std::size_t k = 0; k < claims.size();) {
+        const auto number = static_cast<MarkerIndex>(claims[k] >> 32);
+        std::size_t winner = claims[k] & 0xffffffffu, j = k + 1;
+        for (; j < claims.size() && static_cast<MarkerIndex>(claims[j] >> 32) == number; ++j) {
+            const std::size_t ray = claims[j] & 0xffffffffu;
+            if (misses[ray] < misses[winner]) {
+                numbers[winner] = MarkerNotFound;
+                winner = ray;
+            } else {
+                numbers[ray] = MarkerNotFound;
+            }
+        }
         k = j;
     }
     return numbers;
