@@ -1,9 +1,10 @@
 #include "matching/RayPreparation.h"
 
 #include <algorithm>
+#include <bit>
 #include <cmath>
 #include <cstddef>
-#include <utility>
+#include <cstdint>
 
 namespace Lumetra::Vesk::Environment::HorizontalGrid {
 namespace {
@@ -55,15 +56,20 @@ std::vector<bool> repeatedRays(const std::vector<Vector3>& rays) {
         return repeated;
     }
     // Sorted by x, a ray's repeats follow it within the angle; the later in ray order is marked.
-    std::vector<std::pair<float, std::size_t>> order;
+    // The keys pack x's bits, turned to sort as the numbers do, above the ray's index.
+    std::vector<std::uint64_t> order;
     order.reserve(rays.size());
     for (std::size_t i = 0; i < rays.size(); ++i)
-        if (isUsableRay(rays[i])) order.emplace_back(rays[i].x, i);
+        if (isUsableRay(rays[i])) {
+            const auto bits = std::bit_cast<std::uint32_t>(rays[i].x);
+            const std::uint32_t ordered = bits >> 31 ? ~bits : bits | 0x80000000u;
+            order.push_back(std::uint64_t{ordered} << 32 | i);
+        }
     std::sort(order.begin(), order.end());
+    const auto rayOf = [&](std::size_t k) { return static_cast<std::size_t>(order[k] & 0xffffffffu); };
     for (std::size_t k = 0; k < order.size(); ++k)
-        for (std::size_t j = k + 1; j < order.size() && order[j].first - order[k].first <= repeatedRayAngle; ++j)
-            if (isRepeat(rays[order[k].second], rays[order[j].second]))
-                repeated[std::max(order[j].second, order[k].second)] = true;
+        for (std::size_t j = k + 1; j < order.size() && rays[rayOf(j)].x - rays[rayOf(k)].x <= repeatedRayAngle; ++j)
+            if (isRepeat(rays[rayOf(k)], rays[rayOf(j)])) repeated[std::max(rayOf(j), rayOf(k))] = true;
     return repeated;
 }
 
