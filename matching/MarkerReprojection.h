@@ -1,6 +1,7 @@
 #pragma once
 // Numbering a ray by the environment marker it points at, once the ray's origin is known.
 
+#include <cmath>
 #include <optional>
 
 #include "LumetraVeskEnvironmentHorizontalGrid.h"
@@ -19,9 +20,17 @@ struct MarkerPlane {
 /// Where `direction` (world frame) cast from `origin` meets the marker plane ahead of it; nothing
 /// when the ray travels away from the plane or a value is not finite (a ray parallel to the plane,
 /// or non-finite input).
-std::optional<LumetraMath::vector<float, 2>> markerPlaneHit(const MarkerPlane& plane,
-                                                            const LumetraMath::vector<float, 3>& origin,
-                                                            const LumetraMath::vector<float, 3>& direction);
+inline std::optional<LumetraMath::vector<float, 2>> markerPlaneHit(const MarkerPlane& plane,
+                                                                   const LumetraMath::vector<float, 3>& origin,
+                                                                   const LumetraMath::vector<float, 3>& direction) {
+    const float t = -(origin.y - plane.height) / direction.y;
+    // A ray shows only what lies ahead of it: one travelling away from the plane meets nothing.
+    if (!(t > 0.0f)) return std::nullopt;
+    const LumetraMath::vector<float, 2> hit{origin.x + direction.x * t, origin.z + direction.z * t};
+    // The index finds nothing near a non-finite point anyway; saying so here spares the query.
+    if (!std::isfinite(hit.x) || !std::isfinite(hit.y)) return std::nullopt;
+    return hit;
+}
 
 /// The marker number when exactly one marker lies within the search radius of the ray's hit
 /// point, else MarkerNotFound (also when the ray does not meet the plane).

@@ -279,12 +279,13 @@ LeaveOneOut leaveOneOut(const InverseNormal& inverse, const RayResiduals& r) {
     // H is symmetric: C J^T for the second axis only, then three of its four entries.
     double h00 = 0, h01 = 0, h11 = 0;
     for (std::size_t a = 0; a < 6; ++a) {
-        double cj = 0;
-        for (std::size_t b = 0; b < 6; ++b) cj += inverse.c[a][b] * r.jacobian[1][b];
+        double ci = 0, cj = 0;
+        for (std::size_t b = 0; b < 6; ++b) {
+            ci += inverse.c[a][b] * r.jacobian[0][b];
+            cj += inverse.c[a][b] * r.jacobian[1][b];
+        }
         h01 += r.jacobian[0][a] * cj;
         h11 += r.jacobian[1][a] * cj;
-        double ci = 0;
-        for (std::size_t b = 0; b < 6; ++b) ci += inverse.c[a][b] * r.jacobian[0][b];
         h00 += r.jacobian[0][a] * ci;
     }
     const double m00 = 1 - h00, m01 = -h01, m11 = 1 - h11;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <span>
 
 #include "environment/Environment.h"
@@ -43,6 +44,8 @@ constexpr int maxRounds = 5;
 /// subtends: the neighbouring markers lie five gates away, so a ray within the bound still lands
 /// three gates clear of them.
 constexpr float separableShare = 2.0f;
+/// Up to this many rays, claims on one marker are settled pair by pair rather than by sorting.
+constexpr std::size_t fewRays = 48;
 
 Vector3 markerPosition(const Environment& environment, MarkerIndex marker) {
     const Vector2& p = environment.getMarkersSearch().getPoints()[marker];
@@ -145,15 +148,40 @@ std::vector<MarkerIndex> numberFromPose(const Environment& environment, const st
         });
     }
     // One marker, one ray: the nearer claim wins (the earlier ray on a tie).
-    std::vector<std::size_t> order;
+    if (rays.size() <= fewRays) {
+        // Pair by pair: each loser drops out, so the winner meets every other claim in the end.
+        for (std::size_t i = 0; i < rays.size(); ++i) {
+            const MarkerIndex number = numbers[i];
+            if (number == MarkerNotFound) continue;
+            for (std::size_t j = i + 1; j < rays.size(); ++j) {
+                if (numbers[j] != number) continue;
+                if (misses[j] < misses[i]) {
+                    numbers[i] = MarkerNotFound;
+                    break;
+                }
+                numbers[j] = MarkerNotFound;
+            }
+        }
+        return numbers;
+    }
+    // Claims sorted by marker, then ray (number and ray packed in one key): in each marker's run the
+    // first of the smallest misses wins.
+    std::vector<std::uint64_t> claims;
     for (std::size_t i = 0; i < rays.size(); ++i)
-        if (numbers[i] != MarkerNotFound) order.push_back(i);
-    std::sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
-        return numbers[a] != numbers[b] ? numbers[a] < numbers[b] : misses[a] != misses[b] ? misses[a] < misses[b] : a < b;
-    });
-    for (std::size_t k = 0; k < order.size();) {
-        std::size_t j = k + 1;
-        while (j < order.size() && numbers[order[j]] == numbers[order[k]]) numbers[order[j++]] = MarkerNotFound;
+        if (numbers[i] != MarkerNotFound) claims.push_back(std::uint64_t{numbers[i]} << 32 | i);
+    std::sort(claims.begin(), claims.end());
+    for (std::size_t k = 0; k < claims.size();) {
+        const auto number = static_cast<MarkerIndex>(claims[k] >> 32);
+        std::size_t winner = claims[k] & 0xffffffffu, j = k + 1;
+        for (; j < claims.size() && static_cast<MarkerIndex>(claims[j] >> 32) == number; ++j) {
+            const std::size_t ray = claims[j] & 0xffffffffu;
+            if (misses[ray] < misses[winner]) {
+                numbers[winner] = MarkerNotFound;
+                winner = ray;
+            } else {
+                numbers[ray] = MarkerNotFound;
+            }
+        }
         k = j;
     }
     return numbers;

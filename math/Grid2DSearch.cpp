@@ -115,14 +115,6 @@ void Grid2DSearch<T>::chooseShape(T desiredBuckets) {
 }
 
 template <typename T>
-int Grid2DSearch<T>::bucketCoordinate(T value, T axisOrigin, T axisBucketSize, int cells) {
-    const T cell = std::floor((value - axisOrigin) / axisBucketSize);
-    if (!(cell >= T(0))) return 0;
-    if (cell >= static_cast<T>(cells - 1)) return cells - 1;
-    return static_cast<int>(cell);
-}
-
-template <typename T>
 std::vector<int> Grid2DSearch<T>::getPointsInCircle(const vector<T, 2>& center, T radius) const {
     std::vector<int> found;
     forEachPointInCircle(center, radius, [&](int i) { found.push_back(i); });

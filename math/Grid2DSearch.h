@@ -1,6 +1,7 @@
 #pragma once
 // Static index of 2D points in a uniform grid of buckets, for "which points lie within r of c".
 
+#include <cmath>
 #include <vector>
 
 #include "math/Vector.h"
@@ -52,7 +53,12 @@ public:
 private:
     /// Bucket coordinate of `value` along one axis, clamped to [0, cells - 1]; not-a-number
     /// counts as below the grid.
-    static int bucketCoordinate(T value, T axisOrigin, T axisBucketSize, int cells);
+    static int bucketCoordinate(T value, T axisOrigin, T axisBucketSize, int cells) {
+        const T cell = std::floor((value - axisOrigin) / axisBucketSize);
+        if (!(cell >= T(0))) return 0;
+        if (cell >= static_cast<T>(cells - 1)) return cells - 1;
+        return static_cast<int>(cell);
+    }
 
     void chooseShape(T desiredBuckets);
 
