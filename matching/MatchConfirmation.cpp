@@ -27,21 +27,6 @@ constexpr std::uint32_t groupSteps = 2;
 constexpr int maxWithdrawalPasses = 4;
 /// A ray's leave-one-out residual may reach this many standard deviations of the noise model.
 constexpr double confirmationSigmas = 4.0;
-/// A reprojected number is ambiguous when this many standard deviations of the noise model move
-/// its ray's point on the marker plane further than `ambiguousReach` of the smallest marker spacing:
-/// the noise alone could then carry the ray onto a neighbouring marker.
-constexpr double ambiguitySigmas = 2.0;
-constexpr double ambiguousReach = 0.5;
-
-/// How far `sigmas` of angular noise move the point where `direction` (world frame, cast from
-/// `height` above the marker plane) meets the plane, along its steepest direction: the range over
-/// the cosine of the incidence, h / cos^2.
-double noiseReach(const Vector3& direction, double height, double sigma) {
-    const double x = direction.x, y = direction.y, z = direction.z;
-    const double vertical2 = y * y / (x * x + y * y + z * z);
-    return ambiguitySigmas * sigma * height / vertical2;
-}
-
 MarkerPlane markerPlane(const Environment& environment) {
     return {environment.getMarkersSearch(), environment.getMarkersHeight(),
             environment.getMinMarkerDistance() * environment.getMarkerSearchFactor()};
@@ -118,9 +103,9 @@ std::optional<Identification> completeIdentification(const Environment& environm
         }));
         // A number the pose fitted without its ray cannot confirm (on the marker plane, and by the
         // noise model) is withdrawn (the ray keeps MarkerNotFound), all such at once, and the pose
-        // refined without them. So is an ambiguous reprojected number: on a ray the fit cannot number
-        // at all, or whose point on the plane the noise alone could carry onto a neighbour (far out on
-        // a wide view the nearest marker is a guess that may pass the margin by chance). A group number that fails the noise model rejects
+        // refined without them. So is an ambiguous reprojected number, on a ray the fit cannot number
+        // at all: far out on a wide view the noise alone could carry its point on the plane onto a
+        // neighbour, and the nearest marker is a guess that may pass the margin by chance. A group number that fails the noise model rejects
         // the group; one that only misses on the plane is withdrawn: a grazing ray's noise alone moves
         // its point on the plane further than a quarter of the marker spacing.
         std::vector<LeaveOneOut> checks;
@@ -135,9 +120,6 @@ std::optional<Identification> completeIdentification(const Environment& environm
             std::vector<double> excess(all.rays.size()), noiseExcess(all.rays.size());
             std::vector<bool> ambiguous(all.rays.size());
             double largestMiss = 0, largestExcess = 0;
-            const LumetraMath::matrix<float, 3, 3> toWorld = LumetraMath::toRotationMatrix(found.pose.rotation);
-            const double height = std::abs(static_cast<double>(plane.height) - found.pose.position.y);
-            const double sigma = std::sqrt(fromAll->residualVariance), spacing = environment.getMinMarkerDistance();
             for (std::size_t k = 0; k < all.rays.size(); ++k) {
                 const LeaveOneOut& check = checks[k];
                 const double miss = check.planeMiss / environment.getMinMarkerDistance();
@@ -145,8 +127,7 @@ std::optional<Identification> completeIdentification(const Environment& environm
                 noiseExcess[k] =
                     check.squaredNorm / (confirmationSigmas * confirmationSigmas * fromAll->residualVariance);
                 const std::size_t ray = all.rayIndices[k];
-                ambiguous[k] = !inGroup[ray] && (!numberable(unit[ray]) ||
-                                               !(noiseReach(toWorld * all.rays[k], height, sigma) <= ambiguousReach * spacing));
+                ambiguous[k] = !inGroup[ray] && !numberable(unit[ray]);
                 excess[k] = ambiguous[k] ? INFINITY : std::max(miss / confirmationMargin, noiseExcess[k]);
                 if (!(excess[k] <= largestExcess)) largestExcess = excess[k];
             }
