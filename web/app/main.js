@@ -22,7 +22,7 @@ const page = {
     design: null,        // { description, code, markers, catalogue, warnings } of the environment shown
     room: { width: 9, depth: 6 },
     settings: null,
-    coverage: null,      // { shares, identifiable, known, describe, started, generation }
+    coverage: null,      // { shares, identifiable, known, describe, started, generation, code }
     selected: null,
     requests: 0,
     early: [],           // coverage of a design not shown yet (a worker ahead of the first)
@@ -227,11 +227,11 @@ function onCoverageMessage(message) {
 }
 
 /** A worker's share of a pass begins; the first share of a generation starts the pass. */
-function onCoverageStart({ generation, cells }) {
+function onCoverageStart({ generation, cells, code }) {
     const coverage = page.coverage;
     if (generation < coverage.generation) return;
     if (generation > coverage.generation) {
-        Object.assign(coverage, { generation, started: performance.now(), total: 0, done: 0, parts: 0, firstShown: false });
+        Object.assign(coverage, { generation, code, started: performance.now(), total: 0, done: 0, parts: 0, firstShown: false });
     }
     coverage.total += cells.length;
     coverage.parts += 1;
@@ -275,6 +275,7 @@ function updateFigures() {
     if (!complete) {
         $('covered').textContent = 'Coverage: computing…';
         $('covered').dataset.fraction = '';
+        $('covered').dataset.generation = '';
         return;
     }
     const covered = shares.filter((share) => share >= 0.5).length;
@@ -282,6 +283,7 @@ function updateFigures() {
     const inView = identifiable.filter((share) => share >= 0.5).length;
     $('covered').textContent = `Covered: ${(100 * covered / cells).toFixed(1)} % of the floor`;
     $('covered').dataset.fraction = String(covered / cells);
+    $('covered').dataset.generation = String(page.coverage.generation);
     $('coverage-detail').textContent = `${covered} of ${cells} cells with at least 50 % of frames located correctly; ` +
         `mean ${(100 * mean).toFixed(1)} %; a catalogued feature wholly in view from ${(100 * inView / cells).toFixed(1)} %. ` +
         `${describe ?? ''}.`;

@@ -55,10 +55,18 @@ function startServer() {
 }
 
 const page = { handle: null };
+/** The covered share the page shows once every worker has finished its pass for the design shown. */
 async function pageFraction() {
-    await page.handle.waitForFunction(() => document.querySelector('#covered').dataset.fraction !== '' &&
-        window.lumetraDesigner.page.pending.size === 0, { timeout: 60000 });
-    return Number(await page.handle.$eval('#covered', (e) => e.dataset.fraction));
+    const shown = await page.handle.waitForFunction(() => {
+        const { page: state } = window.lumetraDesigner;
+        const { coverage, design } = state;
+        const figure = document.querySelector('#covered').dataset;
+        const final = coverage && coverage.code === design?.code && coverage.parts === state.workers.length &&
+            coverage.done === coverage.total && state.pending.size === 0 &&
+            figure.fraction !== '' && figure.generation === String(coverage.generation);
+        return final && figure.fraction;
+    }, { timeout: 60000 });
+    return Number(await shown.jsonValue());
 }
 
 async function setForm(values) {
