@@ -100,9 +100,12 @@ std::optional<RefinedPose> fitAndGate(const Environment& environment, const std:
     }
 }
 
-/// Whether the fit is sound enough to report: its spread within the noise model and its position
-/// fixed well within the marker spacing.
+/// Whether the fit is sound enough to report: the tracker on the side of the marker plane the
+/// markers face (beyond it, a mirror-like pose can fit a distant, nearly parallel view at noise
+/// level), its spread within the noise model and its position fixed well within the marker spacing.
 bool isWellFounded(const Environment& environment, const RefinedPose& fit) {
+    const Vector3 toPlane{0.0f, environment.getMarkersHeight() - fit.pose.position.y, 0.0f};
+    if (!environment.filterRay(toPlane, Vector3{0.0f, 1.0f, 0.0f})) return false;
     const double spread = spreadLimit * rayNoisePrior;
     const double positionVariance = fit.covariance[upperTriangleIndex(0, 0)] +
                                     fit.covariance[upperTriangleIndex(1, 1)] +
