@@ -37,8 +37,10 @@ constexpr std::size_t maxHypothesesPerFrame = 12;
 /// every window.
 constexpr std::size_t maxSolverStepsPerWindow = 1u << 12;
 constexpr std::size_t maxGroupsEnumeratedPerFrame = 1u << 13;
-/// Searches of a frame on levelled rays, each levelled by the one before when it found nothing.
-constexpr int maxLevellingRounds = 2;
+/// Searches of a frame on levelled rays, each levelled by the one before when it found nothing. Up
+/// close under a wide view the first levelling comes from two or three bars and is degrees off, too
+/// far for the bars to fall onto cells; each round's largest group levels the next one better.
+constexpr int maxLevellingRounds = 4;
 /// A hypothesis that explains this share of the rays its pose could number ends the search: a wrong
 /// one that has passed its confirmation never comes near it.
 constexpr double convincingShare = 0.8;
@@ -232,7 +234,7 @@ private:
 /// is searched first; when it convinces nobody, the rays are levelled (by the best hypothesis, or
 /// else the tilt of the largest group) and searched again, the central window and, in a frame larger
 /// than a window, those around it, on which the projection is now a true image of the marker plane;
-/// when that finds nothing either, once more levelled by its own largest group. A pose found on
+/// when that finds nothing either, levelled again by its own largest group, a few rounds at most. A pose found on
 /// levelled rays is turned back to the tracker's frame.
 std::optional<SettledPose> identifyUnitRays(const Environment& environment, const std::vector<Vector3>& rays) {
     const bool markersBelow = environment.filterRay(Vector3{0.0f, -1.0f, 0.0f}, Vector3{0.0f, 1.0f, 0.0f});
