@@ -14,6 +14,7 @@
 
 #include "environment/Environment.h"
 #include "matching/LevelledIdentification.h"
+#include "matching/PatternPlane.h"
 #include "matching/PipelineSteps.h"
 #include "matching/PoseSettling.h"
 #include "matching/ResolvableRays.h"
@@ -37,6 +38,10 @@ constexpr std::size_t maxHypothesesPerFrame = 12;
 /// every window.
 constexpr std::size_t maxSolverStepsPerWindow = 1u << 12;
 constexpr std::size_t maxGroupsEnumeratedPerFrame = 1u << 13;
+/// Pattern searches of windows (each pass of each window) one frame may make over all its
+/// levellings: the first search's two passes and two levelled rounds of a wide view's seven windows.
+/// A frame of one window has room for every round; a wide one that no levelling explains stops there.
+constexpr std::size_t maxWindowsSearchedPerFrame = 18;
 /// Searches of a frame on levelled rays, each levelled by the one before when it found nothing. Up
 /// close under a wide view the first levelling comes from two or three bars and is degrees off, too
 /// far for the bars to fall onto cells; each round's largest group levels the next one better.
@@ -74,6 +79,7 @@ struct SearchBudget {
     std::size_t groups = maxGroupsPerFrame;
     std::size_t hypotheses = maxHypothesesPerFrame;
     std::size_t enumerated = maxGroupsEnumeratedPerFrame;
+    std::size_t windows = maxWindowsSearchedPerFrame;
 };
 
 class IdentificationSearch {
@@ -90,10 +96,12 @@ public:
         const Environment& e = environment_;
         for (const WindowedSearch::Window& window : windows)
             for (const bool toleratingStrays : {false, true}) {
-                if (convinced() || budget_.enumerated == 0) return;
+                if (convinced() || budget_.enumerated == 0 || budget_.windows == 0) return;
                 if (toleratingStrays && (best_ || &window != &windows.front())) break;
+                --budget_.windows;
                 std::vector<Pattern> patterns = WindowedSearch::windowPatterns(
                     points_, window, e.barProportion, e.getMarkerEllipse(), toleratingStrays);
+                if (&window == &windows.front() && !toleratingStrays) firstPatterns_ = patterns;
                 if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize(),
                                                 maxSolverStepsPerWindow,
                                                 toleratingStrays ? strayPassLengthTolerance : patternLengthTolerance)) {
@@ -132,6 +140,10 @@ public:
     /// The levelling of the largest group tried, if any: the tracker's tilt, good to a degree or so
     /// even when the group could not be placed.
     const std::optional<LumetraMath::quaternion<float>>& levelling() const { return levelling_; }
+    /// Bars of the group that levelling() comes from.
+    std::size_t levellingBars() const { return levellingBars_; }
+    /// The bar patterns of the first window (strays not admitted).
+    const std::vector<Pattern>& firstPatterns() const { return firstPatterns_; }
 
     /// Hypotheses whose rotation `admits` refuses are passed over.
     void admitOnly(const RotationTest* admits) { admits_ = admits; }
@@ -149,7 +161,7 @@ private:
             Group group = candidates.groups[g];
             const HomographyResult levelled = Environment::findHomography(
                 rays_, rayLengths, candidates.patterns, group, groupDirection(group, candidates.quadAngles));
-            if (!levelling_) levelling_ = levelled.rotation;
+            if (!levelling_) levelling_ = levelled.rotation, levellingBars_ = group.size();
             moveCentralPatternFirst(group, candidates.patterns, rays_, levelled.rotation);
             if (tryGroup(candidates.patterns, group, levelled)) {
                 ++fitted;
@@ -225,6 +237,8 @@ private:
     std::vector<MarkerIndex> settledNumbers_;
     double bestResolvable_ = 0;
     std::optional<LumetraMath::quaternion<float>> levelling_;
+    std::size_t levellingBars_ = 0;
+    std::vector<Pattern> firstPatterns_;
     const RotationTest* admits_ = nullptr;
 };
 
@@ -232,10 +246,11 @@ private:
 /// compatible bars conflict on length or direction and a view splits into groups too small for
 /// the catalogue; far from the tracker's axis the distortion grows without bound. The central window
 /// is searched first; when it convinces nobody, the rays are levelled (by the best hypothesis, or
-/// else the tilt of the largest group) and searched again, the central window and, in a frame larger
-/// than a window, those around it, on which the projection is now a true image of the marker plane;
-/// when that finds nothing either, levelled again by its own largest group, a few rounds at most. A pose found on
-/// levelled rays is turned back to the tracker's frame.
+/// else by the plane of its patterns' lines and then by the tilt of its largest group) and searched
+/// again, the central window and, in a frame larger than a window, those around it, on which the
+/// projection is now a true image of the marker plane; when that finds nothing either, levelled
+/// again by its own largest group, a few rounds at most. A pose found on levelled rays is turned
+/// back to the tracker's frame.
 std::optional<SettledPose> identifyUnitRays(const Environment& environment, const std::vector<Vector3>& rays) {
     const bool markersBelow = environment.filterRay(Vector3{0.0f, -1.0f, 0.0f}, Vector3{0.0f, 1.0f, 0.0f});
     SearchBudget budget;
@@ -244,30 +259,44 @@ std::optional<SettledPose> identifyUnitRays(const Environment& environment, cons
     std::optional<SettledPose> found = std::move(search.best());
     if (search.convinced()) return found;
 
-    std::optional<LumetraMath::quaternion<float>> levelling = search.levelling();
-    if (found) levelling = found->fit.pose.rotation;
-    for (int round = 0; round < maxLevellingRounds && levelling; ++round) {
-        const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(*levelling);
-        std::vector<Vector3> levelledRays;
-        levelledRays.reserve(rays.size());
-        for (const Vector3& ray : rays) levelledRays.push_back(isUsableRay(ray) ? turn * ray : ray);
+    // Searches levelled from `start`, each round levelled by the last one's largest group.
+    const auto searchLevelled = [&](std::optional<LumetraMath::quaternion<float>> levelling)
+        -> std::optional<SettledPose> {
+        for (int round = 0; round < maxLevellingRounds && levelling; ++round) {
+            const LumetraMath::matrix<float, 3, 3> turn = LumetraMath::toRotationMatrix(*levelling);
+            std::vector<Vector3> levelledRays;
+            levelledRays.reserve(rays.size());
+            for (const Vector3& ray : rays) levelledRays.push_back(isUsableRay(ray) ? turn * ray : ray);
 
-        IdentificationSearch levelledSearch(environment, levelledRays, budget);
-        if (found) levelledSearch.setSettledNumbers(found->numbers);
-        std::vector<WindowedSearch::Window> windows =
-            WindowedSearch::surroundingWindowsOf(levelledRays, levelledSearch.points(), markersBelow);
-        windows.insert(windows.begin(),
-                       WindowedSearch::centralWindow(levelledRays, levelledSearch.points(), markersBelow));
-        levelledSearch.run(windows);
-        if (std::optional<SettledPose>& levelledFound = levelledSearch.best()) {
-            levelledFound->fit.pose.rotation = levelledFound->fit.pose.rotation * *levelling;
-            if (!found || better(*levelledFound, *found)) return std::move(levelledFound);
-            return found;
+            IdentificationSearch levelledSearch(environment, levelledRays, budget);
+            if (found) levelledSearch.setSettledNumbers(found->numbers);
+            std::vector<WindowedSearch::Window> windows =
+                WindowedSearch::surroundingWindowsOf(levelledRays, levelledSearch.points(), markersBelow);
+            windows.insert(windows.begin(),
+                           WindowedSearch::centralWindow(levelledRays, levelledSearch.points(), markersBelow));
+            levelledSearch.run(windows);
+            if (std::optional<SettledPose>& levelledFound = levelledSearch.best()) {
+                levelledFound->fit.pose.rotation = levelledFound->fit.pose.rotation * *levelling;
+                return std::move(levelledFound);
+            }
+            // Nothing yet: the tilt of this search's largest group is a better levelling than the last.
+            if (found || !levelledSearch.levelling()) break;
+            levelling = *levelledSearch.levelling() * *levelling;
         }
-        // Nothing yet: the tilt of this search's largest group is a better levelling than the last.
-        if (found || !levelledSearch.levelling()) break;
-        levelling = *levelledSearch.levelling() * *levelling;
-    }
+        return std::nullopt;
+    };
+    // Levelled by the pose found, else by the largest group's tilt; first, though, by the plane of
+    // the central window's patterns when more of their lines agree on it than that group has bars
+    // (up close the groups are small and level the view degrees off).
+    std::optional<SettledPose> levelledFound;
+    const std::optional<PlaneLevelling> plane =
+        found ? std::nullopt : levellingFromPatterns(environment, rays, search.firstPatterns(), markersBelow);
+    const bool planeFirst = plane && plane->lines > search.levellingBars();
+    if (planeFirst) levelledFound = searchLevelled(plane->rotation);
+    if (!levelledFound)
+        levelledFound = searchLevelled(found ? std::optional{found->fit.pose.rotation} : search.levelling());
+    if (!levelledFound && plane && !planeFirst) levelledFound = searchLevelled(plane->rotation);
+    if (levelledFound && (!found || better(*levelledFound, *found))) return levelledFound;
     return found;
 }
 
