@@ -6,6 +6,7 @@
 // frames are searched in windows (WindowedSearch), nearest the marker plane's normal first.
 
 #include <algorithm>
+#include <cmath>
 #include <cstddef>
 #include <functional>
 #include <optional>
@@ -64,6 +65,26 @@ constexpr float strayPassLengthTolerance = 1.0f;
 /// off. The rest of the view must then confirm it: it must explain this share of the rays it could number.
 constexpr std::uint32_t fewRays = 12;
 constexpr double fewRaysShare = 0.75;
+
+/// The tracker's height over the marker plane at which the group's bars, cast from the levelled
+/// rays, are as long on the plane as the layout's bars (the levelled height scaled by the ratio of
+/// the true to the cast lengths, summed over the bars).
+float heightByBarLengths(const Environment& environment, const std::vector<Vector3>& rays,
+                         const std::vector<Pattern>& patterns, const Group& group, const HomographyResult& levelled) {
+    const auto& bar = environment.getBarGeometries()[0];
+    const float barLength = LumetraMath::length(bar[2] - bar[0]);
+    const float height = levelled.offset.y;
+    float cast = 0;
+    for (const unsigned long g : group) {
+        const Vector3 first = LumetraMath::mul(levelled.rotation, rays[patterns[g][0]]);
+        const Vector3 last = LumetraMath::mul(levelled.rotation, rays[patterns[g][2]]);
+        const Vector2 a{first.x * -height / first.y, first.z * -height / first.y};
+        const Vector2 b{last.x * -height / last.y, last.z * -height / last.y};
+        cast += LumetraMath::length(b - a);
+    }
+    const float scaled = height * barLength * static_cast<float>(group.size()) / cast;
+    return std::isfinite(scaled) ? scaled : height;
+}
 
 struct Hypothesis {
     SettledPose settled;
@@ -171,8 +192,15 @@ private:
     }
 
     /// Whether the group came as far as a fitted hypothesis.
-    bool tryGroup(const std::vector<Pattern>& patterns, const Group& group, const HomographyResult& levelled) {
-        const std::optional<ObservedArrangement> observed = layOnCells(environment_, rays_, patterns, group, levelled);
+    bool tryGroup(const std::vector<Pattern>& patterns, const Group& group, HomographyResult levelled) {
+        std::optional<ObservedArrangement> observed = layOnCells(environment_, rays_, patterns, group, levelled);
+        if (!observed) {
+            // The height comes from the markers' distances, which far, noisy bars give a tenth off:
+            // the bars then fall off their cells in proportion to their distance from the first.
+            // Their lengths on the plane tell the height as well.
+            levelled.offset.y = heightByBarLengths(environment_, rays_, patterns, group, levelled);
+            observed = layOnCells(environment_, rays_, patterns, group, levelled);
+        }
         if (!observed) return false;
         const std::optional<std::vector<unsigned long>> catalogued = environment_.detectFeatures(observed->bars);
         if (!catalogued) return false;
