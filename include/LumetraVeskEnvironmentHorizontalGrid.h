@@ -306,7 +306,10 @@ struct PoseReport {
     /// A fit of few rays thus rests on that noise and one of many rays on its own spread. That
     /// variance being an estimate, the product is scaled by m / (m - 2), the covariance of the
     /// Student t law the error then follows, for the estimate's degrees of freedom
-    /// m = (4 + 2N - 6)^2 / (2N - 6) (no scaling for three rays, which rest on s0 alone).
+    /// m = (4 + 2N - 6)^2 / (2N - 6) (no scaling for three rays, which rest on s0 alone). From five
+    /// rays that scaled variance is never below S / (2N - 8): the fit's own estimate S / (2N - 6),
+    /// widened the same way for its own 2N - 6 degrees of freedom, so that a camera noisier than s0
+    /// is reported by its own spread and not pulled down towards s0.
     float covariance[21];
 };
 static_assert(sizeof(PoseReport) == 108);

@@ -30,9 +30,10 @@ constexpr double leaveOneOutSigmas = 4.0;
 /// A fit whose residual spread exceeds the prior ray noise this many times is no view of the
 /// place, however many rays it explains: a wrong numbering explains rays only coarsely.
 constexpr double spreadLimit = 4.0;
-/// A pose is refused when its position's standard deviation (the root of the covariance's
-/// position trace) exceeds this share of the smallest marker spacing: too few or too ill-placed
-/// rays to tell markers apart by.
+/// A pose is refused when its position's standard deviation under the noise model (the root of
+/// the position trace of the inverse normal matrix times the residual variance, as the gates
+/// judge by) exceeds this share of the smallest marker spacing: too few or too ill-placed rays to
+/// tell markers apart by.
 constexpr double positionSigmaShare = 0.5;
 /// Refits while gating one fit before the hypothesis is given up.
 constexpr int maxGatedRounds = 8;
@@ -107,9 +108,9 @@ bool isWellFounded(const Environment& environment, const RefinedPose& fit) {
     const Vector3 toPlane{0.0f, environment.getMarkersHeight() - fit.pose.position.y, 0.0f};
     if (!environment.filterRay(toPlane, Vector3{0.0f, 1.0f, 0.0f})) return false;
     const double spread = spreadLimit * rayNoisePrior;
-    const double positionVariance = fit.covariance[upperTriangleIndex(0, 0)] +
-                                    fit.covariance[upperTriangleIndex(1, 1)] +
-                                    fit.covariance[upperTriangleIndex(2, 2)];
+    const double positionVariance = fit.residualVariance * (fit.inverseNormal[upperTriangleIndex(0, 0)] +
+                                                            fit.inverseNormal[upperTriangleIndex(1, 1)] +
+                                                            fit.inverseNormal[upperTriangleIndex(2, 2)]);
     const double sigmaLimit = positionSigmaShare * environment.getMinMarkerDistance();
     return fit.residualVariance <= spread * spread && positionVariance <= sigmaLimit * sigmaLimit;
 }
