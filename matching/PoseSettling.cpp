@@ -151,7 +151,7 @@ void widenToUncutSpread(const Environment& environment, const std::vector<Vector
     }
     if (cut == 0 || count < uncutRays) return;
     const double uncut = sum / (2.0 * static_cast<double>(count) - 2.0);
-    const double reported = fit.covariance[0] / fit.inverseNormal[0];
+    const double reported = fit.covariance[0] / fit.inverseNormal[0];  // the variance refinement scaled by
     if (!(uncut > reported) || !std::isfinite(uncut)) return;
     for (double& c : fit.covariance) c *= uncut / reported;
 }
