@@ -306,7 +306,15 @@ struct PoseReport {
     /// A fit of few rays thus rests on that noise and one of many rays on its own spread. That
     /// variance being an estimate, the product is scaled by m / (m - 2), the covariance of the
     /// Student t law the error then follows, for the estimate's degrees of freedom
-    /// m = (4 + 2N - 6)^2 / (2N - 6) (no scaling for three rays, which rest on s0 alone).
+    /// m = (4 + 2N - 6)^2 / (2N - 6) (no scaling for three rays, which rest on s0 alone). From five
+    /// rays that scaled variance is never below S / (2N - 8): the fit's own estimate S / (2N - 6),
+    /// widened the same way for its own 2N - 6 degrees of freedom, so that a camera noisier than s0
+    /// is reported by its own spread and not pulled down towards s0. identify and track gate the
+    /// rays, which cuts the noise of a ray far out on the plane: one where four standard
+    /// deviations of the residual variance carry its hit beyond a fifth of the smallest marker
+    /// spacing. When a supporting ray lies that far out, they scale the covariance up, where that
+    /// gives more, to the spread of the k other supporting rays (k >= 5): the sum of their squared
+    /// leave-one-out residuals (each over its share of the fit) over 2k - 2.
     float covariance[21];
 };
 static_assert(sizeof(PoseReport) == 108);

@@ -343,6 +343,24 @@ double residualVariance(double cost, std::size_t rays) {
     return (priorFreedom * rayNoisePrior * rayNoisePrior + cost) / (priorFreedom + freedom);
 }
 
+/// The variance the inverse normal matrix is scaled by to give the pose's covariance. The residual
+/// variance is itself an estimate, so the pose error follows a Student t law rather than a normal
+/// one, and its covariance is the scale's times m / (m - 2) for the estimate's degrees of freedom
+/// m: nu^2 / (2N - 6) for nu = 4 + 2N - 6, the prior's share being fixed (three rays: none, the
+/// prior alone). Without the factor a fit of six rays passes the chi-squared 95 % point twice as
+/// often as it should. That blend is never taken below the fit's own estimate, S / (2N - 6) times
+/// the Student factor of its 2N - 6 degrees of freedom, S / (2N - 8) (from five rays): the prior
+/// would pull the variance of a camera noisier than itself down by the weight of its four degrees
+/// of freedom (a 0.1 degree camera on twelve rays by 14 %, a tenth of its poses then beyond the
+/// chi-squared 95 % point).
+double covarianceScale(double cost, std::size_t rays) {
+    const double fitFreedom = 2.0 * static_cast<double>(rays) - 6.0;
+    if (!(fitFreedom > 0)) return residualVariance(cost, rays);
+    const double estimateFreedom = (priorFreedom + fitFreedom) * (priorFreedom + fitFreedom) / fitFreedom;
+    const double blended = residualVariance(cost, rays) * estimateFreedom / (estimateFreedom - 2.0);
+    return fitFreedom > 2 ? std::max(blended, cost / (fitFreedom - 2.0)) : blended;
+}
+
 std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>> rays,
                                  std::span<const LumetraMath::vector<float, 3>> markers,
                                  const LumetraMath::poseP3Q<float>& start, std::uint32_t stepLimit,
@@ -432,17 +450,8 @@ std::optional<RefinedPose> refine(std::span<const LumetraMath::vector<float, 3>>
     refined.rmsAngle = std::asin(std::min(1.0, std::sqrt(cost / static_cast<double>(rays.size()))));
     refined.maxAngle = std::asin(std::min(1.0, std::sqrt(largestSine2)));
     refined.residualVariance = residualVariance(cost, rays.size());
-    // The variance is itself estimated, so the pose error follows a Student t law rather than a
-    // normal one, and its covariance is the scale's times m / (m - 2) for the estimate's degrees of
-    // freedom m: nu^2 / (2N - 6) for nu = 4 + 2N - 6, the prior's share being fixed (three rays:
-    // none, the prior alone). Without the factor a fit of six rays passes the chi-squared 95 %
-    // point twice as often as it should.
-    const double fitFreedom = 2.0 * static_cast<double>(rays.size()) - 6.0;
-    const double estimateFreedom =
-        fitFreedom > 0 ? (priorFreedom + fitFreedom) * (priorFreedom + fitFreedom) / fitFreedom : INFINITY;
-    const double studentScale = std::isfinite(estimateFreedom) ? estimateFreedom / (estimateFreedom - 2.0) : 1.0;
-    for (std::size_t i = 0; i < 21; ++i)
-        refined.covariance[i] = refined.inverseNormal[i] * refined.residualVariance * studentScale;
+    const double scale = covarianceScale(cost, rays.size());
+    for (std::size_t i = 0; i < 21; ++i) refined.covariance[i] = refined.inverseNormal[i] * scale;
     refined.pose.position = LumetraMath::vectorCast<float>(position);
     refined.pose.rotation = {static_cast<float>(rotation.x), static_cast<float>(rotation.y),
                              static_cast<float>(rotation.z), static_cast<float>(rotation.w)};

@@ -23,7 +23,8 @@ struct RefinedPose {
     /// 6 x 6 upper triangle row by row, order (x, y, z, rx, ry, rz): position in the world frame,
     /// rotation as a small world-frame rotation vector (q <- exp(d) * q). The inverse of the
     /// Gauss-Newton normal matrix times residualVariance, widened by m / (m - 2) for that
-    /// variance's degrees of freedom m as an estimate (the Student t law of the error).
+    /// variance's degrees of freedom m as an estimate (the Student t law of the error), and from
+    /// five rays never below S / (2N - 8), the fit's own estimate widened alike for its 2N - 6.
     double covariance[21] = {};
     /// Of each residual component: (4 rayNoisePrior^2 + S) / (4 + 2N - 6) for the sum S of the N
     /// rays' squared residuals, the prior noise weighted as four degrees of freedom beside the fit's

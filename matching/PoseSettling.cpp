@@ -30,9 +30,10 @@ constexpr double leaveOneOutSigmas = 4.0;
 /// A fit whose residual spread exceeds the prior ray noise this many times is no view of the
 /// place, however many rays it explains: a wrong numbering explains rays only coarsely.
 constexpr double spreadLimit = 4.0;
-/// A pose is refused when its position's standard deviation (the root of the covariance's
-/// position trace) exceeds this share of the smallest marker spacing: too few or too ill-placed
-/// rays to tell markers apart by.
+/// A pose is refused when its position's standard deviation under the noise model (the root of
+/// the position trace of the inverse normal matrix times the residual variance, as the gates
+/// judge by) exceeds this share of the smallest marker spacing: too few or too ill-placed rays to
+/// tell markers apart by.
 constexpr double positionSigmaShare = 0.5;
 /// Refits while gating one fit before the hypothesis is given up.
 constexpr int maxGatedRounds = 8;
@@ -59,13 +60,13 @@ std::size_t countNumbered(const std::vector<MarkerIndex>& numbers, std::size_t m
 
 /// Fits the numbered rays from `start` and gates them by their leave-one-out residuals, the worst
 /// first (with every ray far beyond the gates), refitting after each round (the numbers taken out
-/// go to `judgedOut`), until every ray passes. Nothing when a fit fails or fewer than `minimumSupport` rays stay.
+/// go to `judgedOut`), until every ray passes; `checks` then hold the returned fit's leave-one-out
+/// checks. Nothing when a fit fails or fewer than `minimumSupport` rays stay.
 std::optional<RefinedPose> fitAndGate(const Environment& environment, const std::vector<Vector3>& rays,
                                       std::vector<MarkerIndex>& numbers, std::vector<MarkerIndex>& judgedOut,
-                                      const Pose& start, std::size_t minimumSupport) {
+                                      const Pose& start, std::size_t minimumSupport, std::vector<LeaveOneOut>& checks) {
     const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
     const double planeLimit = leaveOneOutGate * environment.getMinMarkerDistance();
-    std::vector<LeaveOneOut> checks;
     Pose from = start;
     for (int gated = 0;; ++gated) {
         if (countNumbered(numbers, markerCount) < minimumSupport) return std::nullopt;
@@ -107,11 +108,52 @@ bool isWellFounded(const Environment& environment, const RefinedPose& fit) {
     const Vector3 toPlane{0.0f, environment.getMarkersHeight() - fit.pose.position.y, 0.0f};
     if (!environment.filterRay(toPlane, Vector3{0.0f, 1.0f, 0.0f})) return false;
     const double spread = spreadLimit * rayNoisePrior;
-    const double positionVariance = fit.covariance[upperTriangleIndex(0, 0)] +
-                                    fit.covariance[upperTriangleIndex(1, 1)] +
-                                    fit.covariance[upperTriangleIndex(2, 2)];
+    const double positionVariance = fit.residualVariance * (fit.inverseNormal[upperTriangleIndex(0, 0)] +
+                                                            fit.inverseNormal[upperTriangleIndex(1, 1)] +
+                                                            fit.inverseNormal[upperTriangleIndex(2, 2)]);
     const double sigmaLimit = positionSigmaShare * environment.getMinMarkerDistance();
     return fit.residualVariance <= spread * spread && positionVariance <= sigmaLimit * sigmaLimit;
+}
+
+/// Whether a ray numbered `number` lies where the fit's residual bound (`bound`, radians) moves its
+/// hit on the marker plane by no more than `reach`: measured across the ray's line of sight, the
+/// foreshortened way, as settling decides which rays it may number.
+bool boundWithin(const Environment& environment, const Pose& pose, MarkerIndex number, double bound, float reach) {
+    const Vector3 toMarker = markerPosition(environment, number) - pose.position;
+    const float range = LumetraMath::length(toMarker);
+    return bound * range <= reach * std::fabs(toMarker.y) / range;
+}
+
+/// The gates cut the tail of a right ray's noise where four standard deviations of it carry the
+/// hit beyond the numbering radius (far out on a wide view), so the spread of the rays a fit rests
+/// on reads low there. The covariance is widened, where that gives more, to the spread of the rays
+/// the gates cannot cut: their leave-one-out residuals, each the noise variance times a chi-squared
+/// of two degrees of freedom whatever the ray's share of the fit, summed over 2k components and
+/// taken over 2k - 2 (the Student factor of that estimate), from `uncutRays` such rays up. A fit
+/// none of whose rays the gates could cut keeps its covariance.
+void widenToUncutSpread(const Environment& environment, const std::vector<Vector3>& rays,
+                        const std::vector<MarkerIndex>& numbers, const std::vector<LeaveOneOut>& checks,
+                        RefinedPose& fit) {
+    constexpr std::size_t uncutRays = 5;
+    const std::size_t markerCount = environment.getMarkersSearch().getPoints().size();
+    const double bound = leaveOneOutSigmas * std::sqrt(fit.residualVariance);
+    const float radius = planeGate * environment.getMinMarkerDistance();
+    double sum = 0;
+    std::size_t count = 0, cut = 0;
+    for (std::size_t i = 0; i < rays.size() && i < checks.size(); ++i) {
+        if (numbers[i] >= markerCount || !isUsableRay(rays[i])) continue;
+        if (!boundWithin(environment, fit.pose, numbers[i], bound, radius)) {
+            ++cut;
+            continue;
+        }
+        sum += checks[i].squaredNorm;
+        ++count;
+    }
+    if (cut == 0 || count < uncutRays) return;
+    const double uncut = sum / (2.0 * static_cast<double>(count) - 2.0);
+    const double reported = fit.covariance[0] / fit.inverseNormal[0];  // the variance refinement scaled by
+    if (!(uncut > reported) || !std::isfinite(uncut)) return;
+    for (double& c : fit.covariance) c *= uncut / reported;
 }
 
 }  // namespace
@@ -226,16 +268,18 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
     const float gate = planeGate * environment.getMinMarkerDistance();
     Pose from = start;
     std::vector<MarkerIndex> judgedOut(rays.size(), MarkerNotFound);
+    std::vector<LeaveOneOut> checks;
     // The settled fit, gated already: it rests on rays each of which the others confirm.
-    const auto settled = [&](const std::optional<RefinedPose>& fit,
+    const auto settled = [&](std::optional<RefinedPose> fit,
                              std::vector<MarkerIndex>& kept) -> std::optional<SettledPose> {
         if (!fit || !isWellFounded(environment, *fit)) return std::nullopt;
+        widenToUncutSpread(environment, rays, kept, checks, *fit);
         const auto numbered = static_cast<std::uint32_t>(countNumbered(kept, markerCount));
         return SettledPose{*fit, std::move(kept), numbered};
     };
     for (int round = 0; round < maxRounds; ++round) {
         // Every ray the fit rests on must be confirmed by the others (numbers judged out stay out).
-        const std::optional<RefinedPose> fit = fitAndGate(environment, rays, numbers, judgedOut, from, support);
+        const std::optional<RefinedPose> fit = fitAndGate(environment, rays, numbers, judgedOut, from, support, checks);
         if (!fit) return std::nullopt;
 
         // Number every ray afresh from the gated fit. A ray new to its number is only held to the
@@ -248,10 +292,8 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
         std::vector<MarkerIndex> renumbered = numberFromPose(environment, rays, fit->pose, gate);
         for (std::size_t i = 0; i < rays.size(); ++i) {
             if (renumbered[i] >= markerCount) continue;
-            const Vector3 toMarker = markerPosition(environment, renumbered[i]) - fit->pose.position;
-            const float range = LumetraMath::length(toMarker);
             if (renumbered[i] == judgedOut[i] ||
-                !(bound * range <= separableShare * gate * std::fabs(toMarker.y) / range))
+                !boundWithin(environment, fit->pose, renumbered[i], bound, separableShare * gate))
                 renumbered[i] = MarkerNotFound;
         }
         if (renumbered == numbers) return settled(fit, numbers);
@@ -259,7 +301,8 @@ std::optional<SettledPose> settlePose(const Environment& environment, const std:
             // Still moving: keep the rays both numberings agree on and fit them once more.
             for (std::size_t i = 0; i < rays.size(); ++i)
                 if (renumbered[i] != numbers[i]) renumbered[i] = MarkerNotFound;
-            return settled(fitAndGate(environment, rays, renumbered, judgedOut, fit->pose, support), renumbered);
+            return settled(fitAndGate(environment, rays, renumbered, judgedOut, fit->pose, support, checks),
+                           renumbered);
         }
         numbers = std::move(renumbered);
         from = fit->pose;

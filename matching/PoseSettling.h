@@ -37,7 +37,8 @@ std::optional<RefinedPose> fitNumbered(const Environment& environment,
 /// marker, and the fit without it would carry it within a quarter of that spacing on the marker
 /// plane and within four standard deviations of the noise model (RefinedPose::residualVariance);
 /// the fit rests on exactly the numbered rays, its spread is within four times the prior ray
-/// noise, and its position's standard deviation within a tenth of the smallest marker spacing.
+/// noise, and its position's standard deviation under that model within half the smallest marker
+/// spacing.
 struct SettledPose {
     RefinedPose fit;
     std::vector<MarkerIndex> numbers;

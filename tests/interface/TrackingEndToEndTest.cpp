@@ -42,8 +42,9 @@ TEST_P(TrackingEndToEnd, IdentifyAndTrackHoldOnARealCamera) {
 }
 
 // Up close under a fisheye, most rays of a frame hit the floor too far out to be numbered: the
-// prediction must still hold on the rays a pose can number, not give way to identify every frame.
-TEST(TrackingWideView, PredictionHoldsWhereFarRaysCannotBeNumbered) {
+// prediction must still hold on the rays a pose can number, not give way to identify every frame,
+// and the covariance it reports must stay honest there.
+TEST(TrackingWideView, PredictionHoldsAndStaysHonestWhereFarRaysCannotBeNumbered) {
     const LibraryHost host;
     MatchGeometry geometry = matchGeometries()[2];
     geometry.fill = 0.2;
@@ -56,9 +57,15 @@ TEST(TrackingWideView, PredictionHoldsWhereFarRaysCannotBeNumbered) {
                                 .maxFieldOfView = 3.1};
     TrackingFigures tracked;
     evaluateWalk(scene, walk(area, 1.0, 120.0, 53), fisheye, tracked);
+    std::printf("track %d of %d frames, %d fell back, nees %.2f\n", tracked.found, tracked.frames, tracked.fellBack,
+                tracked.meanNees());
     EXPECT_GE(tracked.successRate(), 0.95);
     EXPECT_LE(tracked.fellBack, 6);
     EXPECT_EQ(tracked.wrongNumbers, 0);
+    // The covariance must own this camera's noise, twice the prior's, and the far rays whose noise
+    // the gates cut: an honest one gives 6; either mistake alone gives about 7, both 8.
+    EXPECT_GT(tracked.meanNees(), 4.2);
+    EXPECT_LT(tracked.meanNees(), 6.6);
 }
 
 // Cells where wrong numbers were found. Under a strong tilt, two or three bars can fit a wrong
