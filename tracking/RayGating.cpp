@@ -16,6 +16,9 @@ constexpr double ambiguityGate = 18.42;
 /// the smallest marker spacings.
 constexpr double maxGateSpacings = 4.0;
 constexpr double quarterSpacing = 0.25;
+/// Gates wider than two spacings are searched only for rays whose noise (two standard deviations)
+/// stays within half a spacing on the marker plane.
+constexpr double narrowSpacings = 2.0, noiseSigmas = 2.0, halfSpacing = 0.5;
 
 struct Claim {
     double distance = std::numeric_limits<double>::infinity();
@@ -105,9 +108,17 @@ std::optional<CastGate> castGate(const Environment& environment, const Vector3d&
     double travel = 0;
     if (!ray.usable || !planeHit(environment, position, rotation, ray, gate.hit, travel)) return std::nullopt;
     const double height = environment.getMarkersHeight();
+    const Vector3d origin = position + rotation * ray.origin, direction = rotation * ray.direction;
     const Vector3d hit3{gate.hit.x, height, gate.hit.y};
     const double angle = std::sqrt(ambiguityGate * gateVariance(position, rotation, ray, pose, variance, hit3));
-    gate.radius = gateReach(height, position + rotation * ray.origin, rotation * ray.direction, gate.hit, travel, angle);
+    gate.radius = gateReach(height, origin, direction, gate.hit, travel, angle);
+    // A gate beyond two spacings is searched only when the prediction's uncertainty widens it: a ray
+    // so grazing that its own noise carries it beyond half a spacing cannot tell its marker from a
+    // stray passing nearby until a fused pose narrows its gate.
+    const double spacing = environment.getMinMarkerDistance();
+    if (gate.radius > narrowSpacings * spacing &&
+        gateReach(height, origin, direction, gate.hit, travel, noiseSigmas * std::sqrt(variance)) > halfSpacing * spacing)
+        gate.radius = std::numeric_limits<double>::infinity();
     return gate;
 }
 
