@@ -371,9 +371,11 @@ std::optional<FilterState> InertialTracker::fuseIdentified(double time, const st
     }
     double from[6] = {};
     if (offset) std::copy(offset->begin(), offset->end(), std::begin(from));
-    // Every usable ray counts: the identification's numbers are all there is to judge by.
-    if (!fuseFrame(start, rays, found, GateCounts{usableCount(rays), 0}, minimumRays, offset ? &from : nullptr))
-        return std::nullopt;
+    // Every usable ray counts; those the identification left unnumbered may be numbered from the
+    // fused pose.
+    const std::size_t usable = usableCount(rays);
+    const GateCounts counts{usable, usable - std::min(usable, countNumbered(found))};
+    if (!fuseFrame(start, rays, found, counts, minimumRays, offset ? &from : nullptr)) return std::nullopt;
     numbers = std::move(found);
     return start;
 }
