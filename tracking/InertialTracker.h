@@ -20,7 +20,8 @@
 // hypothesis that numbers the rest, and one that explains the frame clearly best is fused. When
 // neither holds or there is no estimate, the frame is identified afresh, levelled by gravity when
 // the tilt is known (from the estimate, or from the accelerometer at rest while lost); an
-// identification consistent with the prediction is fused into it, any other restarts the estimate.
+// identification consistent with the prediction is fused into it, any other restarts the estimate;
+// rays it left unnumbered may then be numbered from the fused pose.
 
 #include <cstdint>
 #include <deque>
