@@ -435,7 +435,8 @@ protected:
 //   pose's six dimensions and carried to velocity and biases by their correlation with the pose.
 // - Numbering: each ray cast from the predicted pose takes the marker whose innovation passes the
 //   chi-square test under the predicted covariance (2 degrees of freedom, 99.9 %) when no other
-//   marker comes within 99.99 %; after the update every number is judged again at the fused pose
+//   marker comes within 99.99 % (and the gate, cast exactly onto the marker plane, spans at most four
+//   marker spacings); two numbered rays suffice to fuse a frame; after the update every number is judged again at the fused pose
 //   (residual within the ray noise's bound, miss on the marker plane within a quarter of the
 //   smallest marker spacing). When the gates are too wide to number the frame, each marker within
 //   the narrowest gates (three rays) is tried: the prediction conditioned on it numbers the other
@@ -527,7 +528,8 @@ struct ITracker : IInterface {
     /// frame's own fit); *result True when the frame was numbered and fused. On False the allocator is
     /// called once with 0 and the report holds the method and zeros, as for ITrackingEnvironment.
     /// The report's covariance is that of the frame's own least-squares fit (the residual variance
-    /// never below rayNoise^2); numberedRays = supportingRays = the rays fused. Rays are numbered
+    /// never below rayNoise^2), or for a frame fused from two rays (which fix no pose by themselves)
+    /// the fused estimate's pose covariance; numberedRays = supportingRays = the rays fused. Rays are numbered
     /// as ITrackingEnvironment numbers them (MarkerNotFound for the others; no number twice).
     /// InvalidArgument: camera >= cameraCount (>= 1 when cameraCount is 0), time not finite, earlier
     /// than the previous frame (equal is allowed), or more than 0.25 s before the newest inertial sample.

@@ -27,7 +27,11 @@ constexpr double trackingTimeout = 0.25;
 constexpr double coastingTimeout = 2.0;
 /// The prediction holds when it numbers at least this many rays and this share of the rays it can
 /// judge (the others may lie in gates too wide to tell neighbours apart), and the fused pose must
-/// then explain the final share of the rays it can judge.
+/// then explain the final share of the rays it can judge. Two rays are enough: each was told apart
+/// from every other marker by the prediction's own gate, and a view at the edge of the marker field
+/// may show no more for several frames (refusing them let the gates outgrow the spacing).
+/// A frame numbered any other way needs three.
+constexpr std::size_t predictedMinimumRays = 2;
 constexpr std::size_t minimumRays = 3;
 constexpr double holdingShare = 0.25;
 constexpr double explainedShare = 0.5;
@@ -222,7 +226,7 @@ std::optional<Quaterniond> InertialTracker::knownTilt(double time, double& uncer
 }
 
 bool InertialTracker::fuseFrame(FilterState& state, const std::vector<TrackerRay>& rays,
-                                std::vector<MarkerIndex>& numbers, GateCounts counts,
+                                std::vector<MarkerIndex>& numbers, GateCounts counts, std::size_t minimum,
                                 const double (*start)[6]) const {
     const Environment& environment = *environment_;
     const double noise = configuration_.rayNoise;
@@ -231,7 +235,7 @@ bool InertialTracker::fuseFrame(FilterState& state, const std::vector<TrackerRay
     // view): the rounds go on until a fit upholds all its numbers, each dropping at least one.
     for (int round = 0; round < maxFusionRounds; ++round) {
         const std::vector<Correspondence> pairs = correspondencesOf(environment, rays, numbers);
-        if (pairs.size() < 3) return false;
+        if (pairs.size() < minimum) return false;
         FilterState fused = prior;
         if (!fuseRays(fused, pairs, noise, start)) return false;
         // Rays the prior left undecided may be numbered from the fused pose.
@@ -286,8 +290,9 @@ std::optional<FilterState> InertialTracker::fusePredicted(double time, const std
     GateCounts counts;
     numbers = numberByGates(*environment_, predicted, rays, configuration_.rayNoise, &counts);
     const std::size_t numbered = countNumbered(numbers);
-    if (numbered < minimumRays || static_cast<double>(numbered) < holdingShare * static_cast<double>(counts.judged) ||
-        !fuseFrame(predicted, rays, numbers, counts))
+    if (numbered < predictedMinimumRays ||
+        static_cast<double>(numbered) < holdingShare * static_cast<double>(counts.judged) ||
+        !fuseFrame(predicted, rays, numbers, counts, predictedMinimumRays))
         return fuseHypotheses(predicted, rays, numbers);
     return predicted;
 }
@@ -320,7 +325,8 @@ std::optional<FilterState> InertialTracker::fuseHypotheses(const FilterState& pr
             if (candidate[anchor.ray] != marker || countNumbered(candidate) < minimumRays) continue;
             // The fit may number rays the conditioned gates left undecided; then it must hold four.
             FilterState fused = predicted;
-            if (!fuseFrame(fused, rays, candidate, counts) || countNumbered(candidate) < hypothesisMinimumRays)
+            if (!fuseFrame(fused, rays, candidate, counts, minimumRays) ||
+                countNumbered(candidate) < hypothesisMinimumRays)
                 continue;
             const double cost = fusionCost(predicted, fused, correspondencesOf(environment, rays, candidate), noise) +
                                 unnumberedRayCost * (usable - static_cast<double>(countNumbered(candidate)));
@@ -365,8 +371,11 @@ std::optional<FilterState> InertialTracker::fuseIdentified(double time, const st
     }
     double from[6] = {};
     if (offset) std::copy(offset->begin(), offset->end(), std::begin(from));
-    // Every usable ray counts: the identification's numbers are all there is to judge by.
-    if (!fuseFrame(start, rays, found, GateCounts{usableCount(rays), 0}, offset ? &from : nullptr)) return std::nullopt;
+    // Every usable ray counts; those the identification left unnumbered may be numbered from the
+    // fused pose.
+    const std::size_t usable = usableCount(rays);
+    const GateCounts counts{usable, usable - std::min(usable, countNumbered(found))};
+    if (!fuseFrame(start, rays, found, counts, minimumRays, offset ? &from : nullptr)) return std::nullopt;
     numbers = std::move(found);
     return start;
 }
@@ -408,6 +417,11 @@ PoseOutcome InertialTracker::addFrame(double time, std::uint32_t camera, const s
     estimate.rmsAngle = frame.rmsAngle;
     estimate.maxAngle = frame.maxAngle;
     std::copy(std::begin(frame.covariance), std::end(frame.covariance), std::begin(estimate.covariance));
+    // Fewer than three rays fix no pose by themselves: the report carries the fused estimate's.
+    if (pairs.size() < minimumRays)
+        for (std::size_t r = 0; r < 6; ++r)
+            for (std::size_t c = r; c < 6; ++c)
+                estimate.covariance[upperTriangleIndex(r, c)] = fused->covariance(poseErrorIndex(r), poseErrorIndex(c));
     return outcome;
 }
 

@@ -15,12 +15,13 @@
 // follows them.
 //
 // Frames. A frame is numbered from the prediction at its time (tracking/RayGating.h). When the
-// prediction does not hold (fewer than 3 rays, or fewer than a quarter of the rays it can judge,
+// prediction does not hold (fewer than 2 rays, or fewer than a quarter of the rays it can judge,
 // numbered, or a fit that keeps fewer than half), each marker in the narrowest gates is tried as a
 // hypothesis that numbers the rest, and one that explains the frame clearly best is fused. When
 // neither holds or there is no estimate, the frame is identified afresh, levelled by gravity when
 // the tilt is known (from the estimate, or from the accelerometer at rest while lost); an
-// identification consistent with the prediction is fused into it, any other restarts the estimate.
+// identification consistent with the prediction is fused into it, any other restarts the estimate;
+// rays it left unnumbered may then be numbered from the fused pose.
 
 #include <cstdint>
 #include <deque>
@@ -72,7 +73,7 @@ private:
     void loseIfStale(double now);
     std::optional<Quaterniond> knownTilt(double time, double& uncertainty) const;
     bool fuseFrame(FilterState& state, const std::vector<TrackerRay>& rays, std::vector<MarkerIndex>& numbers,
-                   GateCounts counts, const double (*start)[6] = nullptr) const;
+                   GateCounts counts, std::size_t minimum, const double (*start)[6] = nullptr) const;
     FilterState initialState(double time, const PoseEstimate& identified) const;
     /// The frame numbered from the prediction and fused, when the prediction holds.
     std::optional<FilterState> fusePredicted(double time, const std::vector<TrackerRay>& rays,

@@ -12,10 +12,13 @@ namespace {
 /// Chi-square with two degrees of freedom at 99.9 % and 99.99 %.
 constexpr double acceptGate = 13.82;
 constexpr double ambiguityGate = 18.42;
-/// Candidates are searched within the ambiguity gate around the hit, which must stay within two of
+/// Candidates are searched within the ambiguity gate around the hit, which must stay within four of
 /// the smallest marker spacings.
-constexpr double maxGateSpacings = 2.0;
+constexpr double maxGateSpacings = 4.0;
 constexpr double quarterSpacing = 0.25;
+/// Gates wider than two spacings are searched only for rays whose noise (two standard deviations)
+/// stays within half a spacing on the marker plane.
+constexpr double narrowSpacings = 2.0, noiseSigmas = 2.0, halfSpacing = 0.5;
 
 struct Claim {
     double distance = std::numeric_limits<double>::infinity();
@@ -60,15 +63,36 @@ double gateVariance(const Vector3d& position, const Matrix3d& rotation, const Tr
 
 /// Where the ray cast from the state meets the marker plane, as (x, z), and how far it travels.
 bool planeHit(const Environment& environment, const Vector3d& position, const Matrix3d& rotation,
-              const TrackerRay& ray, LumetraMath::vector<float, 2>& hit, double& travel, double& incidence) {
+              const TrackerRay& ray, LumetraMath::vector<float, 2>& hit, double& travel) {
     const Vector3d origin = position + rotation * ray.origin;
     const Vector3d direction = rotation * ray.direction;
     const double lambda = (environment.getMarkersHeight() - origin.y) / direction.y;
     if (!(lambda > 0) || !std::isfinite(lambda)) return false;
     hit = {static_cast<float>(origin.x + lambda * direction.x), static_cast<float>(origin.z + lambda * direction.z)};
     travel = lambda;
-    incidence = std::fabs(direction.y);
     return true;
+}
+
+/// How far from the hit the ray's angular gate reaches on the marker plane: the ray turned by the
+/// gate's angle towards and away from the horizon is cast exactly (a grazing ray's gate reaches much
+/// further beyond its hit than short of it); sideways the gate spans the angle at the hit's distance.
+/// Infinite when a turned ray misses the plane.
+double gateReach(double markersHeight, const Vector3d& origin, const Vector3d& direction,
+                 const LumetraMath::vector<float, 2>& hit, double travel, double angle) {
+    const double infinity = std::numeric_limits<double>::infinity();
+    if (!(angle < 1.5)) return infinity;
+    double reach = angle * travel;
+    const Vector3d across = LumetraMath::cross(direction, Vector3d{0, 1, 0});
+    const double acrossLength = LumetraMath::length(across);
+    if (acrossLength < 1e-9) return reach;  // straight at the plane: the gate is a circle
+    const Vector3d upwards = LumetraMath::cross(across / acrossLength, direction);
+    for (const double sign : {-1.0, 1.0}) {
+        const Vector3d turned = direction * std::cos(angle) + upwards * (sign * std::sin(angle));
+        const double lambda = (markersHeight - origin.y) / turned.y;
+        if (!(lambda > 0) || !std::isfinite(lambda)) return infinity;
+        reach = std::max(reach, std::hypot(origin.x + lambda * turned.x - hit.x, origin.z + lambda * turned.z - hit.y));
+    }
+    return reach;
 }
 
 /// A ray cast from the prediction: where it meets the marker plane, and the radius there of its
@@ -81,11 +105,20 @@ struct CastGate {
 std::optional<CastGate> castGate(const Environment& environment, const Vector3d& position, const Matrix3d& rotation,
                                  const TrackerRay& ray, const PoseCovariance& pose, double variance) {
     CastGate gate;
-    double travel = 0, incidence = 0;
-    if (!ray.usable || !planeHit(environment, position, rotation, ray, gate.hit, travel, incidence)) return std::nullopt;
-    const Vector3d hit3{gate.hit.x, environment.getMarkersHeight(), gate.hit.y};
-    const double angular = std::sqrt(ambiguityGate * gateVariance(position, rotation, ray, pose, variance, hit3));
-    gate.radius = angular * travel / std::max(incidence, 0.1);
+    double travel = 0;
+    if (!ray.usable || !planeHit(environment, position, rotation, ray, gate.hit, travel)) return std::nullopt;
+    const double height = environment.getMarkersHeight();
+    const Vector3d origin = position + rotation * ray.origin, direction = rotation * ray.direction;
+    const Vector3d hit3{gate.hit.x, height, gate.hit.y};
+    const double angle = std::sqrt(ambiguityGate * gateVariance(position, rotation, ray, pose, variance, hit3));
+    gate.radius = gateReach(height, origin, direction, gate.hit, travel, angle);
+    // A gate beyond two spacings is searched only when the prediction's uncertainty widens it: a ray
+    // so grazing that its own noise carries it beyond half a spacing cannot tell its marker from a
+    // stray passing nearby until a fused pose narrows its gate.
+    const double spacing = environment.getMinMarkerDistance();
+    if (gate.radius > narrowSpacings * spacing &&
+        gateReach(height, origin, direction, gate.hit, travel, noiseSigmas * std::sqrt(variance)) > halfSpacing * spacing)
+        gate.radius = std::numeric_limits<double>::infinity();
     return gate;
 }
 
@@ -194,9 +227,9 @@ std::size_t regate(const Environment& environment, const FilterState& fused, con
         const Vector3d marker = markerPosition(environment, numbers[i]);
         const std::optional<RayResidual> residual = rayResidual(fused.position, rotation, rays[i], marker);
         LumetraMath::vector<float, 2> hit;
-        double travel = 0, incidence = 0;
+        double travel = 0;
         bool upheld = residual.has_value() &&
-                      planeHit(environment, fused.position, rotation, rays[i], hit, travel, incidence);
+                      planeHit(environment, fused.position, rotation, rays[i], hit, travel);
         if (upheld) {
             const double r2 = residual->residual[0] * residual->residual[0] + residual->residual[1] * residual->residual[1];
             const double miss = std::hypot(hit.x - marker.x, hit.y - marker.z);

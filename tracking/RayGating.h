@@ -24,7 +24,7 @@ namespace Lumetra::Vesk::Environment::HorizontalGrid {
 class Environment;
 
 /// How many rays the prediction could judge at all (a usable ray meeting the marker plane with a
-/// gate of at most two spacings: the rays a frame's numbering is measured against), and how many it
+/// gate of at most four spacings: the rays a frame's numbering is measured against), and how many it
 /// left undecided (a gate too wide, or two plausible markers): a fused pose may number those.
 struct GateCounts {
     std::size_t judged = 0, undecided = 0;

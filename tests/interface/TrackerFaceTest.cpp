@@ -126,6 +126,29 @@ TEST_F(TrackerFace, WritesWholeFieldsWithinTheHostsSizes) {
     addInertial(*tracker, {restingSample(0.5)});
 }
 
+// A view at the edge of the marker field may show two markers for several frames: a tight
+// prediction numbers and fuses them, and the report carries the fused estimate's covariance (two
+// rays fix no pose of their own).
+TEST_F(TrackerFace, FusesTwoRaysItsPredictionNumbers) {
+    const InterfacePtr<ITracker> tracker = lockedTracker();
+    std::vector<Point3> rays;
+    std::vector<std::uint32_t> shown;
+    for (std::size_t i = 0; i < view.frame.rays.size() && rays.size() < 2; ++i)
+        if (view.frame.markerNumbers[i] != spuriousMarker) {
+            rays.push_back(view.frame.rays[i]);
+            shown.push_back(view.frame.markerNumbers[i]);
+        }
+    const FrameOutcome outcome = addFrame(*tracker, 1.0, 0, rays);
+    ASSERT_TRUE(outcome.fused);
+    EXPECT_EQ(outcome.report.method, PoseMethodTrackerPredicted);
+    EXPECT_EQ(outcome.report.numberedRays, 2u);
+    EXPECT_EQ(outcome.markerIndices, std::vector<MarkerIndex>(shown.begin(), shown.end()));
+    const TrackerState state = getState(*tracker, 1.0);
+    EXPECT_EQ(state.status, TrackerTracking);
+    for (const std::size_t diagonal : {0, 6, 11, 15, 18, 20})
+        EXPECT_EQ(outcome.report.covariance[diagonal], state.covariance[diagonal]) << diagonal;
+}
+
 TEST_F(TrackerFace, RefusesBadInputAndWritesNothing) {
     const auto refused = [](ExceptionCode code) { return code == ExceptionCode::InvalidArgument; };
     // Settings: nine cameras, a camera rotation off unit length, a negative noise.
