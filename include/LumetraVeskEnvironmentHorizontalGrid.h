@@ -371,9 +371,13 @@ struct ITrackingEnvironment : IInterface {
     /// and looked up in the environment's catalogue as IEnvironment::match does, but several
     /// hypotheses are tried, each refined by least squares and scored by the rays it explains
     /// within the bounds of the noise model above; the best one must be carried by its
-    /// catalogued bars and explain at least half of the usable rays. When nothing is found, the rays are levelled by the tilt of the largest
-    /// group and searched again; stray rays near a bar are tolerated by a further search that
-    /// admits them (frames of at most 96 rays).
+    /// catalogued bars, explain two thirds of the rays its pose could number (three quarters when
+    /// it rests on fewer than 12 rays), and place the tracker on the side of the marker plane the
+    /// markers face. A view no hypothesis explains convincingly (four fifths of those rays) is
+    /// searched on: levelled by the pose found, or by the plane its bar patterns share or the tilt
+    /// of its largest group, a few rounds, in windows of the rays nearest the plane's normal first;
+    /// stray rays near a bar are tolerated by a further search of the first window that admits
+    /// them.
     /// Frames of more than MaxMatchRays rays are not searched (*result False).
     /// report->method is PoseMethodIdentify.
     virtual ExceptionCode identify(ArrayInMarshaler::Intermediate rays, ArrayOutMarshaler::Intermediate markerIndices,
