@@ -68,6 +68,14 @@ TEST(TrackingWideView, PredictionHoldsAndStaysHonestWhereFarRaysCannotBeNumbered
     EXPECT_LT(tracked.meanNees(), 6.6);
 }
 
+/// The cells' frames, `frames` a cell, scored by match and identify without the walk.
+std::vector<EnvelopeResult> scoreFrames(const std::vector<EnvelopeCell>& cells, std::size_t frames = 100) {
+    EnvelopeSettings settings;
+    settings.frames = frames;
+    settings.walkSeconds = 0;
+    return evaluateEnvelope(cells, settings);
+}
+
 // Cells where wrong numbers were found. Under a strong tilt, two or three bars can fit a wrong
 // place metres off at noise level, even on exact rays: identify must refuse such a pose unless the
 // rest of the view confirms it. Far out on a wide view at 0.1 deg of noise, match's reprojection
@@ -76,10 +84,7 @@ TEST(EnvelopeCells, NoWrongNumbersWhereTheyOnceWere) {
     const std::vector<EnvelopeCell> cells{{115, 2.0, 3.0, 45, 0, false, RayProfile::exact},
                                           {65, 0.6, 1.0, 45, 2, false, RayProfile::exact},
                                           {150, 2.0, 3.0, 15, 0, true, RayProfile::noise01}};
-    EnvelopeSettings settings;
-    settings.walkSeconds = 0;
-    settings.threads = 1;
-    for (const EnvelopeResult& r : evaluateEnvelope(cells, settings)) {
+    for (const EnvelopeResult& r : scoreFrames(cells)) {
         EXPECT_EQ(r.identify.wrongRays, 0u) << r.cell.fieldOfViewDegrees;
         EXPECT_EQ(r.match.wrongRays, 0u) << r.cell.fieldOfViewDegrees;
         EXPECT_GE(r.identify.found, r.frames * 3 / 4);
@@ -96,10 +101,7 @@ TEST(EnvelopeCells, NoWrongPlaceOnDenseShortBars) {
                                           {65, 2.0, 3.0, 15, 2, true, RayProfile::noise01},
                                           {115, 0.6, 1.0, 15, 2, true, RayProfile::camera},
                                           {115, 0.6, 1.0, 15, 2, true, RayProfile::noise01}};
-    EnvelopeSettings settings;
-    settings.frames = 1731;
-    settings.walkSeconds = 0;
-    for (const EnvelopeResult& r : evaluateEnvelope(cells, settings)) {
+    for (const EnvelopeResult& r : scoreFrames(cells, 1731)) {
         EXPECT_EQ(r.identify.wrongRays, 0u) << r.cell.fieldOfViewDegrees << " " << r.cell.minDistance;
         EXPECT_GE(r.identify.foundIdentifiable, r.identifiable * 19 / 20);
     }
@@ -112,10 +114,7 @@ TEST(EnvelopeCells, FarNoisyAndCloseTiltedViewsAreIdentified) {
     const std::vector<EnvelopeCell> cells{{150, 2.0, 3.0, 15, 2, false, RayProfile::noise01},
                                           {115, 2.0, 3.0, 15, 2, false, RayProfile::noise01},
                                           {65, 0.6, 1.0, 45, 2, false, RayProfile::exact}};
-    EnvelopeSettings settings;
-    settings.frames = 200;
-    settings.walkSeconds = 0;
-    for (const EnvelopeResult& r : evaluateEnvelope(cells, settings)) {
+    for (const EnvelopeResult& r : scoreFrames(cells, 200)) {
         EXPECT_GE(r.identify.foundIdentifiable, r.identifiable * 9 / 10) << r.cell.fieldOfViewDegrees;
         EXPECT_EQ(r.identify.wrongRays, 0u);
     }
