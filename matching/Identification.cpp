@@ -122,7 +122,7 @@ public:
                 --budget_.windows;
                 std::vector<Pattern> patterns = WindowedSearch::windowPatterns(
                     points_, window, e.barProportion, e.getMarkerEllipse(), toleratingStrays);
-                if (&window == &windows.front() && !toleratingStrays) firstPatterns_ = patterns;
+                if (keepFirstPatterns_ && &window == &windows.front() && !toleratingStrays) firstPatterns_ = patterns;
                 if (auto groups = groupPatterns(points_, std::move(patterns), e.getMinCombinationSize(),
                                                 maxSolverStepsPerWindow,
                                                 toleratingStrays ? strayPassLengthTolerance : patternLengthTolerance)) {
@@ -163,8 +163,10 @@ public:
     const std::optional<LumetraMath::quaternion<float>>& levelling() const { return levelling_; }
     /// Bars of the group that levelling() comes from.
     std::size_t levellingBars() const { return levellingBars_; }
-    /// The bar patterns of the first window (strays not admitted).
+    /// The bar patterns of the first window (strays not admitted), once keepFirstPatterns() asked
+    /// for them before the search.
     const std::vector<Pattern>& firstPatterns() const { return firstPatterns_; }
+    void keepFirstPatterns() { keepFirstPatterns_ = true; }
 
     /// Hypotheses whose rotation `admits` refuses are passed over.
     void admitOnly(const RotationTest* admits) { admits_ = admits; }
@@ -266,6 +268,7 @@ private:
     double bestResolvable_ = 0;
     std::optional<LumetraMath::quaternion<float>> levelling_;
     std::size_t levellingBars_ = 0;
+    bool keepFirstPatterns_ = false;
     std::vector<Pattern> firstPatterns_;
     const RotationTest* admits_ = nullptr;
 };
@@ -283,11 +286,12 @@ std::optional<SettledPose> identifyUnitRays(const Environment& environment, cons
     const bool markersBelow = environment.filterRay(Vector3{0.0f, -1.0f, 0.0f}, Vector3{0.0f, 1.0f, 0.0f});
     SearchBudget budget;
     IdentificationSearch search(environment, rays, budget);
+    search.keepFirstPatterns();
     search.run({WindowedSearch::centralWindow(rays, search.points(), markersBelow)});
     std::optional<SettledPose> found = std::move(search.best());
     if (search.convinced()) return found;
 
-    // Searches levelled from `start`, each round levelled by the last one's largest group.
+    // Searches levelled by `levelling`, each later round by the last one's largest group.
     const auto searchLevelled = [&](std::optional<LumetraMath::quaternion<float>> levelling)
         -> std::optional<SettledPose> {
         for (int round = 0; round < maxLevellingRounds && levelling; ++round) {
